@@ -62,6 +62,7 @@ enum : uint32_t {
     WERR_WSAETIMEDOUT = 10060,
     WERR_WSAECONNREFUSED = 10061,
     WERR_WSAEHOSTUNREACH = 10065,
+    WERR_NOT_OWNER = 288,
 };
 
 // Thread-local last error, as GetLastError / SetLastError.

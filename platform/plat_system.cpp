@@ -47,6 +47,11 @@ void plat_OverridePlatformId(int id) {
     g_platformOverride.store(id == 1 || id == 2 ? id : 0);
 }
 
+std::string plat_IpcPrefix() {
+    const char *v = getenv("KVT_IPC_PREFIX");
+    return (v != nullptr && *v != '\0') ? std::string(v) : std::string("kvt");
+}
+
 int plat_OsMajorVersion() {
     return 6;
 }

@@ -14,6 +14,10 @@ int plat_PlatformId();
 // from the environment.
 void plat_OverridePlatformId(int id);
 
+// Prefix of every named IPC object (shared memory, mutexes, mailslots, pipes): the value of
+// KVT_IPC_PREFIX, "kvt" when unset or empty. Read at each call, so a test can choose its own.
+std::string plat_IpcPrefix();
+
 // Major version of the system: 6 (the NT family of the original target).
 int plat_OsMajorVersion();
 
