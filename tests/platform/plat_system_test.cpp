@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 TEST(PlatSystem, PlatformIdDefaultsToNtFamilyAndCanBeForced) {
-    if (getenv("KVT_PLATFORM_ID") == nullptr) EXPECT_EQ(plat_PlatformId(), 2);
+    if (getenv("KVT_PLATFORM_ID") == nullptr) {
+        EXPECT_EQ(plat_PlatformId(), 2);
+    }
     plat_OverridePlatformId(1);
     EXPECT_EQ(plat_PlatformId(), 1);
     plat_OverridePlatformId(0);
