@@ -1,0 +1,42 @@
+// Files as the system's Windows callers used them: shared opens, positioned whole-length reads
+// and writes, failures as Windows error numbers.
+//
+// Every function returns -1 on failure with errno and the last error set to the Windows number
+// (2 missing file, 3 missing folder, 5 access denied or a folder given as a file, 38 end of file
+// on a short read). Paths may use '\' or '/' as separators.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+enum PlatFileAccess {
+    PLAT_FILE_READ = 0,
+    PLAT_FILE_READ_WRITE = 1,
+};
+
+// Opens an existing file; the descriptor, or -1.
+int plat_FileOpen(const char *path, PlatFileAccess access);
+
+// Opens a file for reading and writing, creating it (mode 0666 less the umask) when missing;
+// an existing file is never truncated. The descriptor, or -1.
+int plat_FileOpenOrCreate(const char *path);
+
+// Reads exactly length bytes at offset: 0, or -1 (38 when the file ends first).
+int plat_FileReadAt(int fd, void *buffer, size_t length, int64_t offset);
+
+// Reads up to length bytes at offset, stopping early only at the end of the file: the number
+// of bytes read, or -1.
+int64_t plat_FileReadAtMost(int fd, void *buffer, size_t length, int64_t offset);
+
+// Writes exactly length bytes at offset (extending the file; a gap reads as zeros): 0, or -1.
+int plat_FileWriteAt(int fd, const void *buffer, size_t length, int64_t offset);
+
+// The file's size in bytes, or -1.
+int64_t plat_FileSize(int fd);
+
+// Closes the descriptor (a negative one is ignored): 0, or -1.
+int plat_FileClose(int fd);
+
+// The path with every '\' turned into '/'.
+std::string plat_FileNativePath(const char *path);
