@@ -1,0 +1,55 @@
+// Serial port, as the Windows code used a COM port: exclusive open, line settings, reads and
+// writes that each carry their own time-out, purge, close.
+//
+// A port name such as "COM1" resolves first through $KVT_SERIAL_DIR/<name> (a symlink to a
+// USB adapter or a pseudo-terminal, or a device file; matched exactly, then without regard to
+// case), else COMn becomes /dev/ttyS(n-1). A dangling link in that folder fails with 2: it
+// never falls back to /dev/ttyS*, so a missing adapter is not silently replaced by a UART.
+//
+// Failures carry Windows numbers in the last error and errno (platform/plat_error.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Line settings. Codes are the Windows ones: parity 0 none, 1 odd, 2 even, 3 mark, 4 space;
+// stop bits 0 one, 1 one and a half, 2 two.
+struct PlatSerialLine {
+    uint32_t baud = 9600;
+    uint8_t byte_size = 8;
+    uint8_t parity = 0;
+    uint8_t stop_bits = 0;
+    uint8_t parity_check = 0;
+};
+
+// Device path for a port name; -1 with 2 when the name names no port.
+int plat_SerialResolve(const char *name, std::string &path);
+
+// Opens the port for exclusive use and returns its descriptor, or -1 with the last error:
+// 2 missing, 5 in use or no access, 31 anything else.
+int plat_SerialOpen(const char *name);
+
+// Puts the port into raw mode with the given line settings. The Windows code never checked
+// SetCommState, so a refused step does not stop the others: each one is described in
+// `failures` (when given) and the number of failed steps is returned.
+int plat_SerialConfigure(int fd, const PlatSerialLine &line, std::vector<std::string> *failures);
+
+// Sets a baud rate that termios has no constant for (termios2, BOTHER). 0 or -1 (errno kept).
+int plat_SerialSetCustomBaud(int fd, uint32_t baud);
+
+// Reads exactly n bytes within timeout_ms (<= 0: only what has already arrived). 1 when all
+// n came; 0 otherwise, with no last error for a plain short read: the caller knows what a
+// missing byte means. A line that has hung up counts as silent for the whole time-out, so
+// that a caller retrying on time-outs cannot spin.
+int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms);
+
+// Writes all n bytes within timeout_ms (<= 0 means 1 ms). 1, or 0 with 121 when time ran
+// out or the mapped Windows error of a failed write.
+int plat_SerialWrite(int fd, const uint8_t *buf, int n, int timeout_ms);
+
+// Drops unsent and unread bytes in both directions. 1, or 0 with the mapped error.
+int plat_SerialPurge(int fd);
+
+// Gives up exclusivity and closes; a negative descriptor is ignored.
+void plat_SerialClose(int fd);
