@@ -82,3 +82,14 @@ int plat_Fail(uint32_t code);
 // Translates the current POSIX errno, sets the last error and errno, and returns -1.
 int plat_FailFromPosix();
 int plat_FailFromPosixPath(const char *path);
+
+// errno value the system uses for "function not supported" (the C runtime's number on the
+// original platform; on Linux 40 is ELOOP, so it gets its own text below).
+enum : int { KVT_ENOTSUPP = 40 };
+
+// Standard text for an errno value the system keeps: the C library's text where the numbers
+// agree with Linux (2, 12, 22, 33, 34, ...), "Function not supported" for 40.
+#include <cstring>
+inline const char *plat_ErrnoText(int err) {
+    return err == KVT_ENOTSUPP ? "Function not supported" : strerror(err);
+}
