@@ -1,0 +1,113 @@
+#include "structs_type_float.h"
+
+#include "structs_assert.h"
+#include "structs_locale.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+enum { KIND_FLOAT = 0, KIND_DOUBLE = 1 };
+
+// Limits of a value that rounds to a float without losing it entirely or overflowing.
+constexpr double FLOAT_UNDERFLOW = 5.877473155409902e-39;
+constexpr double FLOAT_OVERFLOW = 3.4028234663852886e38;
+
+intptr_t kind_of(const structs_type *type) {
+    const intptr_t kind = type->args[0].i;
+    STRUCTS_ASSERT(kind == KIND_FLOAT || kind == KIND_DOUBLE);
+    return kind;
+}
+
+int fail(char *ebuf, size_t emax, const char *msg) {
+    structs_set_error(ebuf, emax, "%s", msg);
+    errno = EINVAL;
+    return -1;
+}
+
+} // namespace
+
+int structs_float_equal(const structs_type *type, const void *a, const void *b) {
+    if (kind_of(type) == KIND_FLOAT) {
+        float x, y;
+        memcpy(&x, a, sizeof x);
+        memcpy(&y, b, sizeof y);
+        return x == y;
+    }
+    double x, y;
+    memcpy(&x, a, sizeof x);
+    memcpy(&y, b, sizeof y);
+    return x == y;
+}
+
+char *structs_float_ascify(const structs_type *type, const char *mtype, const void *data) {
+    double value;
+    if (kind_of(type) == KIND_FLOAT) {
+        float f;
+        memcpy(&f, data, sizeof f);
+        value = f;
+    } else {
+        memcpy(&value, data, sizeof value);
+    }
+    char buf[32];
+    {
+        CLocale c;
+        snprintf(buf, sizeof buf, "%.16g", value);
+    }
+    return typed_mem_strdup(mtype, buf);
+}
+
+int structs_float_binify(const structs_type *type, const char *ascii, void *data, char *ebuf,
+                         size_t emax) {
+    const intptr_t kind = kind_of(type);
+    char *end;
+    double value;
+    int err;
+    {
+        CLocale c;
+        errno = 0;
+        value = strtod(ascii, &end);
+        err = errno;
+    }
+    if (end == ascii) return fail(ebuf, emax, "invalid floating point value");
+    while (*end == ' ' || (*end >= '\t' && *end <= '\r'))
+        end++;
+    if (*end != '\0') return fail(ebuf, emax, "invalid floating point value");
+    if (err == ERANGE) {
+        // A nonzero subnormal result is also reported as a range error; it is a value.
+        if (value == 0) return fail(ebuf, emax, "floating point value underflow");
+        if (std::isinf(value)) return fail(ebuf, emax, "floating point value overflow");
+    }
+    if (kind == KIND_DOUBLE) {
+        memcpy(data, &value, sizeof value);
+        return 0;
+    }
+    float f = 0;
+    if (value != 0) {
+        const double mag = std::fabs(value);
+        if (mag < FLOAT_UNDERFLOW) return fail(ebuf, emax, "floating point value underflow");
+        if (mag > FLOAT_OVERFLOW) return fail(ebuf, emax, "floating point value overflow");
+        f = static_cast<float>(value);
+    }
+    memcpy(data, &f, sizeof f);
+    return 0;
+}
+
+#define FLOAT_TYPE(size, name, kind)                                                               \
+    {                                                                                              \
+        size, name, STRUCTS_TYPE_PRIMITIVE, structs_region_init, structs_region_copy,              \
+            structs_float_equal, structs_float_ascify, structs_float_binify,                       \
+            structs_region_encode_netorder, structs_region_decode_netorder, structs_nothing_free,  \
+        {                                                                                          \
+            {.i = kind}, {.i = 0}, {                                                               \
+                .i = 0                                                                             \
+            }                                                                                      \
+        }                                                                                          \
+    }
+
+const structs_type structs_type_float = FLOAT_TYPE(sizeof(float), "float", KIND_FLOAT);
+const structs_type structs_type_double = FLOAT_TYPE(sizeof(double), "double", KIND_DOUBLE);
