@@ -14,7 +14,10 @@ public:
         path_ = made != nullptr ? made : "/tmp";
     }
     ~TempFolder() {
-        if (path_ != "/tmp") nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+        if (path_ != "/tmp") removeTree(path_);
+    }
+    static void removeTree(const std::string &path) {
+        nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
     }
     TempFolder(const TempFolder &) = delete;
     TempFolder &operator=(const TempFolder &) = delete;
@@ -40,6 +43,8 @@ public:
     const std::string &root() const { return root_; }
     std::string volatileRoot() const { return root_ + ".volatile"; }
     const TempFolder &folder() const { return folder_; }
+    // What a restart does to the store.
+    void dropVolatileKeys() const { TempFolder::removeTree(volatileRoot()); }
 
 private:
     TempFolder folder_;
