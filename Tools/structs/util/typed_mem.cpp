@@ -121,7 +121,7 @@ void *tracked_realloc(const char *func, const char *mtype, void *mem, size_t siz
         old = lookup(mem);
         check_block(func, mtype, mem, old);
     }
-    if (size > SIZE_MAX - HEAD_SIZE - GUARD_SIZE) {
+    if (size > PTRDIFF_MAX - HEAD_SIZE - GUARD_SIZE) {
         if (freeOnFail && mem) typed_mem_free(mtype, mem);
         errno = ENOMEM;
         return nullptr;
@@ -166,6 +166,12 @@ void tracked_free(const char *mtype, void *mem) {
 void *typed_mem_realloc(const char *mtype, void *mem, size_t size) {
     g_used = true;
     if (g_tracking) return tracked_realloc("typed_mem_realloc", mtype, mem, size, false);
+    // No heap serves more than PTRDIFF_MAX bytes; refusing here keeps sanitizer builds, which
+    // abort on such requests, reporting it the same way as the plain heap.
+    if (size > PTRDIFF_MAX) {
+        errno = ENOMEM;
+        return nullptr;
+    }
     // realloc of 0 bytes would free the block and return null, which reads as a failure.
     void *p = realloc(mem, size ? size : 1);
     if (p == nullptr) errno = ENOMEM;
