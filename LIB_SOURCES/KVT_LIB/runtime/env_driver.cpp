@@ -19,7 +19,7 @@ std::string driverBaseName(const char *name) {
         bool digits = true;
         for (size_t i = len; i < n.size(); ++i)
             digits = digits && n[i] >= '0' && n[i] <= '9';
-        if (digits) return n.substr(0, len);
+        if (digits) return stem;
     }
     return n;
 }
