@@ -173,13 +173,8 @@ int plat_SerialOpen(const char *name) {
     return fd;
 }
 
-int plat_SerialConfigure(int fd, const PlatSerialLine &line, std::vector<std::string> *failures) {
-    termios t;
-    if (tcgetattr(fd, &t) != 0) {
-        Note(failures, "read line settings", errno);
-        return 1;
-    }
-    int failed = 0;
+void plat_SerialMakeRaw(termios *t_ptr, const PlatSerialLine &line) {
+    termios &t = *t_ptr;
     // Raw: RK512 data carry every byte value, 0xFF included, so nothing may strip, mark or
     // translate bytes, and no byte may act as flow control or a signal.
     t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
@@ -208,6 +203,16 @@ int plat_SerialConfigure(int fd, const PlatSerialLine &line, std::vector<std::st
         t.c_cflag |= CSTOPB;
     else if (line.stop_bits == 0)
         t.c_cflag &= ~CSTOPB;
+}
+
+int plat_SerialConfigure(int fd, const PlatSerialLine &line, std::vector<std::string> *failures) {
+    termios t;
+    if (tcgetattr(fd, &t) != 0) {
+        Note(failures, "read line settings", errno);
+        return 1;
+    }
+    int failed = 0;
+    plat_SerialMakeRaw(&t, line);
 
     speed_t speed = StandardSpeed(line.baud);
     if (speed != B0 && cfsetspeed(&t, speed) != 0) {

@@ -35,6 +35,11 @@ int plat_SerialOpen(const char *name);
 // `failures` (when given) and the number of failed steps is returned.
 int plat_SerialConfigure(int fd, const PlatSerialLine &line, std::vector<std::string> *failures);
 
+// The raw-mode flags and the size, parity and stop bits of `line` applied to termios
+// settings (speed apart): what plat_SerialConfigure applies.
+struct termios;
+void plat_SerialMakeRaw(struct termios *t, const PlatSerialLine &line);
+
 // Sets a baud rate that termios has no constant for (termios2, BOTHER). 0 or -1 (errno kept).
 int plat_SerialSetCustomBaud(int fd, uint32_t baud);
 
