@@ -225,3 +225,14 @@ TEST(ShmSegment, RegistryKeepsFirstMutexAndNames) {
     EXPECT_EQ(shm_GetSegmentMutex(seg), first);
     EXPECT_NE(shm_NullDaclAttributes(), nullptr);
 }
+
+TEST(ShmSegment, AnotherIpcPrefixMeetsOtherObjects) {
+    SegmentHeader *mine = shm_OpenOrCreateSegment("prefixed", 10);
+    ASSERT_NE(mine, SHM_NO_SEGMENT);
+    std::string saved = plat_IpcPrefix();
+    setenv("KVT_IPC_PREFIX", (saved + "-other").c_str(), 1);
+    EXPECT_EQ(shm_LookupSegment("prefixed"), nullptr);
+    EXPECT_EQ(shm_OpenSegment("prefixed"), SHM_NO_SEGMENT);
+    setenv("KVT_IPC_PREFIX", saved.c_str(), 1);
+    EXPECT_EQ(shm_OpenSegment("prefixed"), mine);
+}

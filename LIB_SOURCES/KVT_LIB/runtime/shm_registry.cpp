@@ -1,6 +1,7 @@
 #include "shm.h"
 
 #include "plat_error.h"
+#include "plat_system.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,6 +15,9 @@ struct OpenSegment {
     SegmentHeader *base;
     PlatMutex *mutex;
     uint64_t mappedSize; // 0 when registered from outside without a known size
+    // IPC prefix the name was opened under: a process (a test) that changes KVT_IPC_PREFIX
+    // meets other objects of the same name and must not get the old mapping back.
+    std::string prefix;
 };
 
 // Several threads of the configuration library open segments: one lock for the list.
@@ -23,8 +27,9 @@ std::vector<OpenSegment> g_openSegments;
 constexpr size_t k_growBy = 20;
 
 OpenSegment *findByName(const char *name) {
+    std::string prefix = plat_IpcPrefix();
     for (OpenSegment &s : g_openSegments)
-        if (strncmp(s.name, name, SHM_NAME_SIZE) == 0) return &s;
+        if (strncmp(s.name, name, SHM_NAME_SIZE) == 0 && s.prefix == prefix) return &s;
     return nullptr;
 }
 
@@ -53,7 +58,9 @@ int shm_RegisterMapping(const char *name, SegmentHeader *base, uint64_t mappedSi
         OpenSegment entry = {};
         strncpy(entry.name, name, SHM_NAME_SIZE - 1);
         entry.base = base;
+        entry.mutex = nullptr;
         entry.mappedSize = mappedSize;
+        entry.prefix = plat_IpcPrefix();
         g_openSegments.push_back(entry);
     } catch (const std::bad_alloc &) {
         g_openSegments.clear();
