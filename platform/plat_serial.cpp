@@ -235,20 +235,36 @@ int plat_SerialConfigure(int fd, const PlatSerialLine &line, std::vector<std::st
     return failed;
 }
 
+namespace {
+// While the line is down nothing will come; look again in short ticks so that a line that
+// comes back is used, but never spin.
+void WaitTick(int64_t deadline) {
+    int64_t left = deadline - MonotonicMs();
+    int64_t tick = left < 20 ? left : 20;
+    if (tick <= 0) return;
+    timespec ts{0, static_cast<long>(tick) * 1000000};
+    nanosleep(&ts, nullptr);
+}
+} // namespace
+
 int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms) {
     if (n <= 0) return 1;
     int64_t deadline = MonotonicMs() + (timeout_ms > 0 ? timeout_ms : 0);
     int got = 0;
+    // A tty in raw mode with VMIN 0 answers an empty read with 0, just as at end of file;
+    // only a 0 right after poll said "readable" means the other side is gone.
+    bool readable = false;
     for (;;) {
         ssize_t r = read(fd, buf + got, static_cast<size_t>(n - got));
         bool dead = false;
         if (r > 0) {
             got += static_cast<int>(r);
             if (got == n) return 1;
+            readable = false;
             continue;
         }
         if (r == 0) {
-            dead = true; // EOF: the other side is gone
+            dead = readable;
         } else if (errno == EINTR) {
             continue;
         } else if (errno == EBADF) {
@@ -257,14 +273,11 @@ int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms) {
         } else if (errno != EAGAIN) {
             dead = true; // EIO and the like: a pulled adapter or a closed pty master
         }
+        readable = false;
         int64_t left = deadline - MonotonicMs();
         if (left <= 0) return 0;
         if (dead) {
-            // Nothing will come while the line is down; look again in short ticks so that a
-            // line that comes back is used, but never spin.
-            int64_t tick = left < 20 ? left : 20;
-            timespec ts{static_cast<time_t>(tick / 1000), static_cast<long>(tick % 1000) * 1000000};
-            nanosleep(&ts, nullptr);
+            WaitTick(deadline);
             continue;
         }
         pollfd p{fd, POLLIN, 0};
@@ -273,18 +286,15 @@ int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms) {
             plat_SetLastError(plat_WinErrorFromPosix(errno));
             return 0;
         }
-        if (pr > 0 && (p.revents & POLLNVAL)) {
+        if (pr <= 0) continue;
+        if (p.revents & POLLNVAL) {
             plat_SetLastError(WERR_INVALID_HANDLE);
             return 0;
         }
-        if (pr > 0 && !(p.revents & POLLIN) && (p.revents & (POLLHUP | POLLERR))) {
-            int64_t rest = deadline - MonotonicMs();
-            int64_t tick = rest < 20 ? rest : 20;
-            if (tick > 0) {
-                timespec ts{0, static_cast<long>(tick) * 1000000};
-                nanosleep(&ts, nullptr);
-            }
-        }
+        if (p.revents & POLLIN)
+            readable = true;
+        else if (p.revents & (POLLHUP | POLLERR))
+            WaitTick(deadline);
     }
 }
 

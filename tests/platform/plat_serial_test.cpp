@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -180,6 +181,30 @@ TEST_F(SerialTest, NonStandardRateIsAccepted) {
     std::vector<std::string> failures;
     EXPECT_EQ(0, plat_SerialConfigure(fd_, line, &failures))
         << (failures.empty() ? "" : failures.front());
+}
+
+TEST_F(SerialTest, BytesThatComeWhileWaitingAreTakenAtOnce) {
+    OpenRaw();
+    // The partner answers every byte; a read that only looked again in ticks would make the
+    // twenty round trips take hundreds of milliseconds.
+    std::thread partner([this] {
+        for (int i = 0; i < 20; ++i) {
+            pollfd p{master_, POLLIN, 0};
+            if (poll(&p, 1, 2000) != 1) return;
+            char c;
+            if (read(master_, &c, 1) != 1 || write(master_, &c, 1) != 1) return;
+        }
+    });
+    int64_t start = NowMs();
+    int answered = 0;
+    for (uint8_t i = 0; i < 20; ++i) {
+        uint8_t back = 0;
+        ASSERT_EQ(1, plat_SerialWrite(fd_, &i, 1, 1000));
+        answered += plat_SerialRead(fd_, &back, 1, 1000) == 1 && back == i;
+    }
+    partner.join();
+    EXPECT_EQ(20, answered);
+    EXPECT_LT(NowMs() - start, 150);
 }
 
 TEST_F(SerialTest, ShortReadWaitsItsTimeAndSetsNoError) {
