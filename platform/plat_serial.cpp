@@ -328,7 +328,11 @@ int plat_SerialWrite(int fd, const uint8_t *buf, int n, int timeout_ms) {
 }
 
 int plat_SerialPurge(int fd) {
-    if (tcflush(fd, TCIOFLUSH) != 0) {
+    // Only input is dropped. A Windows write returns once its bytes are on the line, so the
+    // transmit queue it purged was empty; here a write returns as soon as the kernel holds the
+    // bytes, and flushing output would throw away the acknowledgement just written for the
+    // previous reply (a pty loses it at once, a UART when the next telegram follows quickly).
+    if (tcflush(fd, TCIFLUSH) != 0) {
         plat_SetLastError(plat_WinErrorFromPosix(errno));
         return 0;
     }

@@ -53,7 +53,8 @@ int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms);
 // out or the mapped Windows error of a failed write.
 int plat_SerialWrite(int fd, const uint8_t *buf, int n, int timeout_ms);
 
-// Drops unsent and unread bytes in both directions. 1, or 0 with the mapped error.
+// Drops bytes that came in and were not read; bytes written are still sent. 1, or 0 with
+// the mapped error.
 int plat_SerialPurge(int fd);
 
 // Gives up exclusivity and closes; a negative descriptor is ignored.

@@ -232,14 +232,17 @@ TEST_F(SerialTest, ZeroTimeOutTakesOnlyWhatIsThere) {
     EXPECT_EQ('B', b);
 }
 
-TEST_F(SerialTest, PurgeDropsUnreadInput) {
+TEST_F(SerialTest, PurgeDropsUnreadInputButSendsWhatWasWritten) {
     OpenRaw();
+    const uint8_t dle = 0x10;
+    ASSERT_EQ(1, plat_SerialWrite(fd_, &dle, 1, 100));
     ASSERT_EQ(3, write(master_, "xyz", 3));
     pollfd p{fd_, POLLIN, 0};
     ASSERT_EQ(1, poll(&p, 1, 1000));
     EXPECT_EQ(1, plat_SerialPurge(fd_));
     uint8_t b;
     EXPECT_EQ(0, plat_SerialRead(fd_, &b, 1, 20));
+    EXPECT_EQ("\x10", MasterRead(1));
 }
 
 TEST_F(SerialTest, HungUpLineTimesOutWithoutSpinningAndWritesFail) {
