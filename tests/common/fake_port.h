@@ -83,6 +83,7 @@ private:
     bool hung_up_ = false;
     bool started_ = false;
     uint32_t open_error_ = 0;
+    bool open_fails_ = false;
 };
 
 // Selects a fake port for the life of the object and restores the previous one afterwards.

@@ -66,6 +66,7 @@ FakePort &FakePort::HangUp() {
 
 FakePort &FakePort::OpenFails(uint32_t error) {
     open_error_ = error;
+    open_fails_ = true;
     return *this;
 }
 
@@ -115,9 +116,9 @@ void FakePort::RunPassiveSteps() {
 }
 
 int FakePort::Open(const char *name, const PlatSerialLine &line) {
-    if (open_error_ != 0) {
+    if (open_fails_) {
         plat_SetLastError(open_error_);
-        open_error_ = 0;
+        open_fails_ = false;
         return 0;
     }
     opened_name = name;

@@ -315,3 +315,26 @@ TEST_F(LinkTest, TimeOutsOfEachStep) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(LinkPort, OpenReachesTheSelectedPortAndKeepsItsError) {
+    FakePort port;
+    FakePortScope scope{port};
+    LinkLineSettings line;
+    line.baud = 14400;
+    port.OpenFails(WERR_ACCESS_DENIED);
+    EXPECT_EQ(0, link_OpenPort("COM2", line));
+    EXPECT_EQ(WERR_ACCESS_DENIED, plat_GetLastError());
+    port.OpenFails(0);
+    plat_SetLastError(0);
+    EXPECT_EQ(0, link_OpenPort("COM2", line));
+    EXPECT_NE(0u, plat_GetLastError());
+    EXPECT_EQ(1, link_OpenPort("COM2", line));
+    EXPECT_EQ("COM2", port.opened_name);
+    EXPECT_EQ(14400u, port.opened_line.baud);
+    link_ClosePort();
+    EXPECT_FALSE(port.open);
+}
+
+} // namespace
