@@ -1,2 +1,4 @@
 // KSTRN_SC: the scanner process the runtime server starts per device.
-int main() { return 0; }
+#include "scan.h"
+
+int main(int argc, char **argv) { scan_Main(argc, argv); }

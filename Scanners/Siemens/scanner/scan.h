@@ -2,12 +2,15 @@
 // the channel kinds that the scan cycle works on.
 #pragma once
 
+#include "ts.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>
 
 struct DeviceSlot;
 struct ChannelTableHeader;
+struct ChannelRecord;
 struct SegmentHeader;
 
 // Channel kinds in scan-state order.
@@ -47,24 +50,77 @@ struct ScanState {
     std::atomic<int> resetCounters{0};
 
     DeviceSlot *slot = nullptr;
+    uint8_t *slotBytes = nullptr; // the same DeviceSlot as bytes
     SegmentHeader *deviceSegment = nullptr;
     uint8_t config[SCAN_CONFIG_SIZE] = {};
     uint8_t saveOutputs = 0;
     uint8_t saveByTag = 0;
     int32_t saveRate = 0;
-    int32_t nextSaveSeconds = 0;
-    int16_t nextSaveMs = 0;
+    TimeStamp nextSave = {};
     std::string computer;
     std::string user;
     std::string typeName;
+    std::string deviceName;
+    std::string folder;
     ScanKindState kinds[SCAN_KINDS] = {};
     uint8_t *localBuffer = nullptr;
 };
+
+// DeviceSlot offsets the scanner reads or writes.
+enum : int {
+    SLOT_TYPE = 0,
+    SLOT_NAME = 9,
+    SLOT_NUMBER = 34,
+    SLOT_FOLDER = 36,
+    SLOT_IDS = 48,
+    SLOT_RUNNING = 58,
+    SLOT_CONFIG = 60,
+    SLOT_SCAN_DURATION = 764,
+    SLOT_NEXT_SCAN = 768,
+    SLOT_INITIALISING = 776,
+    SLOT_PID = 780,
+    SLOT_CONFIGURED = 784,
+};
+
+// ChannelTableHeader offsets.
+enum : int {
+    TABLE_ID = 0,
+    TABLE_VALUE_SIZE = 2,
+    TABLE_COUNT = 4,
+    TABLE_STATUS = 6,
+    TABLE_DURATION = 8,
+    TABLE_STAMP = 12,
+    TABLE_VALUES = 20,
+};
+
+// Channel status bits the frame touches.
+enum : uint32_t {
+    CS_ALARM_ON = 0x0002,
+    CS_BAD = 0x0020,
+    CS_ALARM_SHOWN = 0x0040,
+    CS_ANALOG = 0x0080,
+    CS_ALARM = 0x0800,
+};
+
+// The kind's two-character table id of the slot ("" when the slot has none).
+std::string scan_KindId(int kind);
+// Locks and unlocks the "dm_device" segment around slot fields the runtime also reads.
+void scan_LockSlot();
+void scan_UnlockSlot();
+// Reports a failed configuration read: the XML error text for a parse error, else the
+// literal message with the code.
+void scan_ReportConfigError(const char *format, int code);
 
 extern ScanState g_scan;
 
 // Command-line start-up and main loop; never returns.
 [[noreturn]] void scan_Main(int argc, char **argv);
+
+// The device type from the program's file name: cut at its last '_', then the text after
+// the last '/' or '\'. "" when the name has no '_'.
+std::string scan_TypeName(const char *program);
+// The device number as C's atoi reads it (leading digits; none gives 0), low 16 bits.
+int scan_DeviceNumber(const char *text);
 
 // Callback of the notification mailslot; runs on the listener thread.
 void scan_OnMessage(int code);
@@ -81,8 +137,14 @@ void scan_SaveOutputs();
 void scan_MarkAllBad(int errorCode);
 [[noreturn]] void scan_Shutdown(int exitCode);
 int scan_InitValues(int kind);
-// The periodic save of the main loop: 1 when something was due (saved), 0 when idle.
-int scan_PeriodicSave();
+// Periodic save of the outputs (only with SaveOutputs): whether it is due at now, and the
+// save itself with the next due time.
+int scan_SaveIsDue(const TimeStamp &now);
+void scan_PeriodicSave(const TimeStamp &now);
+// References of AI and CI channels that do not use one become 0.
+void scan_ClearUnusedReferences(int kind);
+// Status channels of the device's own table id, when the runtime gave it one.
+void scan_ReinitialiseStatusChannels();
 
 // Station status report of the link.
 int scan_BuildStationReport();
