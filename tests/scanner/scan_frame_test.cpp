@@ -11,8 +11,7 @@
 #include <vector>
 
 namespace {
-void resetRequests()
-{
+void resetRequests() {
     g_scan.running = 1;
     g_scan.pendingScans = 0;
     g_scan.reconfigure = 0;
@@ -20,20 +19,17 @@ void resetRequests()
     g_scan.resetCounters = 0;
 }
 
-TimeStamp plusMs(TimeStamp t, int64_t ms)
-{
+TimeStamp plusMs(TimeStamp t, int64_t ms) {
     ts_AddMs(&t, ms);
     return t;
 }
 
-int64_t diffMs(const TimeStamp &a, const TimeStamp &b)
-{
+int64_t diffMs(const TimeStamp &a, const TimeStamp &b) {
     return (static_cast<int64_t>(a.seconds) - b.seconds) * 1000 + a.milliseconds - b.milliseconds;
 }
 } // namespace
 
-TEST(ScanStartup, TypeNameIsCutAtTheLastUnderscoreThenAfterTheLastSeparator)
-{
+TEST(ScanStartup, TypeNameIsCutAtTheLastUnderscoreThenAfterTheLastSeparator) {
     EXPECT_EQ(scan_TypeName("/opt/kvt/bin/KSTRN_SC"), "KSTRN");
     EXPECT_EQ(scan_TypeName("C:\\KVT\\BIN\\KSTRN_SC.EXE"), "KSTRN");
     EXPECT_EQ(scan_TypeName("KSTRN_SC"), "KSTRN");
@@ -44,8 +40,7 @@ TEST(ScanStartup, TypeNameIsCutAtTheLastUnderscoreThenAfterTheLastSeparator)
     EXPECT_EQ(scan_TypeName(nullptr), "");
 }
 
-TEST(ScanStartup, DeviceNumberReadsLeadingDigitsAndKeepsTheLow16Bits)
-{
+TEST(ScanStartup, DeviceNumberReadsLeadingDigitsAndKeepsTheLow16Bits) {
     EXPECT_EQ(scan_DeviceNumber("7"), 7);
     EXPECT_EQ(scan_DeviceNumber(" 12abc"), 12);
     EXPECT_EQ(scan_DeviceNumber("abc"), 0);
@@ -56,10 +51,9 @@ TEST(ScanStartup, DeviceNumberReadsLeadingDigitsAndKeepsTheLow16Bits)
     EXPECT_EQ(scan_DeviceNumber("99999999999999999999"), scan_DeviceNumber("99999999999999999999"));
 }
 
-TEST(ScanMessages, OnlyTheFiveRuntimeCodesChangeTheState)
-{
+TEST(ScanMessages, OnlyTheFiveRuntimeCodesChangeTheState) {
     resetRequests();
-    for (int code : {NC_DATA_CHANGED, NC_VALUES_WRITTEN, 0, -1, 301, NC_LOGGER_EVENTS})
+    for (int code : {int(NC_DATA_CHANGED), int(NC_VALUES_WRITTEN), 0, -1, 301, int(NC_LOGGER_EVENTS)})
         scan_OnMessage(code);
     EXPECT_EQ(g_scan.pendingScans.load(), 0);
     EXPECT_EQ(g_scan.reconfigure.load() + g_scan.initialiseValues.load() +
@@ -83,8 +77,7 @@ TEST(ScanMessages, OnlyTheFiveRuntimeCodesChangeTheState)
 
 class ScanSaveTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         g_scan.saveOutputs = 1;
         g_scan.saveRate = 1000;
         now = ts_Now();
@@ -93,8 +86,7 @@ protected:
     TimeStamp now{};
 };
 
-TEST_F(ScanSaveTest, NothingIsDueWithinOnePeriodBeforeTheDueTime)
-{
+TEST_F(ScanSaveTest, NothingIsDueWithinOnePeriodBeforeTheDueTime) {
     g_scan.nextSave = plusMs(now, 500);
     EXPECT_EQ(scan_SaveIsDue(now), 0);
     g_scan.nextSave = plusMs(now, 1000);
@@ -106,8 +98,7 @@ TEST_F(ScanSaveTest, NothingIsDueWithinOnePeriodBeforeTheDueTime)
     EXPECT_EQ(scan_SaveIsDue(now), 0);
 }
 
-TEST_F(ScanSaveTest, ADueSaveMovesTheDueTimeOnByWholePeriods)
-{
+TEST_F(ScanSaveTest, ADueSaveMovesTheDueTimeOnByWholePeriods) {
     TimeStamp due = plusMs(now, -1500);
     g_scan.nextSave = due;
     ASSERT_EQ(scan_SaveIsDue(now), 1);
@@ -115,8 +106,7 @@ TEST_F(ScanSaveTest, ADueSaveMovesTheDueTimeOnByWholePeriods)
     EXPECT_EQ(diffMs(g_scan.nextSave, due), 2000);
 }
 
-TEST_F(ScanSaveTest, AClockSetBackRestartsTheGridFromNow)
-{
+TEST_F(ScanSaveTest, AClockSetBackRestartsTheGridFromNow) {
     g_scan.nextSave = plusMs(now, 5000);
     ASSERT_EQ(scan_SaveIsDue(now), 1);
     scan_PeriodicSave(now);
@@ -127,8 +117,7 @@ TEST_F(ScanSaveTest, AClockSetBackRestartsTheGridFromNow)
     EXPECT_EQ(diffMs(g_scan.nextSave, now), 1000);
 }
 
-TEST_F(ScanSaveTest, ARateOfZeroIsDueWheneverTimeMoved)
-{
+TEST_F(ScanSaveTest, ARateOfZeroIsDueWheneverTimeMoved) {
     g_scan.saveRate = 0;
     g_scan.nextSave = plusMs(now, -1);
     ASSERT_EQ(scan_SaveIsDue(now), 1);
@@ -143,8 +132,7 @@ constexpr int k_channels = 5;
 // An analogue table with runtime records, created in this process's own IPC namespace.
 class ScanMarkBadTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         test_UseUniqueIpcPrefix("markbad");
         int32_t length = 20 + 8 * k_channels + 264 * k_channels;
         segment = shm_OpenOrCreateSegment("dm_T1", length);
@@ -174,14 +162,12 @@ protected:
         ai.count = 3;
         ai.runtimeRecords = payload + 20 + 8 * k_channels;
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         for (ScanKindState &k : g_scan.kinds)
             k = ScanKindState{};
         g_scan.slotBytes = nullptr;
     }
-    uint32_t status(int c)
-    {
+    uint32_t status(int c) {
         uint32_t s;
         memcpy(&s, payload + 20 + 4 * c, 4);
         return s;
@@ -192,8 +178,7 @@ protected:
 };
 } // namespace
 
-TEST_F(ScanMarkBadTest, EveryChannelTurnsBadWithoutAlarmBitsAndTheHeaderCarriesTheCode)
-{
+TEST_F(ScanMarkBadTest, EveryChannelTurnsBadWithoutAlarmBitsAndTheHeaderCarriesTheCode) {
     scan_MarkAllBad(0x12345);
     EXPECT_EQ(errno, 0x12345);
     for (int c = 0; c < k_channels; ++c) {
@@ -215,8 +200,7 @@ TEST_F(ScanMarkBadTest, EveryChannelTurnsBadWithoutAlarmBitsAndTheHeaderCarriesT
     EXPECT_EQ(segment->lockOwner, 0);
 }
 
-TEST_F(ScanMarkBadTest, LocalStatusesFollowTheSegmentOnceTheyExist)
-{
+TEST_F(ScanMarkBadTest, LocalStatusesFollowTheSegmentOnceTheyExist) {
     std::vector<uint32_t> local(3, 0xFFFFFFFFu);
     g_scan.kinds[SCAN_AI].localStatuses = local.data();
     scan_MarkAllBad(0);

@@ -6,6 +6,7 @@
 #include "chrec.h"
 #include "dm.h"
 #include "lib.h"
+#include "plat_error.h"
 #include "plat_system.h"
 #include "s5.h"
 #include "shm.h"
@@ -20,17 +21,24 @@ namespace {
 // Channels each kind serves; counter inputs are not served.
 constexpr int k_kindCapacity[SCAN_KINDS] = {10000, 10000, 10000, 10000, 0};
 
-bool isAnalogueKind(int kind) { return kind == SCAN_AI || kind == SCAN_AO || kind == SCAN_CI; }
+bool isAnalogueKind(int kind) {
+    return kind == SCAN_AI || kind == SCAN_AO || kind == SCAN_CI;
+}
 
-bool hasReferences(int kind) { return kind == SCAN_AI || kind == SCAN_CI; }
+bool hasReferences(int kind) {
+    return kind == SCAN_AI || kind == SCAN_CI;
+}
 
-bool isOutputKind(int kind) { return kind == SCAN_AO || kind == SCAN_DO; }
+bool isOutputKind(int kind) {
+    return kind == SCAN_AO || kind == SCAN_DO;
+}
 
-bool opened(SegmentHeader *segment) { return segment != nullptr && segment != SHM_NO_SEGMENT; }
+bool opened(SegmentHeader *segment) {
+    return segment != nullptr && segment != SHM_NO_SEGMENT;
+}
 
 // Bytes of the scanner-local arrays per channel.
-size_t localBytesPerChannel(int kind)
-{
+size_t localBytesPerChannel(int kind) {
     switch (kind) {
     case SCAN_AO:
         return 12;
@@ -44,16 +52,13 @@ size_t localBytesPerChannel(int kind)
 
 // Remembers a kind's data segment and the counts its payload can really hold: a header that
 // claims more channels than the segment carries must not send anyone past its end.
-void setUpKind(int kind, size_t *localTotal)
-{
+void setUpKind(int kind, size_t *localTotal) {
     ScanKindState &k = g_scan.kinds[kind];
     k = ScanKindState{};
     std::string id = scan_KindId(kind);
-    if (id.empty())
-        return;
+    if (id.empty()) return;
     SegmentHeader *segment = dm_GetDataSegment(id.c_str());
-    if (!opened(segment))
-        return;
+    if (!opened(segment)) return;
     k.segment = segment;
     k.payload = shm_Payload(segment);
     k.header = reinterpret_cast<ChannelTableHeader *>(k.payload);
@@ -76,8 +81,7 @@ void setUpKind(int kind, size_t *localTotal)
     *localTotal += static_cast<size_t>(k.count) * localBytesPerChannel(kind);
 }
 
-bool referenceKept(const ChannelRecord &record)
-{
+bool referenceKept(const ChannelRecord &record) {
     uint8_t type = chrec_GetType(record);
     return chrec_TestFlag(record, ChannelAnalog::Enable) != 0 &&
            (type == CHANNEL_TYPE_AI || type == CHANNEL_TYPE_CI) &&
@@ -85,8 +89,7 @@ bool referenceKept(const ChannelRecord &record)
 }
 
 // Cuts the kind's arrays from the local buffer and the data segment.
-void assignArrays(int kind)
-{
+void assignArrays(int kind) {
     ScanKindState &k = g_scan.kinds[kind];
     uint8_t *local = g_scan.localBuffer + k.localOffset;
     size_t stride = static_cast<size_t>(k.localCount) * 4;
@@ -109,23 +112,18 @@ void assignArrays(int kind)
         k.previousValues = analogue ? segmentValues : nullptr;
     }
     k.localStatuses = localStatuses;
-    if (analogue)
-        k.baselines = reinterpret_cast<float *>(local + 2 * stride);
-    if (hasReferences(kind))
-        k.references = reinterpret_cast<float *>(local + 3 * stride);
+    if (analogue) k.baselines = reinterpret_cast<float *>(local + 2 * stride);
+    if (hasReferences(kind)) k.references = reinterpret_cast<float *>(local + 3 * stride);
 }
 
-void setBaselines(int kind)
-{
+void setBaselines(int kind) {
     ScanKindState &k = g_scan.kinds[kind];
-    if (k.baselines == nullptr)
-        return;
+    if (k.baselines == nullptr) return;
     for (int c = 0; c < k.localCount; ++c)
         memcpy(&k.baselines[c], &SCAN_NO_BASELINE, sizeof(float));
 }
 
-int loadSavedOutputs(int kind)
-{
+int loadSavedOutputs(int kind) {
     ScanKindState &k = g_scan.kinds[kind];
     void *target = kind == SCAN_DO ? static_cast<void *>(k.statuses) : k.values;
     shm_Lock(k.segment);
@@ -136,18 +134,14 @@ int loadSavedOutputs(int kind)
 }
 } // namespace
 
-void scan_ClearUnusedReferences(int kind)
-{
+void scan_ClearUnusedReferences(int kind) {
     ScanKindState &k = g_scan.kinds[kind];
-    if (k.references == nullptr || k.records == nullptr)
-        return;
+    if (k.references == nullptr || k.records == nullptr) return;
     for (int c = 0; c < k.count; ++c)
-        if (!referenceKept(k.records[c]))
-            k.references[c] = 0.0f;
+        if (!referenceKept(k.records[c])) k.references[c] = 0.0f;
 }
 
-int scan_LoadConfig()
-{
+int scan_LoadConfig() {
     if (cfg_LoadDeviceConfig(g_scan.config, SCAN_CONFIG_SIZE) == -1) {
         int error = errno;
         scan_ReportConfigError("CAN'T READ CONFIGURATION -%04d", error);
@@ -161,8 +155,7 @@ int scan_LoadConfig()
     if (cfg_LoadSaveSettings(&g_scan.saveOutputs, &g_scan.saveByTag, &g_scan.saveRate) == -1)
         g_scan.saveOutputs = 0;
     // A negative rate would make every pass save without ever sleeping.
-    if (g_scan.saveRate < 0)
-        g_scan.saveRate = 0;
+    if (g_scan.saveRate < 0) g_scan.saveRate = 0;
     if (g_scan.saveOutputs != 0) {
         TimeStamp zero{};
         g_scan.nextSave = ts_AlignToInterval(ts_Now(), zero, g_scan.saveRate);
@@ -188,8 +181,7 @@ int scan_LoadConfig()
 
     for (int kind = 0; kind < SCAN_KINDS; ++kind) {
         ScanKindState &k = g_scan.kinds[kind];
-        if (k.header == nullptr)
-            continue;
+        if (k.header == nullptr) continue;
         SegmentHeader *conf = dm_GetConfSegment(scan_KindId(kind).c_str());
         if (opened(conf)) {
             k.records = reinterpret_cast<ChannelRecord *>(shm_Payload(conf));
@@ -206,8 +198,7 @@ int scan_LoadConfig()
             k.count = 0;
         }
         assignArrays(kind);
-        if (isOutputKind(kind) && g_scan.saveOutputs != 0)
-            loadSavedOutputs(kind);
+        if (isOutputKind(kind) && g_scan.saveOutputs != 0) loadSavedOutputs(kind);
         setBaselines(kind);
         if (hasReferences(kind)) {
             sv_LoadValues(g_scan.folder.c_str(), kind, 0, k.references, k.records,

@@ -21,8 +21,7 @@ constexpr uint32_t k_clearedWhenBad = CS_ALARM | CS_ALARM_SHOWN | CS_ALARM_ON;
 constexpr uint16_t k_runtimeRecordBad = 13;
 constexpr uint32_t k_retryMs = 1000;
 
-void markKindBad(ScanKindState &k, int errorCode)
-{
+void markKindBad(ScanKindState &k, int errorCode) {
     shm_Lock(k.segment);
     alm_BeginDevice(k.header);
     int16_t status = static_cast<int16_t>(errorCode & 0xFFFF);
@@ -49,54 +48,44 @@ void markKindBad(ScanKindState &k, int errorCode)
     shm_Unlock(k.segment);
 }
 
-int initialiseKinds()
-{
+int initialiseKinds() {
     s5_DeviceInitHook(g_scan.slot);
     for (int kind = 0; kind < SCAN_KINDS && g_scan.running.load() != 0; ++kind) {
         ScanKindState &k = g_scan.kinds[kind];
-        if (k.segment == nullptr)
-            continue;
+        if (k.segment == nullptr) continue;
         s5_InitHandler init = s5_DriverEntryTable.init[kind];
-        if (init != nullptr && init(g_scan.config, k.count, k.records) == -1)
-            return -1;
+        if (init != nullptr && init(g_scan.config, k.count, k.records) == -1) return -1;
     }
-    if (g_scan.running.load() != 0)
-        return scan_ScanDevice(1);
+    if (g_scan.running.load() != 0) return scan_ScanDevice(1);
     return 0;
 }
 } // namespace
 
-void scan_MarkAllBad(int errorCode)
-{
+void scan_MarkAllBad(int errorCode) {
     if (g_scan.slotBytes != nullptr) {
         int32_t zero = 0;
         memcpy(g_scan.slotBytes + SLOT_SCAN_DURATION, &zero, sizeof zero);
     }
     for (ScanKindState &k : g_scan.kinds)
-        if (k.segment != nullptr)
-            markKindBad(k, errorCode);
+        if (k.segment != nullptr) markKindBad(k, errorCode);
     errno = errorCode;
 }
 
-int scan_InitialiseDevice(int errorCode)
-{
+int scan_InitialiseDevice(int errorCode) {
     scan_SetSlotFlag();
     int code = errorCode;
     for (;;) {
         scan_MarkAllBad(code);
-        if (initialiseKinds() == 0)
-            break;
+        if (initialiseKinds() == 0) break;
         code = errno;
         // A failure after the stop is no news for the operator.
-        if (g_scan.running.load() == 0)
-            break;
+        if (g_scan.running.load() == 0) break;
         if (plat_GetLastError() == WERR_XML_PARSE_ERROR)
             syser_Printf("%s", xml_GetErrorText());
         else
             syser_Printf("CAN'T INITIALISE DEVICE -%04d", code & 0xFFF);
         msl_Wait(k_retryMs);
-        if (g_scan.running.load() == 0)
-            break;
+        if (g_scan.running.load() == 0) break;
     }
     scan_BuildStationReport();
     scan_StoreScanTime();
@@ -104,8 +93,7 @@ int scan_InitialiseDevice(int errorCode)
     return 1;
 }
 
-void scan_Shutdown(int exitCode)
-{
+void scan_Shutdown(int exitCode) {
     scan_MarkAllBad(exitCode);
     s5_CloseDevice();
     if (g_scan.slotBytes != nullptr) {

@@ -11,12 +11,18 @@
 #include <cstring>
 
 namespace {
-int initNothing(void *, int, void *) { return 0; }
+int initNothing(void *, int, void *) {
+    return 0;
+}
 
 // Counter inputs are not served: a device with them never finishes initialising.
-int initCounterInputs(void *, int, void *) { return plat_Fail(WERR_NOT_SUPPORTED); }
+int initCounterInputs(void *, int, void *) {
+    return plat_Fail(WERR_NOT_SUPPORTED);
+}
 
-int scanNothing(void *, int, void *, uint32_t *, void *) { return 0; }
+int scanNothing(void *, int, void *, uint32_t *, void *) {
+    return 0;
+}
 } // namespace
 
 const DriverEntryTable s5_DriverEntryTable = {
@@ -25,21 +31,27 @@ const DriverEntryTable s5_DriverEntryTable = {
     "CAN'T READ CONFIGURATION -%04d",
 };
 
-int s5_OpenDevice(DeviceSlot *) { return 0; }
+int s5_OpenDevice(DeviceSlot *) {
+    return 0;
+}
 
-int s5_CloseDevice() { return 0; }
+int s5_CloseDevice() {
+    return 0;
+}
 
-int s5_DeviceInitHook(DeviceSlot *) { return 0; }
+int s5_DeviceInitHook(DeviceSlot *) {
+    return 0;
+}
 
-int s5_ResetCountersHook(void *, int, void *) { return 0; }
+int s5_ResetCountersHook(void *, int, void *) {
+    return 0;
+}
 
-int scan_ScanDevice(int)
-{
+int scan_ScanDevice(int) {
     int32_t total = 0;
     for (int kind = SCAN_CI; kind >= SCAN_AI; --kind) {
         ScanKindState &k = g_scan.kinds[kind];
-        if (k.segment == nullptr)
-            continue;
+        if (k.segment == nullptr) continue;
         TimeStamp start = ts_Now();
         shm_Lock(k.segment);
         int16_t status = 0;
@@ -55,6 +67,8 @@ int scan_ScanDevice(int)
     return 0;
 }
 
-int scan_BuildStationReport() { return 1; }
+int scan_BuildStationReport() {
+    return 1;
+}
 
 void scan_ReportStationTexts() {}

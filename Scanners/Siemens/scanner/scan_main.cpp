@@ -5,6 +5,7 @@
 #include "dm.h"
 #include "env.h"
 #include "msl.h"
+#include "plat_error.h"
 #include "plat_system.h"
 #include "shm.h"
 #include "stch.h"
@@ -18,76 +19,63 @@
 namespace {
 // Ends the process before the frame is set up; the listener is stopped first so that no
 // thread outlives main.
-[[noreturn]] void exitAtOnce(int code)
-{
+[[noreturn]] void exitAtOnce(int code) {
     msl_Close();
     exit(code);
 }
 
 } // namespace
 
-std::string scan_TypeName(const char *program)
-{
+std::string scan_TypeName(const char *program) {
     std::string name(program != nullptr ? program : "");
     size_t cut = name.find_last_of('_');
-    if (cut == std::string::npos)
-        return "";
+    if (cut == std::string::npos) return "";
     name.resize(cut);
     size_t sep = name.find_last_of("/\\");
     return sep == std::string::npos ? name : name.substr(sep + 1);
 }
 
-int scan_DeviceNumber(const char *text)
-{
+int scan_DeviceNumber(const char *text) {
     const char *p = text;
     while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
         ++p;
     bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
-        ++p;
+    if (*p == '-' || *p == '+') ++p;
     uint32_t value = 0;
     for (; *p >= '0' && *p <= '9'; ++p)
         value = value * 10u + static_cast<uint32_t>(*p - '0');
-    if (negative)
-        value = 0u - value;
+    if (negative) value = 0u - value;
     return static_cast<int>(value & 0xFFFFu);
 }
 
 namespace {
 
-std::string slotText(int offset, int width)
-{
+std::string slotText(int offset, int width) {
     const char *text = reinterpret_cast<const char *>(g_scan.slotBytes + offset);
     return std::string(text, strnlen(text, static_cast<size_t>(width)));
 }
 
 } // namespace
 
-void scan_ReinitialiseStatusChannels()
-{
+void scan_ReinitialiseStatusChannels() {
     SegmentHeader *devices = shm_OpenSegment("dm_device");
-    if (devices == SHM_NO_SEGMENT || devices == nullptr)
-        return;
+    if (devices == SHM_NO_SEGMENT || devices == nullptr) return;
     uint8_t *payload = shm_Payload(devices);
     int32_t count;
     memcpy(&count, payload, sizeof count);
     int64_t length = devices->payloadLength;
-    if (count <= 0 || length < 790LL * count)
-        return;
+    if (count <= 0 || length < 790LL * count) return;
     int64_t index = (g_scan.slotBytes - (payload + 4)) / 788;
-    if (index < 0 || index >= count)
-        return;
+    if (index < 0 || index >= count) return;
     const char *own = reinterpret_cast<const char *>(payload + 4 + 788LL * count + 2 * index);
-    if (own[0] == '\0' && own[1] == '\0')
-        return;
+    if (own[0] == '\0' && own[1] == '\0') return;
     char id[3] = {own[0], own[1], '\0'};
     stch_Init(g_scan.slot, id);
 }
 
 namespace {
 
-void report(const char *format, int code, bool configText)
-{
+void report(const char *format, int code, bool configText) {
     if (configText && plat_GetLastError() == WERR_XML_PARSE_ERROR)
         syser_Printf("%s", xml_GetErrorText());
     else
@@ -97,14 +85,10 @@ void report(const char *format, int code, bool configText)
 enum Request { NONE, RECONFIGURE, INITIALISE_VALUES, RESET_COUNTERS, SCAN };
 
 // Takes the first request that applies while deliveries are held.
-Request takeRequest()
-{
-    if (g_scan.reconfigure.exchange(0) != 0)
-        return RECONFIGURE;
-    if (g_scan.initialiseValues.exchange(0) != 0)
-        return INITIALISE_VALUES;
-    if (g_scan.resetCounters.exchange(0) != 0)
-        return RESET_COUNTERS;
+Request takeRequest() {
+    if (g_scan.reconfigure.exchange(0) != 0) return RECONFIGURE;
+    if (g_scan.initialiseValues.exchange(0) != 0) return INITIALISE_VALUES;
+    if (g_scan.resetCounters.exchange(0) != 0) return RESET_COUNTERS;
     if (g_scan.pendingScans.load() > 0) {
         g_scan.pendingScans.fetch_sub(1);
         return SCAN;
@@ -112,8 +96,7 @@ Request takeRequest()
     return NONE;
 }
 
-void mainLoop()
-{
+void mainLoop() {
     // With a SaveRate of 0 every idle pass saves; the pass after a save sleeps, so the loop
     // never spins.
     bool justSaved = false;
@@ -167,27 +150,24 @@ void mainLoop()
 }
 } // namespace
 
-void scan_ReportConfigError(const char *format, int code) { report(format, code, true); }
+void scan_ReportConfigError(const char *format, int code) {
+    report(format, code, true);
+}
 
-void scan_Main(int argc, char **argv)
-{
+void scan_Main(int argc, char **argv) {
     // Best nice value only; a refusal is no reason to stop.
     plat_RaiseProcessPriority();
 
     // A scanner that cannot receive codes could never be scanned or stopped.
-    if (msl_Open(scan_OnMessage) == nullptr && errno != 0)
-        exit(errno);
+    if (msl_Open(scan_OnMessage) == nullptr && errno != 0) exit(errno);
 
     g_scan.typeName = scan_TypeName(argc > 0 ? argv[0] : nullptr);
-    if (g_scan.typeName.empty() || argc != 2)
-        exitAtOnce(0);
+    if (g_scan.typeName.empty() || argc != 2) exitAtOnce(0);
     int number = scan_DeviceNumber(argv[1]);
-    if (number == 0)
-        exitAtOnce(0);
+    if (number == 0) exitAtOnce(0);
 
     g_scan.slot = dm_FindDevice(g_scan.typeName.c_str(), number);
-    if (g_scan.slot == nullptr)
-        exitAtOnce(0);
+    if (g_scan.slot == nullptr) exitAtOnce(0);
     g_scan.slotBytes = reinterpret_cast<uint8_t *>(g_scan.slot);
     g_scan.deviceSegment = shm_OpenSegment("dm_device");
     g_scan.deviceName = slotText(SLOT_NAME, 25);
@@ -220,8 +200,7 @@ void scan_Main(int argc, char **argv)
 
     ts_SetTimeZone();
 
-    if (scan_LoadConfig() == -1)
-        scan_Shutdown(errno);
+    if (scan_LoadConfig() == -1) scan_Shutdown(errno);
     scan_LockSlot();
     g_scan.slotBytes[SLOT_CONFIGURED] = 1;
     scan_UnlockSlot();
@@ -232,4 +211,3 @@ void scan_Main(int argc, char **argv)
     scan_SaveOutputs();
     scan_Shutdown(0);
 }
-

@@ -5,8 +5,7 @@
 
 ScanState g_scan;
 
-void scan_OnMessage(int code)
-{
+void scan_OnMessage(int code) {
     // Listener thread: flags and counters only, no lock.
     switch (code) {
     case NC_STOP:

@@ -15,19 +15,16 @@
 
 namespace {
 // A configuration that can no longer be read ends the scanner: it would run on stale tables.
-[[noreturn]] void failedConfigurationRead()
-{
+[[noreturn]] void failedConfigurationRead() {
     int error = errno;
     scan_ReportConfigError("CAN'T READ CONFIGURATION -%04d", error & 0xFFF);
     scan_Shutdown(error);
 }
 } // namespace
 
-int scan_ReconfigureDevice()
-{
+int scan_ReconfigureDevice() {
     scan_SetSlotFlag();
-    if (cfg_LoadDeviceConfig(g_scan.config, SCAN_CONFIG_SIZE) == -1)
-        failedConfigurationRead();
+    if (cfg_LoadDeviceConfig(g_scan.config, SCAN_CONFIG_SIZE) == -1) failedConfigurationRead();
     scan_LockSlot();
     memcpy(g_scan.slotBytes + SLOT_CONFIG, g_scan.config, SCAN_CONFIG_SIZE);
     scan_UnlockSlot();
@@ -37,32 +34,24 @@ int scan_ReconfigureDevice()
     for (int kind = 0; kind < SCAN_KINDS && g_scan.running.load() != 0; ++kind) {
         ScanKindState &k = g_scan.kinds[kind];
         // A kind without channel records has nothing to reload.
-        if (k.header == nullptr || k.records == nullptr)
-            continue;
+        if (k.header == nullptr || k.records == nullptr) continue;
         int loaded = chan_ReloadIfChanged(kind, k.header);
-        if (loaded == -1)
-            failedConfigurationRead();
-        if (loaded == 0)
-            continue;
+        if (loaded == -1) failedConfigurationRead();
+        if (loaded == 0) continue;
         scan_ClearUnusedReferences(kind);
         s5_InitHandler init = s5_DriverEntryTable.init[kind];
-        if (init != nullptr)
-            sum += init(g_scan.config, k.count, k.records);
+        if (init != nullptr) sum += init(g_scan.config, k.count, k.records);
     }
-    if (sum != 0)
-        return -1;
+    if (sum != 0) return -1;
     scan_BuildStationReport();
-    if (scan_ScanDevice(1) == -1)
-        return -1;
+    if (scan_ScanDevice(1) == -1) return -1;
     scan_StoreScanTime();
     return 0;
 }
 
-int scan_InitValues(int kind)
-{
+int scan_InitValues(int kind) {
     ScanKindState &k = g_scan.kinds[kind];
-    if (k.references == nullptr || k.values == nullptr)
-        return 0;
+    if (k.references == nullptr || k.values == nullptr) return 0;
     bool changed = false;
     for (int c = 0; c < k.count; ++c) {
         float value = 0.0f;
@@ -76,34 +65,27 @@ int scan_InitValues(int kind)
             changed = true;
         }
     }
-    if (changed && sv_SaveValues(g_scan.folder.c_str(), kind, k.references, k.records, k.count) ==
-                       -1)
+    if (changed &&
+        sv_SaveValues(g_scan.folder.c_str(), kind, k.references, k.records, k.count) == -1)
         return -1;
     return 0;
 }
 
-int scan_InitialiseValues()
-{
+int scan_InitialiseValues() {
     scan_SetSlotFlag();
     for (int kind : {SCAN_AI, SCAN_CI})
-        if (g_scan.kinds[kind].segment != nullptr && scan_InitValues(kind) == -1)
-            return -1;
-    if (scan_ScanDevice(0) == -1)
-        return -1;
+        if (g_scan.kinds[kind].segment != nullptr && scan_InitValues(kind) == -1) return -1;
+    if (scan_ScanDevice(0) == -1) return -1;
     scan_StoreScanTime();
     return 0;
 }
 
-int scan_ResetCounters()
-{
+int scan_ResetCounters() {
     ScanKindState &ci = g_scan.kinds[SCAN_CI];
-    if (ci.segment == nullptr)
-        return 0;
+    if (ci.segment == nullptr) return 0;
     scan_SetSlotFlag();
-    if (s5_ResetCountersHook(g_scan.slotBytes + SLOT_CONFIG, ci.count, ci.records) == -1)
-        return -1;
-    if (scan_ScanDevice(0) == -1)
-        return -1;
+    if (s5_ResetCountersHook(g_scan.slotBytes + SLOT_CONFIG, ci.count, ci.records) == -1) return -1;
+    if (scan_ScanDevice(0) == -1) return -1;
     scan_StoreScanTime();
     return 0;
 }

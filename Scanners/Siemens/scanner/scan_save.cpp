@@ -6,19 +6,16 @@
 
 namespace {
 // now - then in milliseconds, in 64 bits: a clock jump of years must not wrap.
-int64_t diffMs(const TimeStamp &now, const TimeStamp &then)
-{
+int64_t diffMs(const TimeStamp &now, const TimeStamp &then) {
     return (static_cast<int64_t>(now.seconds) - then.seconds) * 1000 +
            (static_cast<int64_t>(now.milliseconds) - then.milliseconds);
 }
 } // namespace
 
-void scan_SaveOutputs()
-{
+void scan_SaveOutputs() {
     for (int kind : {SCAN_AO, SCAN_DO}) {
         ScanKindState &k = g_scan.kinds[kind];
-        if (scan_KindId(kind).empty() || k.saved == 0)
-            continue;
+        if (scan_KindId(kind).empty() || k.saved == 0) continue;
         k.saved = 0;
         const void *values = kind == SCAN_DO ? static_cast<const void *>(k.previousStatuses)
                                              : static_cast<const void *>(k.previousValues);
@@ -27,16 +24,13 @@ void scan_SaveOutputs()
     }
 }
 
-int scan_SaveIsDue(const TimeStamp &now)
-{
-    if (g_scan.saveOutputs == 0)
-        return 0;
+int scan_SaveIsDue(const TimeStamp &now) {
+    if (g_scan.saveOutputs == 0) return 0;
     int64_t d = diffMs(now, g_scan.nextSave);
     return d > 0 || d < -static_cast<int64_t>(g_scan.saveRate);
 }
 
-void scan_PeriodicSave(const TimeStamp &now)
-{
+void scan_PeriodicSave(const TimeStamp &now) {
     int64_t rate = g_scan.saveRate;
     int64_t d = diffMs(now, g_scan.nextSave);
     scan_SaveOutputs();
