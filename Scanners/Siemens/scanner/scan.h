@@ -23,23 +23,23 @@ constexpr int SCAN_RUNTIME_RECORD_SIZE = 264;
 constexpr uint32_t SCAN_NO_BASELINE = 0x7FFFFFFFu;
 
 struct ScanKindState {
-    SegmentHeader *segment;      // the kind's data segment, null when none
-    ChannelTableHeader *header;  // payload offset 0 of the data segment
-    uint8_t *payload;            // the same address as bytes
-    ChannelRecord *records;      // the "_conf" segment's payload, or null
-    int count;                   // channels the handlers see (n)
-    int statusCount;             // channels of the data segment marked bad (N)
-    uint8_t *runtimeRecords;     // 264-byte records behind the values, or null
-    uint32_t *statuses;          // current
-    float *values;               // current (analogue kinds)
+    SegmentHeader *segment;     // the kind's data segment, null when none
+    ChannelTableHeader *header; // payload offset 0 of the data segment
+    uint8_t *payload;           // the same address as bytes
+    ChannelRecord *records;     // the "_conf" segment's payload, or null
+    int count;                  // channels the handlers see (n)
+    int statusCount;            // channels of the data segment marked bad (N)
+    uint8_t *runtimeRecords;    // 264-byte records behind the values, or null
+    uint32_t *statuses;         // current
+    float *values;              // current (analogue kinds)
     uint32_t *previousStatuses;
     float *previousValues;
-    float *baselines;            // analogue kinds
-    float *references;           // AI and CI
-    uint32_t *localStatuses;     // the scanner-local status array, null until assigned
-    int saved;                   // a good value was evaluated since the last save
-    int localCount;              // channels the local arrays were sized for
-    size_t localOffset;          // where they start in the local buffer
+    float *baselines;        // analogue kinds
+    float *references;       // AI and CI
+    uint32_t *localStatuses; // the scanner-local status array, null until assigned
+    int saved;               // a good value was evaluated since the last save
+    int localCount;          // channels the local arrays were sized for
+    size_t localOffset;      // where they start in the local buffer
 };
 
 struct ScanState {
@@ -146,7 +146,3 @@ void scan_PeriodicSave(const TimeStamp &now);
 void scan_ClearUnusedReferences(int kind);
 // Status channels of the device's own table id, when the runtime gave it one.
 void scan_ReinitialiseStatusChannels();
-
-// Station status report of the link.
-int scan_BuildStationReport();
-void scan_ReportStationTexts();

@@ -6,6 +6,7 @@
 #include "msl.h"
 #include "plat_error.h"
 #include "s5.h"
+#include "station.h"
 #include "shm.h"
 #include "stch.h"
 #include "syser.h"

@@ -1,11 +1,12 @@
-// Stand-ins for the S5 device layer, the scan cycle and the station report until they are
-// built: the device opens without a port, every kind but the counter inputs initialises, and
-// a scan publishes the per-kind frame (status, duration, notification) without channel values.
+// Stand-ins for the S5 device layer and the scan cycle until they are built: the device opens
+// without a port, every kind but the counter inputs initialises, and a scan publishes the
+// per-kind frame (status, duration, notification) without channel values.
 #include "scan.h"
 #include "s5.h"
 
 #include "plat_error.h"
 #include "shm.h"
+#include "station.h"
 #include "ts.h"
 
 #include <cstring>
@@ -66,9 +67,3 @@ int scan_ScanDevice(int) {
     scan_ReportStationTexts();
     return 0;
 }
-
-int scan_BuildStationReport() {
-    return 1;
-}
-
-void scan_ReportStationTexts() {}

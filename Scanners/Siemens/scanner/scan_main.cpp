@@ -58,19 +58,8 @@ std::string slotText(int offset, int width) {
 } // namespace
 
 void scan_ReinitialiseStatusChannels() {
-    SegmentHeader *devices = shm_OpenSegment("dm_device");
-    if (devices == SHM_NO_SEGMENT || devices == nullptr) return;
-    uint8_t *payload = shm_Payload(devices);
-    int32_t count;
-    memcpy(&count, payload, sizeof count);
-    int64_t length = devices->payloadLength;
-    if (count <= 0 || length < 790LL * count) return;
-    int64_t index = (g_scan.slotBytes - (payload + 4)) / 788;
-    if (index < 0 || index >= count) return;
-    const char *own = reinterpret_cast<const char *>(payload + 4 + 788LL * count + 2 * index);
-    if (own[0] == '\0' && own[1] == '\0') return;
-    char id[3] = {own[0], own[1], '\0'};
-    stch_Init(g_scan.slot, id);
+    char id[3];
+    if (dm_GetOwnTableId(g_scan.slot, id) == 0) stch_Init(g_scan.slot, id);
 }
 
 namespace {
@@ -169,7 +158,7 @@ void scan_Main(int argc, char **argv) {
     g_scan.slot = dm_FindDevice(g_scan.typeName.c_str(), number);
     if (g_scan.slot == nullptr) exitAtOnce(0);
     g_scan.slotBytes = reinterpret_cast<uint8_t *>(g_scan.slot);
-    g_scan.deviceSegment = shm_OpenSegment("dm_device");
+    g_scan.deviceSegment = dm_GetDeviceSegment();
     g_scan.deviceName = slotText(SLOT_NAME, 25);
     g_scan.folder = slotText(SLOT_FOLDER, 12);
     // Registered before the first message, so that the start-up failures are shown.

@@ -7,6 +7,7 @@
 #include "chrec.h"
 #include "fp.h"
 #include "s5.h"
+#include "station.h"
 #include "sv.h"
 
 #include <cerrno>
