@@ -1,0 +1,63 @@
+#include "plat_filecreate.h"
+
+#include "plat_error.h"
+#include "plat_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Opens with O_CREAT | O_EXCL first so that only a file made here gets its mode widened: an
+// existing file of another user keeps the mode its owner chose.
+int openShared(const char *path, int flags) {
+    std::string p = plat_FileNativePath(path != nullptr ? path : "");
+    if (p.empty()) return plat_Fail(WERR_FILE_NOT_FOUND);
+    for (;;) {
+        int fd = ::open(p.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            fchmod(fd, 0666);
+            return fd;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EEXIST) return plat_FailFromPosixPath(p.c_str());
+        fd = ::open(p.c_str(), flags | O_CLOEXEC);
+        if (fd >= 0) {
+            struct stat st;
+            if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+                ::close(fd);
+                return plat_Fail(WERR_ACCESS_DENIED);
+            }
+            return fd;
+        }
+        if (errno == EINTR) continue;
+        // Removed between the two opens: try the creation again.
+        if (errno != ENOENT) return plat_FailFromPosixPath(p.c_str());
+    }
+}
+} // namespace
+
+int plat_FileOpenOrCreateShared(const char *path) {
+    return openShared(path, O_RDWR);
+}
+
+int plat_FileCreateTruncated(const char *path) {
+    return openShared(path, O_WRONLY | O_TRUNC);
+}
+
+int plat_FileWriteAll(int fd, const void *buffer, size_t length) {
+    const char *p = static_cast<const char *>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::write(fd, p + done, length - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return plat_FailFromPosix();
+        }
+        if (n == 0) return plat_Fail(WERR_WRITE_FAULT);
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
