@@ -53,7 +53,8 @@ TEST(ScanStartup, DeviceNumberReadsLeadingDigitsAndKeepsTheLow16Bits) {
 
 TEST(ScanMessages, OnlyTheFiveRuntimeCodesChangeTheState) {
     resetRequests();
-    for (int code : {int(NC_DATA_CHANGED), int(NC_VALUES_WRITTEN), 0, -1, 301, int(NC_LOGGER_EVENTS)})
+    for (int code :
+         {int(NC_DATA_CHANGED), int(NC_VALUES_WRITTEN), 0, -1, 301, int(NC_LOGGER_EVENTS)})
         scan_OnMessage(code);
     EXPECT_EQ(g_scan.pendingScans.load(), 0);
     EXPECT_EQ(g_scan.reconfigure.load() + g_scan.initialiseValues.load() +
@@ -133,7 +134,7 @@ constexpr int k_channels = 5;
 class ScanMarkBadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test_UseUniqueIpcPrefix("markbad");
+        prefix = test_UseUniqueIpcPrefix("markbad");
         int32_t length = 20 + 8 * k_channels + 264 * k_channels;
         segment = shm_OpenOrCreateSegment("dm_T1", length);
         ASSERT_NE(segment, SHM_NO_SEGMENT);
@@ -166,12 +167,14 @@ protected:
         for (ScanKindState &k : g_scan.kinds)
             k = ScanKindState{};
         g_scan.slotBytes = nullptr;
+        test_RemoveIpcObjects(prefix);
     }
     uint32_t status(int c) {
         uint32_t s;
         memcpy(&s, payload + 20 + 4 * c, 4);
         return s;
     }
+    std::string prefix;
     SegmentHeader *segment = nullptr;
     uint8_t *payload = nullptr;
     uint8_t slot[788];
