@@ -1,0 +1,194 @@
+#include "sim_runtime.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+std::vector<std::string> words(const std::string &line) {
+    std::string text = line.substr(0, line.find('#'));
+    std::istringstream in(text);
+    std::vector<std::string> w;
+    for (std::string s; in >> s;)
+        w.push_back(s);
+    return w;
+}
+
+bool number(const std::string &text, long min, long max, int *out) {
+    if (text.empty()) return false;
+    char *end = nullptr;
+    long v = strtol(text.c_str(), &end, 0);
+    if (*end != '\0' || v < min || v > max) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+std::string upper(std::string s) {
+    for (char &c : s)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool tableId(const std::string &text, std::string *out) {
+    if (text.empty() || text.size() > 2) return false;
+    *out = upper(text);
+    return true;
+}
+
+// Splits "key=value"; false when the word has no '='.
+bool option(const std::string &word, std::string *key, std::string *value) {
+    size_t eq = word.find('=');
+    if (eq == std::string::npos) return false;
+    *key = word.substr(0, eq);
+    *value = word.substr(eq + 1);
+    return true;
+}
+
+class Parser {
+public:
+    explicit Parser(SimDescription *d) : d_(d) {}
+
+    std::string statement(const std::vector<std::string> &w) {
+        const std::string &verb = w[0];
+        if (verb == "root" || verb == "scanner" || verb == "bin") {
+            if (w.size() != 2) return verb + " needs one folder or path";
+            (verb == "root" ? d_->root : verb == "scanner" ? d_->scanner : d_->bin) = w[1];
+            return "";
+        }
+        if (verb == "layout") {
+            if (w.size() != 2 || (w[1] != "new" && w[1] != "old")) return "layout is new or old";
+            d_->oldLayout = w[1] == "old";
+            return "";
+        }
+        if (verb == "device") return device(w);
+        if (verb == "table") return table(w);
+        if (verb == "process") return process(w);
+        if (verb == "logger") return logger(w);
+        if (verb == "errors") {
+            if (w.size() != 2 || !number(w[1], 0, 10000, &d_->errors))
+                return "errors needs a count";
+            return "";
+        }
+        return "unknown statement '" + verb + "'";
+    }
+
+private:
+    std::string device(const std::vector<std::string> &w) {
+        SimDeviceDesc dev;
+        if (w.size() < 5) return "device <type> <number> <name> <folder> [ai=XX] ...";
+        dev.type = w[1];
+        if (dev.type.size() > 8) return "device type has more than 8 characters";
+        if (!number(w[2], 1, 65535, &dev.number)) return "device number must be 1..65535";
+        dev.name = w[3];
+        dev.folder = w[4];
+        if (dev.name.size() > 24 || dev.folder.size() > 11)
+            return "device name (24) or folder (11) too long";
+        static const char *const keys[] = {"ai", "di", "ao", "do", "ci", "own"};
+        for (size_t i = 5; i < w.size(); ++i) {
+            std::string key, value;
+            if (!option(w[i], &key, &value)) return "expected key=value, got '" + w[i] + "'";
+            bool known = false;
+            for (int k = 0; k < 6; ++k)
+                if (key == keys[k]) {
+                    if (!tableId(value, &dev.ids[k]))
+                        return "table id '" + value + "' must have 1 or 2 characters";
+                    known = true;
+                }
+            if (!known) return "unknown device option '" + key + "'";
+        }
+        for (const SimDeviceDesc &other : d_->devices)
+            if (other.number == dev.number) return "device number " + w[2] + " twice";
+        d_->devices.push_back(dev);
+        return "";
+    }
+
+    std::string table(const std::vector<std::string> &w) {
+        SimTableDesc t;
+        if (w.size() < 4 || w.size() > 5 || !tableId(w[1], &t.id))
+            return "table <id> <4|8> <channels> [runtime]";
+        if (!number(w[2], 4, 8, &t.bytesPerChannel) ||
+            (t.bytesPerChannel != 4 && t.bytesPerChannel != 8))
+            return "bytes per channel must be 4 or 8";
+        if (!number(w[3], 0, 65535, &t.channels)) return "channel count must be 0..65535";
+        if (w.size() == 5) {
+            if (w[4] != "runtime") return "unknown table option '" + w[4] + "'";
+            t.runtimeRecords = true;
+        }
+        for (const SimTableDesc &other : d_->tables)
+            if (other.id == t.id) return "table " + t.id + " twice";
+        d_->tables.push_back(t);
+        return "";
+    }
+
+    std::string process(const std::vector<std::string> &w) {
+        SimProcessDesc p;
+        if (w.size() < 2 || w[1].size() > 8)
+            return "process <name of at most 8 characters> [id=XX] ...";
+        p.name = upper(w[1]);
+        for (size_t i = 2; i < w.size(); ++i) {
+            std::string key, value;
+            if (!option(w[i], &key, &value)) return "expected key=value, got '" + w[i] + "'";
+            bool ok = key == "id"          ? tableId(value, &p.id)
+                      : key == "kindflag"  ? number(value, 0, 255, &p.kindFlag)
+                      : key == "enabled"   ? number(value, 0, 1, &p.enabled)
+                      : key == "attribute" ? number(value, 0, 255, &p.attribute)
+                                           : false;
+            if (!ok) return "bad process option '" + w[i] + "'";
+        }
+        d_->processes.push_back(p);
+        return "";
+    }
+
+    std::string logger(const std::vector<std::string> &w) {
+        SimLoggerDesc l;
+        if (w.size() < 3 || w.size() > 4 || w[1].size() > 8 || w[2].size() > 32)
+            return "logger <type> <name> [active=0|1]";
+        l.type = w[1];
+        l.name = w[2];
+        if (w.size() == 4) {
+            std::string key, value;
+            if (!option(w[3], &key, &value) || key != "active" || !number(value, 0, 1, &l.active))
+                return "bad logger option '" + w[3] + "'";
+        }
+        d_->loggers.push_back(l);
+        return "";
+    }
+
+    SimDescription *d_;
+};
+} // namespace
+
+int sim_ParseDescription(const std::string &text, SimDescription *out, std::string *error) {
+    SimDescription d;
+    Parser parser(&d);
+    std::istringstream in(text);
+    int lineNumber = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++lineNumber;
+        std::vector<std::string> w = words(line);
+        if (w.empty()) continue;
+        std::string problem = parser.statement(w);
+        if (!problem.empty()) {
+            if (error != nullptr) *error = "line " + std::to_string(lineNumber) + ": " + problem;
+            return -1;
+        }
+    }
+    *out = d;
+    return 0;
+}
+
+int sim_LoadDescription(const std::string &path, SimDescription *out, std::string *error) {
+    std::ifstream in(path);
+    if (!in) {
+        if (error != nullptr) *error = "cannot read " + path;
+        return -1;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    return sim_ParseDescription(text.str(), out, error);
+}
+
+std::string sim_TableId(const std::string &id) {
+    return upper(id.substr(0, 2));
+}
