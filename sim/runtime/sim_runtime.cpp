@@ -232,6 +232,7 @@ int SimRuntime::create() {
 }
 
 void SimRuntime::shutdown() {
+    std::lock_guard<std::mutex> guard(shutdownLock_);
     for (auto &entry : scanners_) {
         if (entry.second.exited || entry.second.pid <= 0) continue;
         int status = 0;

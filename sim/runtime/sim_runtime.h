@@ -191,6 +191,7 @@ private:
     bool mailslotOpen_ = false;
     std::map<int, Scanner> scanners_;
     std::vector<std::unique_ptr<Binding>> bindings_;
+    std::mutex shutdownLock_; // an interrupt may shut down while the script does
     std::mutex receivedLock_;
     std::condition_variable receivedChanged_;
     std::vector<SimReceived> received_;
