@@ -210,3 +210,20 @@ TEST_F(ScanMarkBadTest, LocalStatusesFollowTheSegmentOnceTheyExist) {
     for (int c = 0; c < 3; ++c)
         EXPECT_EQ(local[c], status(c)) << c;
 }
+
+TEST(ScanRequests, TheThreeFlagsGoBeforePendingScansInTheirOrder) {
+    resetRequests();
+    for (int code : {int(NC_SCAN), int(NC_SCAN), int(NC_RESET_COUNTERS), int(NC_INITIALISE_VALUES),
+                     int(NC_RECONFIGURE)})
+        scan_OnMessage(code);
+    EXPECT_EQ(scan_TakeRequest(), SCAN_REQUEST_RECONFIGURE);
+    EXPECT_EQ(scan_TakeRequest(), SCAN_REQUEST_INITIALISE_VALUES);
+    EXPECT_EQ(scan_TakeRequest(), SCAN_REQUEST_RESET_COUNTERS);
+    EXPECT_EQ(scan_TakeRequest(), SCAN_REQUEST_SCAN);
+    scan_OnMessage(NC_RECONFIGURE);
+    EXPECT_EQ(scan_TakeRequest(), SCAN_REQUEST_RECONFIGURE);
+    EXPECT_EQ(scan_TakeRequest(), SCAN_REQUEST_SCAN);
+    EXPECT_EQ(scan_TakeRequest(), SCAN_REQUEST_NONE);
+    EXPECT_EQ(g_scan.pendingScans.load(), 0);
+    resetRequests();
+}

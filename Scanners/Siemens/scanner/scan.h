@@ -123,6 +123,18 @@ std::string scan_TypeName(const char *program);
 // The device number as C's atoi reads it (leading digits; none gives 0), low 16 bits.
 int scan_DeviceNumber(const char *text);
 
+// Requests of the main loop, in the order it takes them: the three request flags come before
+// pending scans.
+enum : int {
+    SCAN_REQUEST_NONE = 0,
+    SCAN_REQUEST_RECONFIGURE,
+    SCAN_REQUEST_INITIALISE_VALUES,
+    SCAN_REQUEST_RESET_COUNTERS,
+    SCAN_REQUEST_SCAN,
+};
+// Takes (clears, or counts down) the first request that applies; called with deliveries held.
+int scan_TakeRequest();
+
 // Callback of the notification mailslot; runs on the listener thread.
 void scan_OnMessage(int code);
 

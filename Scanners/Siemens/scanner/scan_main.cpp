@@ -71,28 +71,14 @@ void report(const char *format, int code, bool configText) {
         syser_Printf(format, code);
 }
 
-enum Request { NONE, RECONFIGURE, INITIALISE_VALUES, RESET_COUNTERS, SCAN };
-
-// Takes the first request that applies while deliveries are held.
-Request takeRequest() {
-    if (g_scan.reconfigure.exchange(0) != 0) return RECONFIGURE;
-    if (g_scan.initialiseValues.exchange(0) != 0) return INITIALISE_VALUES;
-    if (g_scan.resetCounters.exchange(0) != 0) return RESET_COUNTERS;
-    if (g_scan.pendingScans.load() > 0) {
-        g_scan.pendingScans.fetch_sub(1);
-        return SCAN;
-    }
-    return NONE;
-}
-
 void mainLoop() {
     // With a SaveRate of 0 every idle pass saves; the pass after a save sleeps, so the loop
     // never spins.
     bool justSaved = false;
     while (g_scan.running.load() != 0) {
         msl_HoldDelivery(1);
-        Request request = takeRequest();
-        if (request == NONE) {
+        int request = scan_TakeRequest();
+        if (request == SCAN_REQUEST_NONE) {
             TimeStamp now = ts_Now();
             if (!justSaved && scan_SaveIsDue(now) != 0) {
                 msl_HoldDelivery(0);
@@ -112,16 +98,16 @@ void mainLoop() {
         const char *format = nullptr;
         bool configText = false;
         switch (request) {
-        case RECONFIGURE:
+        case SCAN_REQUEST_RECONFIGURE:
             result = scan_ReconfigureDevice();
             format = "CAN'T RECONFIGURE DEVICE -%04d";
             configText = true;
             break;
-        case INITIALISE_VALUES:
+        case SCAN_REQUEST_INITIALISE_VALUES:
             result = scan_InitialiseValues();
             format = "CAN'T INITIALISE VALUES - %04d";
             break;
-        case RESET_COUNTERS:
+        case SCAN_REQUEST_RESET_COUNTERS:
             result = scan_ResetCounters();
             format = "CAN'T RESET COUNTERS -%04d";
             break;
@@ -138,6 +124,17 @@ void mainLoop() {
     }
 }
 } // namespace
+
+int scan_TakeRequest() {
+    if (g_scan.reconfigure.exchange(0) != 0) return SCAN_REQUEST_RECONFIGURE;
+    if (g_scan.initialiseValues.exchange(0) != 0) return SCAN_REQUEST_INITIALISE_VALUES;
+    if (g_scan.resetCounters.exchange(0) != 0) return SCAN_REQUEST_RESET_COUNTERS;
+    if (g_scan.pendingScans.load() > 0) {
+        g_scan.pendingScans.fetch_sub(1);
+        return SCAN_REQUEST_SCAN;
+    }
+    return SCAN_REQUEST_NONE;
+}
 
 void scan_ReportConfigError(const char *format, int code) {
     report(format, code, true);
