@@ -1,0 +1,291 @@
+// The scanner as the runtime server runs it: real KSTRN_SC processes against the runtime
+// stand-in's shared memory and notification codes.
+#include "sim_runtime.h"
+
+#include "msl.h"
+#include "shm.h"
+#include "test_ipc.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+namespace fs = std::filesystem;
+
+constexpr int k_deadlineMs = 10000;
+
+std::string buildBin() {
+    const char *bin = getenv("KVT_BUILD_BIN");
+    return bin != nullptr ? bin : "";
+}
+
+// The device folder of the installation: "config" (AutoEnable, then the record with a scan
+// interval of 1000 ms) and one binary channel file per kind with a table.
+void writeDeviceFolder(const fs::path &folder,
+                       const std::vector<std::pair<std::string, int>> &kinds) {
+    fs::create_directories(folder);
+    std::vector<char> config(705, 0);
+    config[0] = 1;
+    int32_t interval = 1000;
+    memcpy(config.data() + 1, &interval, sizeof interval);
+    std::ofstream(folder / "config", std::ios::binary).write(config.data(), config.size());
+    for (const auto &[name, channels] : kinds) {
+        std::vector<char> file(8 + 216 * static_cast<size_t>(channels), 0);
+        std::ofstream(folder / name, std::ios::binary).write(file.data(), file.size());
+    }
+}
+
+template <typename F>
+bool waitUntil(F condition, int ms = k_deadlineMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+class ScannerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int run = 0;
+        prefix = test_UseUniqueIpcPrefix(("scan" + std::to_string(++run)).c_str());
+        root = fs::temp_directory_path() / prefix;
+        fs::create_directories(root);
+        ASSERT_FALSE(buildBin().empty());
+    }
+    void TearDown() override {
+        runtime.reset();
+        test_RemoveIpcObjects(prefix);
+        fs::remove_all(root);
+    }
+
+    // One KSTRN device, number 1, with an analogue input table (runtime records), a digital
+    // input table and a digital output table; more description lines may follow.
+    void createRuntime(const std::string &extraDevice = "", const std::string &extra = "") {
+        writeDeviceFolder(root / "CURRENT_CONFIG" / "S5TEST", {{"ai", 4}, {"di", 8}, {"do", 3}});
+        std::string text = "root " + root.string() + "\nbin " + buildBin() + "\nscanner " +
+                           buildBin() + "/KSTRN_SC\n" +
+                           "device KSTRN 1 PRESS-1 S5TEST ai=T1 di=T2 do=T3" + extraDevice + "\n" +
+                           "table T1 8 4 runtime\ntable T2 4 8\ntable T3 4 3\n" + extra;
+        SimDescription description;
+        std::string error;
+        ASSERT_EQ(sim_ParseDescription(text, &description, &error), 0) << error;
+        runtime = std::make_unique<SimRuntime>(description);
+        ASSERT_EQ(runtime->create(), 0) << runtime->lastError();
+    }
+
+    void startReady() {
+        ASSERT_EQ(runtime->start(1), 0) << runtime->lastError();
+        ASSERT_EQ(runtime->waitReady(1), 0) << runtime->lastError();
+    }
+
+    // Registers this process as subscriber 1 of a data segment: every notification of the
+    // segment then counts up the entry's pending count.
+    void subscribe(const char *id) {
+        counted = shm_OpenSegment((std::string("dm_") + id).c_str());
+        ASSERT_NE(counted, SHM_NO_SEGMENT);
+        shm_Lock(counted);
+        shm_RegisterSubscriber(counted, 1);
+        shm_Unlock(counted);
+    }
+    int notifications() {
+        ShmLayout layout;
+        shm_GetLayout(counted, &layout);
+        int16_t pending;
+        const uint8_t *base = reinterpret_cast<const uint8_t *>(counted);
+        if (layout.longSubscribers > 0)
+            memcpy(&pending, base + layout.longSubscriberOffset + 6, sizeof pending);
+        else
+            memcpy(&pending, base + layout.subscriberOffset + 4, sizeof pending);
+        return pending;
+    }
+
+    DeviceSlot slot() {
+        DeviceSlot s{};
+        EXPECT_TRUE(runtime->slot(1, &s));
+        return s;
+    }
+
+    std::string prefix;
+    fs::path root;
+    std::unique_ptr<SimRuntime> runtime;
+    SegmentHeader *counted = nullptr;
+};
+
+// Runs the scanner program directly with the given arguments; its exit status, or -1 when
+// it does not end within the deadline.
+int runScanner(const std::vector<std::string> &args) {
+    std::string program = buildBin() + "/KSTRN_SC";
+    std::vector<char *> argv{const_cast<char *>(program.c_str())};
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    bool ended = waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+} // namespace
+
+TEST_F(ScannerTest, StartMarksTheSlotAndFinishesTheFirstInitialisation) {
+    createRuntime();
+    startReady();
+    DeviceSlot s = slot();
+    EXPECT_EQ(s.running, 1);
+    EXPECT_EQ(s.pid, runtime->scannerPid(1));
+    EXPECT_EQ(s.configured, 1);
+    EXPECT_EQ(s.initialising, 0);
+    EXPECT_NE(s.nextScan.seconds, 0);
+    // The configuration record went from the device folder into the slot.
+    int32_t interval;
+    memcpy(&interval, s.deviceConfig, sizeof interval);
+    EXPECT_EQ(interval, 1000);
+    ChannelTableHeader header{};
+    ASSERT_TRUE(runtime->tableHeader("T1", &header));
+    EXPECT_EQ(header.statusCode, 0);
+    EXPECT_NE(header.fileTime.seconds, 0);
+}
+
+TEST_F(ScannerTest, EachScanRequestRunsOneCycleAndLeavesTheScheduleAlone) {
+    createRuntime();
+    startReady();
+    TimeStamp scheduled = slot().nextScan;
+    subscribe("T1");
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(runtime->scan(1), 0) << runtime->lastError();
+    EXPECT_EQ(notifications(), 3);
+    DeviceSlot s = slot();
+    EXPECT_GE(s.scanDuration, 0);
+    EXPECT_EQ(s.nextScan.seconds, scheduled.seconds);
+    EXPECT_EQ(s.nextScan.milliseconds, scheduled.milliseconds);
+    EXPECT_EQ(s.initialising, 0);
+}
+
+TEST_F(ScannerTest, TwoRequestsRunTwoScans) {
+    createRuntime();
+    startReady();
+    subscribe("T2");
+    ASSERT_EQ(runtime->post(1, NC_SCAN), 0);
+    ASSERT_EQ(runtime->post(1, NC_SCAN), 0);
+    ASSERT_TRUE(waitUntil([&] { return notifications() >= 2; }));
+    // One more request, waited for: had the two been one scan, or three, the count shows it.
+    ASSERT_EQ(runtime->scan(1), 0) << runtime->lastError();
+    EXPECT_EQ(notifications(), 3);
+}
+
+TEST_F(ScannerTest, RequestsGoBeforePendingScansAndClearThem) {
+    createRuntime();
+    startReady();
+    subscribe("T1");
+    // Stopped, the scanner finds every code queued when it goes on.
+    pid_t pid = runtime->scannerPid(1);
+    ASSERT_EQ(kill(pid, SIGSTOP), 0);
+    for (int32_t code : {int32_t(NC_SCAN), int32_t(NC_SCAN), int32_t(NC_SCAN),
+                         int32_t(NC_RECONFIGURE), int32_t(NC_INITIALISE_VALUES)})
+        ASSERT_EQ(runtime->post(1, code), 0);
+    ASSERT_EQ(kill(pid, SIGCONT), 0);
+    ASSERT_TRUE(waitUntil([&] { return notifications() >= 2; }));
+    ASSERT_EQ(runtime->scan(1), 0) << runtime->lastError();
+    // Reconfigure and initialise values scan once each and clear the pending scans; only if
+    // the scanner woke between the first codes can one pending scan run before them. Taken
+    // in arrival order it would be five cycles.
+    int cycles = notifications() - 1;
+    EXPECT_GE(cycles, 2);
+    EXPECT_LE(cycles, 3);
+    EXPECT_EQ(slot().initialising, 0);
+}
+
+TEST_F(ScannerTest, ResetCountersWithoutCounterInputsReturnsAtOnce) {
+    createRuntime();
+    startReady();
+    subscribe("T3");
+    TimeStamp scheduled = slot().nextScan;
+    ASSERT_EQ(runtime->post(1, NC_RESET_COUNTERS), 0);
+    ASSERT_EQ(runtime->scan(1), 0) << runtime->lastError();
+    EXPECT_EQ(notifications(), 1);
+    EXPECT_EQ(slot().nextScan.seconds, scheduled.seconds);
+    EXPECT_EQ(slot().initialising, 0);
+}
+
+TEST_F(ScannerTest, StopMarksEveryChannelBadClearsRunningAndExitsWithZero) {
+    createRuntime();
+    startReady();
+    ASSERT_EQ(runtime->scan(1), 0) << runtime->lastError();
+    int status = -1;
+    ASSERT_EQ(runtime->stop(1, &status), 0) << runtime->lastError();
+    EXPECT_EQ(status, 0);
+    for (const char *id : {"T1", "T2", "T3"}) {
+        std::vector<uint32_t> statuses = runtime->statuses(id);
+        ASSERT_FALSE(statuses.empty()) << id;
+        for (uint32_t s : statuses)
+            EXPECT_EQ(s & 0x20u, 0x20u) << id;
+    }
+    EXPECT_EQ(slot().running, 0);
+}
+
+TEST_F(ScannerTest, ACounterInputTableKeepsTheDeviceInitialisingUntilStopped) {
+    writeDeviceFolder(root / "CURRENT_CONFIG" / "S5TEST", {{"ci", 2}});
+    createRuntime(" ci=T4", "table T4 8 2\n");
+    ASSERT_EQ(runtime->start(1), 0) << runtime->lastError();
+    ASSERT_TRUE(waitUntil([&] {
+        DeviceSlot s = slot();
+        return s.configured == 1 && s.initialising == 1;
+    }));
+    // It keeps reporting while it retries.
+    ASSERT_TRUE(waitUntil([&] {
+        std::ifstream log(root / "scanner-1.log");
+        std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        return text.find("CAN'T INITIALISE DEVICE -0050") != std::string::npos;
+    }));
+    int status = -1;
+    ASSERT_EQ(runtime->stop(1, &status), 0) << runtime->lastError();
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(slot().running, 0);
+}
+
+TEST_F(ScannerTest, WrongArgumentsOrAnUnknownDeviceEndAtOnceWithZero) {
+    createRuntime();
+    EXPECT_EQ(runScanner({}), 0);
+    EXPECT_EQ(runScanner({"1", "2"}), 0);
+    EXPECT_EQ(runScanner({"0"}), 0);
+    EXPECT_EQ(runScanner({"65536"}), 0);
+    EXPECT_EQ(runScanner({"abc"}), 0);
+    EXPECT_EQ(runScanner({"7"}), 0);
+    // None of them touched the slot of device 1.
+    EXPECT_EQ(slot().running, 0);
+    EXPECT_EQ(slot().pid, 0);
+}
+
+TEST_F(ScannerTest, AMissingChannelFileEndsTheStartWithItsError) {
+    createRuntime();
+    fs::remove(root / "CURRENT_CONFIG" / "S5TEST" / "di");
+    ASSERT_EQ(runtime->start(1), 0) << runtime->lastError();
+    int status = -1;
+    ASSERT_EQ(runtime->waitExit(1, &status), 0) << runtime->lastError();
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(slot().running, 0);
+    std::ifstream log(root / "scanner-1.log");
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("PRESS-1: CAN'T READ CONFIGURATION -0002"), std::string::npos) << text;
+}
