@@ -1,6 +1,6 @@
-// Stand-ins for the S5 device layer and the scan cycle until they are built: the device opens
-// without a port, every kind but the counter inputs initialises, and a scan publishes the
-// per-kind frame (status, duration, notification) without channel values.
+// Stand-in for the scan cycle until the channel processing is built: each kind's scan handler
+// reads (or writes) the device, and the statuses and values are published as read, without
+// scaling, limits, alarms or events.
 #include "scan.h"
 #include "s5.h"
 
@@ -9,61 +9,51 @@
 #include "station.h"
 #include "ts.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
-int initNothing(void *, int, void *) {
-    return 0;
-}
-
-// Counter inputs are not served: a device with them never finishes initialising.
-int initCounterInputs(void *, int, void *) {
-    return plat_Fail(WERR_NOT_SUPPORTED);
-}
-
-int scanNothing(void *, int, void *, uint32_t *, void *) {
-    return 0;
+void UnlockKeepingErrno(SegmentHeader *segment) {
+    int saved = errno;
+    shm_Unlock(segment);
+    errno = saved;
 }
 } // namespace
 
-const DriverEntryTable s5_DriverEntryTable = {
-    {initNothing, initNothing, initNothing, initNothing, initCounterInputs},
-    {scanNothing, scanNothing, scanNothing, scanNothing, scanNothing},
-    "CAN'T READ CONFIGURATION -%04d",
-};
-
-int s5_OpenDevice(DeviceSlot *) {
-    return 0;
-}
-
-int s5_CloseDevice() {
-    return 0;
-}
-
-int s5_DeviceInitHook(DeviceSlot *) {
-    return 0;
-}
-
-int s5_ResetCountersHook(void *, int, void *) {
-    return 0;
-}
-
 int scan_ScanDevice(int) {
     int32_t total = 0;
-    for (int kind = SCAN_CI; kind >= SCAN_AI; --kind) {
+    int last = -2; // no handler called yet
+    for (int kind = SCAN_CI; kind >= SCAN_AI && g_scan.running; --kind) {
         ScanKindState &k = g_scan.kinds[kind];
         if (k.segment == nullptr) continue;
         TimeStamp start = ts_Now();
-        shm_Lock(k.segment);
+        bool output = kind == SCAN_AO || kind == SCAN_DO;
+        if (output) shm_Lock(k.segment);
+        last = s5_DriverEntryTable.scan[kind](g_scan.slotBytes + SLOT_CONFIG, k.count, k.records,
+                                              k.statuses, k.values);
+        if (last == -1) {
+            if (output) UnlockKeepingErrno(k.segment);
+            return -1;
+        }
+        if (last == S5_SCAN_SKIP) {
+            if (output) shm_Unlock(k.segment);
+            continue;
+        }
+        if (!output) shm_Lock(k.segment);
+        if (k.statuses != nullptr && k.previousStatuses != nullptr)
+            memcpy(k.previousStatuses, k.statuses, sizeof(uint32_t) * k.count);
+        if (k.values != nullptr && k.previousValues != nullptr)
+            memcpy(k.previousValues, k.values, sizeof(float) * k.count);
         int16_t status = 0;
         memcpy(k.payload + TABLE_STATUS, &status, sizeof status);
-        int32_t elapsed = ts_DiffMs(ts_Now(), start);
-        memcpy(k.payload + TABLE_DURATION, &elapsed, sizeof elapsed);
         shm_Notify(k.segment, 0);
         shm_Unlock(k.segment);
+        int32_t elapsed = ts_DiffMs(ts_Now(), start);
+        memcpy(k.payload + TABLE_DURATION, &elapsed, sizeof elapsed);
         total += elapsed;
     }
-    memcpy(g_scan.slotBytes + SLOT_SCAN_DURATION, &total, sizeof total);
+    if (last != -2 && last != S5_SCAN_SKIP)
+        memcpy(g_scan.slotBytes + SLOT_SCAN_DURATION, &total, sizeof total);
     scan_ReportStationTexts();
     return 0;
 }
