@@ -3,6 +3,7 @@
 #include "sim_runtime.h"
 
 #include "msl.h"
+#include "plat_system.h"
 #include "shm.h"
 #include "test_ipc.h"
 
@@ -112,6 +113,14 @@ protected:
         else
             memcpy(&pending, base + layout.subscriberOffset + 4, sizeof pending);
         return pending;
+    }
+
+    // What the operator sees of the scanner's status texts: its standard error (kept in the
+    // log) and the runtime's status entries.
+    std::string statusTexts() {
+        std::ifstream log(root / "scanner-1.log");
+        std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        return text + runtime->errorTexts();
     }
 
     DeviceSlot slot() {
@@ -255,11 +264,8 @@ TEST_F(ScannerTest, ACounterInputTableKeepsTheDeviceInitialisingUntilStopped) {
         return s.configured == 1 && s.initialising == 1;
     }));
     // It keeps reporting while it retries.
-    ASSERT_TRUE(waitUntil([&] {
-        std::ifstream log(root / "scanner-1.log");
-        std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-        return text.find("CAN'T INITIALISE DEVICE -0050") != std::string::npos;
-    }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return statusTexts().find("CAN'T INITIALISE DEVICE -0050") != std::string::npos; }));
     int status = -1;
     ASSERT_EQ(runtime->stop(1, &status), 0) << runtime->lastError();
     EXPECT_EQ(status, 0);
@@ -287,7 +293,29 @@ TEST_F(ScannerTest, AMissingChannelFileEndsTheStartWithItsError) {
     ASSERT_EQ(runtime->waitExit(1, &status), 0) << runtime->lastError();
     EXPECT_EQ(status, 2);
     EXPECT_EQ(slot().running, 0);
-    std::ifstream log(root / "scanner-1.log");
-    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("PRESS-1: CAN'T READ CONFIGURATION -0002"), std::string::npos) << text;
+    std::string text = statusTexts();
+    EXPECT_NE(text.find("CAN'T READ CONFIGURATION -0002"), std::string::npos) << text;
+}
+
+TEST_F(ScannerTest, TheOlderLayoutAndPlatformRunTheSameCycle) {
+    for (int platform : {2, 1}) {
+        SCOPED_TRACE(platform);
+        // A namespace of its own: segments stay mapped in this process under their prefix.
+        prefix = test_UseUniqueIpcPrefix(("layout" + std::to_string(platform)).c_str());
+        setenv("KVT_PLATFORM_ID", std::to_string(platform).c_str(), 1);
+        plat_OverridePlatformId(platform);
+        createRuntime("", platform == 2 ? "layout old\n" : "");
+        startReady();
+        subscribe("T2");
+        ASSERT_EQ(runtime->scan(1), 0) << runtime->lastError();
+        ASSERT_EQ(runtime->scan(1), 0) << runtime->lastError();
+        EXPECT_EQ(notifications(), 2);
+        int status = -1;
+        ASSERT_EQ(runtime->stop(1, &status), 0) << runtime->lastError();
+        EXPECT_EQ(status, 0);
+        runtime.reset();
+        test_RemoveIpcObjects(prefix);
+    }
+    unsetenv("KVT_PLATFORM_ID");
+    plat_OverridePlatformId(0);
 }
