@@ -319,3 +319,26 @@ TEST_F(ScannerTest, TheOlderLayoutAndPlatformRunTheSameCycle) {
     unsetenv("KVT_PLATFORM_ID");
     plat_OverridePlatformId(0);
 }
+
+TEST_F(ScannerTest, AHeaderClaimingMoreChannelsThanItsSegmentHoldsStaysInsideIt) {
+    createRuntime();
+    subscribe("T3");
+    // Three channels in the segment, 60000 in the header: the channel file cannot fill the
+    // configuration segment, so the start fails, and marking the channels bad on the way out
+    // stays inside the three the segment holds.
+    uint8_t *payload = shm_Payload(counted);
+    uint16_t claimed = 60000;
+    memcpy(payload + 4, &claimed, sizeof claimed);
+    ASSERT_EQ(runtime->start(1), 0) << runtime->lastError();
+    int status = -1;
+    ASSERT_EQ(runtime->waitExit(1, &status), 0) << runtime->lastError();
+    EXPECT_EQ(status, 67);
+    EXPECT_NE(statusTexts().find("CAN'T READ CONFIGURATION -0067"), std::string::npos);
+    for (int c = 0; c < 3; ++c) {
+        uint32_t s;
+        memcpy(&s, payload + 20 + 4 * c, sizeof s);
+        EXPECT_EQ(s & 0x20u, 0x20u) << c;
+    }
+    // The subscriber table right behind the payload still counts the one notification.
+    EXPECT_EQ(notifications(), 1);
+}
