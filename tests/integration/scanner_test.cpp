@@ -1,5 +1,6 @@
 // The scanner as the runtime server runs it: real KSTRN_SC processes against the runtime
 // stand-in's shared memory and notification codes.
+#include "s5sim.h"
 #include "sim_runtime.h"
 
 #include "msl.h"
@@ -70,6 +71,7 @@ protected:
     }
     void TearDown() override {
         runtime.reset();
+        plc.reset();
         test_RemoveIpcObjects(prefix);
         fs::remove_all(root);
     }
@@ -78,6 +80,12 @@ protected:
     // input table and a digital output table; more description lines may follow.
     void createRuntime(const std::string &extraDevice = "", const std::string &extra = "") {
         writeDeviceFolder(root / "CURRENT_CONFIG" / "S5TEST", {{"ai", 4}, {"di", 8}, {"do", 3}});
+        // The device's port COM1: a controller on a pseudo-terminal in the runtime's port folder.
+        fs::create_directories(root / "ports");
+        plc = std::make_unique<s5sim::Simulator>(s5sim::Settings{});
+        std::string portError;
+        ASSERT_TRUE(plc->OpenPty((root / "ports" / "COM1").string(), &portError)) << portError;
+        plc->Start();
         std::string text = "root " + root.string() + "\nbin " + buildBin() + "\nscanner " +
                            buildBin() + "/KSTRN_SC\n" +
                            "device KSTRN 1 PRESS-1 S5TEST ai=T1 di=T2 do=T3" + extraDevice + "\n" +
@@ -132,6 +140,7 @@ protected:
     std::string prefix;
     fs::path root;
     std::unique_ptr<SimRuntime> runtime;
+    std::unique_ptr<s5sim::Simulator> plc;
     SegmentHeader *counted = nullptr;
 };
 
