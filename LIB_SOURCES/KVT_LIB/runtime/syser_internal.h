@@ -1,0 +1,45 @@
+// State shared by the system status files.
+#pragma once
+
+#include "dm.h"
+#include "syser.h"
+
+#include <cstdarg>
+#include <mutex>
+#include <string>
+
+struct SyserState {
+    int shortLayout = 0;
+    int entry = -1; // index in the long or short table, -1 = none
+    // The SYSER status channel (channel 0 = none).
+    char tableId[3] = {};
+    int channel = 0;
+    SegmentHeader *data = nullptr;
+    SegmentHeader *conf = nullptr;
+};
+
+std::recursive_mutex &syser_Lock();
+SyserState &syser_State();
+
+// Keeps errno and the thread's last error across a status operation.
+class SyserKeepErrors {
+public:
+    SyserKeepErrors();
+    ~SyserKeepErrors();
+
+private:
+    int errno_;
+    unsigned lastError_;
+};
+
+// Finds the SYSER channel of a description (see syser_Register) and remembers it; for a
+// channel whose value is 1 returns its high-state text cut to maxRestore, else "".
+std::string syser_FindChannel(int kind, const std::string &description, size_t maxRestore);
+
+// The channel side of showing a text: texts (first 32 characters) and time stamp, then the
+// channel's value 1; or value 0 for a cleared text.
+void syser_ShowOnChannel(const std::string &text);
+void syser_ClearChannel();
+
+// A status text, cut to 120 characters.
+std::string syser_Format(const char *format, va_list args);
