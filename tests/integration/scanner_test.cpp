@@ -89,7 +89,7 @@ protected:
         std::string text = "root " + root.string() + "\nbin " + buildBin() + "\nscanner " +
                            buildBin() + "/KSTRN_SC\n" +
                            "device KSTRN 1 PRESS-1 S5TEST ai=T1 di=T2 do=T3" + extraDevice + "\n" +
-                           "table T1 8 4 runtime\ntable T2 4 8\ntable T3 4 3\n" + extra;
+                           "table T1 8 4 runtime\ntable T2 4 8\ntable T3 4 3\nerrors 2\n" + extra;
         SimDescription description;
         std::string error;
         ASSERT_EQ(sim_ParseDescription(text, &description, &error), 0) << error;
