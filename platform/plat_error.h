@@ -63,6 +63,8 @@ enum : uint32_t {
     WERR_WSAECONNREFUSED = 10061,
     WERR_WSAEHOSTUNREACH = 10065,
     WERR_NOT_OWNER = 288,
+    WERR_SERVER_NO_RESULT = 8001,
+    WERR_INTERNET_INVALID_URL = 12005,
 };
 
 // Thread-local last error, as GetLastError / SetLastError.

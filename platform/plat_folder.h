@@ -26,3 +26,11 @@ std::string plat_UserDataFolder();
 
 // A remote-desktop session never exists here: 0.
 int plat_RemoteSession();
+
+// 1 when the path names a folder on another computer ("\\host\..." or "//host/..."); the file
+// functions cannot reach those (53).
+int plat_IsUncPath(const char *path);
+
+// 1 when the folder exists and holds at least one file (not counting sub-folders); 0
+// otherwise, with errno 53 for a folder on another computer.
+int plat_FolderHasFile(const char *path);

@@ -43,3 +43,6 @@ int plat_MailslotConnect(const char *name);
 int plat_MailslotSend(int endpoint, const void *buffer, int length);
 
 void plat_MailslotDisconnect(int endpoint);
+
+// Length of the next message waiting in the mailslot, without reading it; 0 when none waits.
+int plat_MailslotPeekSize(PlatMailslot *slot);

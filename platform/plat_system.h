@@ -37,3 +37,10 @@ int plat_RaiseProcessPriority();
 // Changes the current folder; -1 with errno 2 for a missing folder, 3 when a folder above
 // it is missing, 5 for no access, 267 when it is not a folder.
 int plat_ChangeDirectory(const char *path);
+
+// Id of the calling thread as the kernel knows it (gettid).
+uint32_t plat_ThreadId();
+
+// The short host name as it stands (no cut, no case change); "" when unknown. A host name
+// longer than the computer name's 15 characters still names this computer.
+std::string plat_HostShortName();
