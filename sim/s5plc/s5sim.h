@@ -97,6 +97,9 @@ private:
     std::atomic<bool> stop_{false};
 
     // Exchange state: faults that hold for all repeats of one command of the partner.
+    // The partner is taken to make as many attempts as we do, so a held fault also ends
+    // after that many repeats, should the partner's closing NAK be lost.
+    int repeats_ = 0;
     bool sticky_no_ack_ = false;
     uint32_t conflicts_left_ = 0;
     bool sticky_nak_ = false;

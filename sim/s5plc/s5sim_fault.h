@@ -5,7 +5,8 @@
 // (default 1) or to each with probability P percent, drawn from a seeded generator. Rules are
 // tried in order and the first that matches applies. An exchange is one command of the partner
 // with all its repeats, so a fault that makes the partner retry stays in force until the
-// partner gives up (its closing NAK) or succeeds.
+// partner gives up (its closing NAK), succeeds, or has made as many attempts as the simulator's
+// own retries.
 #pragma once
 
 #include "s5sim_rk.h"

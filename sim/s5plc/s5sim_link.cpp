@@ -54,6 +54,7 @@ void Simulator::Run() {
 }
 
 void Simulator::EndExchange() {
+    repeats_ = 0;
     sticky_no_ack_ = false;
     conflicts_left_ = 0;
     sticky_nak_ = false;
@@ -68,8 +69,11 @@ bool Simulator::WriteControl(uint8_t byte) {
 
 void Simulator::ServeStx() {
     if (sticky_no_ack_) {
-        log_.Add(EventKind::Fault, "no_ack (repeat)");
-        return;
+        if (++repeats_ < settings_.retries) {
+            log_.Add(EventKind::Fault, "no_ack (repeat)");
+            return;
+        }
+        EndExchange();
     }
     FaultRule rule;
     if (conflicts_left_ == 0 && faults_.Match(nullptr, &rule)) {
@@ -182,7 +186,7 @@ void Simulator::AnswerCommand(const std::vector<uint8_t> &telegram) {
     log_.Add(EventKind::Command, DescribeCommand(cmd));
 
     if (sticky_nak_) {
-        if (telegram == nak_frame_) {
+        if (telegram == nak_frame_ && ++repeats_ < settings_.retries) {
             log_.Add(EventKind::Fault, "nak_command (repeat)");
             WriteControl(NAK);
             return;
