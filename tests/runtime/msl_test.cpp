@@ -1,5 +1,6 @@
 #include "msl.h"
 #include "plat_event.h"
+#include "plat_mailslot.h"
 #include "plat_system.h"
 #include "test_ipc.h"
 
@@ -221,4 +222,44 @@ TEST_F(MslTest, CloseJoinsTheListenerEvenWithACodeWaitingAtTheGate) {
     child = postFromChild(self, {NC_RESET_COUNTERS});
     EXPECT_EQ(exitStatus(child), 0);
     ASSERT_TRUE(waitFor([] { return seenCount() == 1; }));
+}
+
+TEST_F(MslTest, OpenFailsWithTheBindErrorWhenTheSlotNameIsTaken) {
+    PlatMailslot squatter{-1, -1};
+    std::string name = msl_ProcessSlotName(plat_ProcessId());
+    ASSERT_EQ(plat_MailslotCreate(&squatter, name.c_str()), 0);
+    errno = 0;
+    EXPECT_EQ(msl_Open(recordCode), nullptr);
+    EXPECT_EQ(errno, 183);
+    EXPECT_EQ(msl_HoldDelivery(1), -1);
+    plat_MailslotDestroy(&squatter);
+    EXPECT_EQ(msl_Open(recordCode), nullptr);
+    EXPECT_EQ(errno, 0);
+}
+
+TEST_F(MslTest, WaitWithoutLimitReturnsOnlyAfterADelivery) {
+    ASSERT_EQ(msl_Open(recordCode), nullptr);
+    uint32_t self = plat_ProcessId();
+    auto start = std::chrono::steady_clock::now();
+    std::thread poster([self] {
+        // Late on purpose: the wait must still be waiting for it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pid_t child = postFromChild(self, {NC_SCAN});
+        exitStatus(child);
+    });
+    EXPECT_EQ(msl_Wait(0), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+    EXPECT_EQ(seenCount(), 1u);
+    poster.join();
+}
+
+TEST_F(MslTest, ResetReadyHoldsDeliveriesUntilTheyAreAllowedAgain) {
+    ASSERT_EQ(msl_Open(recordCode), nullptr);
+    msl_ResetReady();
+    pid_t child = postFromChild(plat_ProcessId(), {NC_STOP});
+    EXPECT_EQ(exitStatus(child), 0);
+    EXPECT_EQ(seenCount(), 0u);
+    ASSERT_EQ(msl_HoldDelivery(0), 0);
+    ASSERT_TRUE(waitFor([] { return seenCount() == 1; }));
+    EXPECT_EQ(msl_LastCode(), NC_STOP);
 }
