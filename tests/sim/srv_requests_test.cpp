@@ -2,6 +2,8 @@
 // and what it makes of the reply.
 #include "pipe_server.h"
 #include "plat_error.h"
+#include "plat_prompt.h"
+#include "reg.h"
 #include "plat_system.h"
 #include "srv.h"
 #include "temp_registry.h"
@@ -282,4 +284,96 @@ TEST_F(SrvRequests, ShowRequestsListsEveryRequest) {
     server_.script("reply QL 1");
     srv_CountLoggers(".");
     EXPECT_EQ(server_.formatRequests(), "1 (3) QL\n");
+}
+
+namespace {
+int g_questions = 0;
+int answerNo(const char *text, const char *title) {
+    ++g_questions;
+    EXPECT_STREQ(text, "Do you wish to disable and re-enable loggers");
+    EXPECT_STREQ(title, "Reconfigure Loggers");
+    return PLAT_PROMPT_NO;
+}
+
+void setSwitch(const char *value) {
+    uint32_t type = PLAT_REG_SZ;
+    uint32_t size = static_cast<uint32_t>(strlen(value) + 1);
+    ASSERT_EQ(reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE,
+                              "ReconfigureLoggers", &type, const_cast<char *>(value), &size),
+              0u);
+}
+} // namespace
+
+TEST_F(SrvRequests, ReconfigurationBracketsTheEnabledLoggers) {
+    setSwitch("on");
+    server_.script("reply QL 2");
+    server_.script("reply TL,*,2 2,LOG1,1,0,0,0,a;LOG2,0,0,0,0,b;");
+    server_.script("reply DL, 1");
+    server_.script("reply EL, 1");
+    server_.script("reply CP, 4");
+    std::string user = plat_UserName();
+    EXPECT_EQ(srv_CommandProcessor(".", "P1", 'T'), 4);
+    expectSent({line("QL"), line("TL,*,2"), line(("DL,LOG1," + user).c_str()), line("CP,P1,T"),
+                line(("EL,LOG1," + user).c_str())});
+    // Answering No leaves the loggers on, yet CP is sent and EL follows.
+    g_questions = 0;
+    plat_SetPromptHandler(answerNo);
+    EXPECT_EQ(srv_CommandProcessor(".", "P1", 'c'), 4);
+    plat_SetPromptHandler(nullptr);
+    EXPECT_EQ(g_questions, 1);
+    expectSent({line("QL"), line("TL,*,2"), line("CP,P1,C"), line(("EL,LOG1," + user).c_str())});
+    // Other actions are not bracketed.
+    EXPECT_EQ(srv_CommandProcessor(".", "P1", 'R'), 4);
+    expectSent({line("CP,P1,R")});
+}
+
+TEST_F(SrvRequests, ReconfigurationWithoutLoggersOrSwitch) {
+    server_.script("reply CP, 4");
+    server_.script("reply QL 0");
+    EXPECT_EQ(srv_CommandProcessor(".", "P1", 'C'), 4);
+    expectSent({line("CP,P1,C")});
+    setSwitch("ON");
+    EXPECT_EQ(srv_CommandProcessor(".", "P1", 'C'), 4);
+    expectSent({line("QL"), line("CP,P1,C")});
+    // A count that cannot be had stops the command before it is sent.
+    server_.script("reply QL -1,5");
+    EXPECT_EQ(srv_CommandProcessor(".", "P1", 'C'), -1);
+    expectSent({line("QL")});
+    setSwitch("OFF");
+    EXPECT_EQ(srv_ReconfigureLoggersEnabled("."), 0);
+    setSwitch("ONX");
+    EXPECT_EQ(srv_ReconfigureLoggersEnabled("."), 1);
+    EXPECT_EQ(srv_ReconfigureLoggersEnabled("SERVER"), 0);
+}
+
+TEST_F(SrvRequests, FailedDisableEndsTheCommand) {
+    setSwitch("ON");
+    server_.script("reply QL 1");
+    server_.script("reply TL,*,1 1,LOG1,1,0,0,0,a;");
+    server_.script("reply DL, -1,5");
+    EXPECT_EQ(srv_CommandProcessor(".", "P1", 'C'), -1);
+    EXPECT_EQ(errno, 5);
+    std::string user = plat_UserName();
+    expectSent({line("QL"), line("TL,*,1"), line(("DL,LOG1," + user).c_str())});
+}
+
+TEST_F(SrvRequests, FromDesktopSwitch) {
+    uint32_t type = PLAT_REG_SZ;
+    uint32_t size = 3;
+    ASSERT_EQ(reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE,
+                              "hist From Desktop", &type, const_cast<char *>("on"), &size),
+              0u);
+    EXPECT_EQ(srv_IsFromDesktop(".", "hist"), 1);
+    EXPECT_EQ(srv_IsFromDesktop(".", "trend"), 0);
+    EXPECT_EQ(srv_IsFromDesktop("SERVER", "hist"), 0);
+    EXPECT_EQ(srv_IsFromDesktop("tls://h:1", "hist"), 0);
+}
+
+TEST_F(SrvRequests, UserNameIsCutToWhatIsLeftOfTheLine) {
+    server_.script("reply DL, 1");
+    std::string name(160, 'L');
+    EXPECT_EQ(srv_DisableLogger(".", name.c_str()), 1);
+    ASSERT_EQ(server_.requests().size(), 1u);
+    std::string user = plat_UserName();
+    EXPECT_EQ(server_.requests()[0], line(("DL," + name + "," + user.substr(0, 1)).c_str()));
 }
