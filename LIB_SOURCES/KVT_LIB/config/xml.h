@@ -1,5 +1,136 @@
-// XML document helpers: the module-wide error state of configuration reads and writes.
+// XML document helpers: plain functions over a DOM document (libxml2 underneath) with one
+// module-wide error state.
+//
+// The first failure is kept with its message; while it stands every helper returns at once
+// (null, or the failure code), so a long run of XML steps needs one test at its end. Texts
+// cross this interface as Windows-1252 bytes and are UTF-8 inside the document. Strings
+// handed out are malloc'ed and freed by the caller with free().
+//
+// Codes are HRESULT-shaped: 0 success, negative failure (printed as 8 hex digits). One thread
+// at a time uses the helpers; the state is shared by the whole process.
 #pragma once
 
-// The text of the first failure: object name, context, " - " and the message.
+#include <cstdint>
+
+struct XmlDocument;
+struct _xmlNode;
+using XmlNode = _xmlNode;
+
+constexpr int32_t XML_E_FAIL = static_cast<int32_t>(0x80004005u);
+constexpr int32_t XML_E_INVALIDARG = static_cast<int32_t>(0x80070057u);
+constexpr int32_t XML_E_OUTOFMEMORY = static_cast<int32_t>(0x8007000Eu);
+constexpr int32_t XML_E_ACCESSDENIED = static_cast<int32_t>(0x80070005u);
+constexpr int32_t XML_E_INVALIDNAME = static_cast<int32_t>(0x8007007Bu);
+constexpr int32_t XML_E_NOTFOUND = static_cast<int32_t>(0x80070002u);
+
+// The text added in place of one that holds characters XML cannot carry.
+#define XML_ILLEGAL_TEXT "**** Illegal Characters in output stream ****"
+
+// ---- Documents ----
+
+// A new empty document; clears the error message. Null when it cannot be had.
+XmlDocument *xml_CreateDocument();
+// Frees the document and every node in it.
+void xml_ReleaseDocument(XmlDocument *doc);
+// The document as a parent node, for appending its root element.
+XmlNode *xml_DocumentNode(XmlDocument *doc);
+
+// 0 loaded; 1 file not found; 255 parse error (the reason in the error state); -1 without a
+// document. The document's old content is replaced only by a successful load.
+int xml_LoadFile(XmlDocument *doc, const char *path);
+
+// Writes "<path>.tmp" and renames it over the file, so a crash never leaves half a file. A
+// document that begins with an "xml" processing instruction starts with exactly its text;
+// any other gets the declaration of version 1.0 and UTF-8. 0 or the failure code.
+int32_t xml_SaveFile(XmlDocument *doc, const char *path);
+
+// The document element; "No Root element found" when there is none.
+XmlNode *xml_GetRootElement(XmlDocument *doc);
+
+// ---- Building ----
+
+XmlNode *xml_CreateElement(XmlDocument *doc, const char *name);
+// A new element appended to parent.
+XmlNode *xml_AddChildElement(XmlDocument *doc, const char *name, XmlNode *parent);
+// A new element that replaces the parent's first child element of that name, or is appended.
+XmlNode *xml_SetChildElement(XmlDocument *doc, const char *name, XmlNode *parent);
+int32_t xml_AppendChildToParent(XmlNode *child, XmlNode *parent);
+int32_t xml_InsertBefore(XmlNode *newNode, XmlNode *reference);
+XmlNode *xml_InsertTextBefore(XmlDocument *doc, const char *text, XmlNode *node);
+int32_t xml_CreateAndAddAttributeNode(XmlDocument *doc, const char *name, const char *value,
+                                      XmlNode *element);
+// A text with characters XML cannot carry is replaced by XML_ILLEGAL_TEXT.
+XmlNode *xml_CreateAndAddTextNode(XmlDocument *doc, const char *text, XmlNode *parent);
+XmlNode *xml_CreateAndAddCommentNode(XmlDocument *doc, const char *text, XmlNode *parent);
+XmlNode *xml_CreateAndAddCDATANode(XmlDocument *doc, const char *text, XmlNode *parent);
+// Appended to the document.
+XmlNode *xml_CreateAndAddPINode(XmlDocument *doc, const char *target, const char *data);
+
+// ---- Finding and walking ----
+
+// The first child element whose local name is name (a prefixed name compares the qualified
+// name); null when none.
+XmlNode *xml_FindByName(XmlNode *parent, const char *name);
+// The first child element of that name whose attribute equals value: numerically when both
+// parse as numbers ("06" equals 6), else exactly.
+XmlNode *xml_FindByAttribute(XmlNode *parent, const char *element, const char *attribute,
+                             const char *value);
+XmlNode *xml_FirstChild(XmlNode *node);
+XmlNode *xml_LastChild(XmlNode *node);
+XmlNode *xml_NextSibling(XmlNode *node);
+XmlNode *xml_PreviousSibling(XmlNode *node);
+// Unlinks and frees the child.
+int32_t xml_RemoveChild(XmlNode *parent, XmlNode *child);
+// Ends the use of a node: takes one from the nesting count (the node stays in its document).
+void xml_Release(XmlDocument *doc, XmlNode *node);
+int xml_Nesting();
+
+// 1 when the node is an element.
+int xml_IsElement(const XmlNode *node);
+// The element's local name as stored (UTF-8, owned by the document).
+const char *xml_LocalName(const XmlNode *node);
+
+// The first text or CDATA child ("" without one).
+char *xml_getText(XmlNode *node);
+// The qualified name.
+char *xml_getName(XmlNode *node);
+// The attribute's value, or null when the element has none.
+char *xml_getAttribute(XmlNode *node, const char *name);
+
+struct XmlPair {
+    char *name;
+    char *text;
+};
+// Stores (name, text) of each element child, at most count of them; the number of element
+// children, or -1 when a child is no element.
+int xml_IterateChan(XmlNode *node, XmlPair *pairs, int count);
+
+// Pretty-prints in place: before the node (depth > 0) a newline and depth tabs, each element
+// child indented one deeper, and a newline and depth tabs before the end tag of a node with
+// element children. The number of element children. Never leaves an error behind.
+int xml_IndentTree(XmlDocument *doc, XmlNode *node, int depth);
+
+// ---- Error state ----
+
+int32_t xml_GetError();
+// Clears the code and message (object and context stay).
+void xml_ClearError();
+// Records a failure only when none is recorded yet. The message is cut to 255 characters.
+void xml_SetError(int32_t hr, const char *message);
+void xml_SetErrorf(int32_t hr, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// Rewrites the recorded message in place with a format of two %s: name and old message.
+void xml_WrapError(const char *format, const char *name);
+void xml_SetErrorObject(const char *text);
+void xml_SetErrorContext(const char *text);
+const char *xml_GetErrorMessage();
+// Object name + context + " - " + message.
 const char *xml_GetErrorText();
+// Reports the recorded failure to the event log (error, id 102) and sets errno and the last
+// error to 1465. Always -1.
+int xml_ReportError();
+
+// ---- Text conversion ----
+
+// A Windows-1252 text in UTF-8, in one of two shared buffers (so two can be live at once).
+const char *BstrFromChar(const char *text);
+const char *BstrFromChar2(const char *text);

@@ -1,0 +1,92 @@
+// Internals shared by the configuration load and save sources.
+#pragma once
+
+#include "ex.h"
+#include "structs_chan.h"
+#include "xml.h"
+
+#include <string>
+#include <vector>
+
+// The entry points of a folder's extension module, looked up once per operation. The module
+// is loaded at construction and freed at destruction; nothing it returned may outlive this.
+struct ExModule {
+    void *handle = nullptr;
+    Ex_DoXml_fn doXml = nullptr;
+    Ex_Get_Config_Type_fn getConfigType = nullptr;
+    Ex_Decorated_Config_Size_fn decoratedConfigSize = nullptr;
+    Ex_Decorate_Config_fn decorateConfig = nullptr;
+    Ex_Undecorate_Config_fn undecorateConfig = nullptr;
+    Ex_Get_Config_Extra_Type_fn getConfigExtraType = nullptr;
+    Ex_Decorate_Config_Extra_fn decorateConfigExtra = nullptr;
+    Ex_Undecorate_Config_Extra_fn undecorateConfigExtra = nullptr;
+    Ex_Get_Config_Extra_FileOffset_fn getConfigExtraFileOffset = nullptr;
+    Ex_Validate_Device_fn validateDevice = nullptr;
+    Ex_Validate_Device_Extra_fn validateDeviceExtra = nullptr;
+    Ex_Get_Channel_Hw_Type_fn getChannelHwType = nullptr;
+    Ex_Decorate_Channel_Hw_fn decorateChannelHw = nullptr;
+    Ex_Undecorate_Channel_Hw_fn undecorateChannelHw = nullptr;
+    Ex_Get_Channel_Extra_Type_fn getChannelExtraType = nullptr;
+    Ex_Get_Channel_Extra_Size_fn getChannelExtraSize = nullptr;
+    Ex_Get_Channel_Extra_Struct_fn getChannelExtraStruct = nullptr;
+    Ex_Decorate_Channel_Extra_fn decorateChannelExtra = nullptr;
+    Ex_Undecorate_Channel_Extra_fn undecorateChannelExtra = nullptr;
+    Ex_Validate_Chan_fn validateChan = nullptr;
+    Ex_Validate_Chan_Extra_fn validateChanExtra = nullptr;
+    Ex_Get_Mixed_Channel_Type_fn getMixedChannelType = nullptr;
+    Ex_ValidateChanWithConfig_fn validateChanWithConfig = nullptr;
+
+    explicit ExModule(const char *folder);
+    ~ExModule();
+    ExModule(const ExModule &) = delete;
+    ExModule &operator=(const ExModule &) = delete;
+};
+
+// A path in a folder ("" or null folder: the name alone).
+std::string cfg_Join(const char *folder, const char *name);
+// The folder given, or the current directory for null or "".
+std::string cfg_Folder(const char *folder);
+int cfg_FileExists(const std::string &path);
+
+// The error context "<folder name>" + context for XML steps.
+void cfg_SetContext(const char *folder, const char *context);
+
+// A leaf whose bytes lie wholly inside a buffer of size bytes.
+int cfg_LeafFits(const StructsLeaf &leaf, int size);
+
+// A field's text (malloc'ed through typed memory; freed with cfg_FreeText), or null.
+char *cfg_FieldText(const StructsLeaf &leaf, const void *buffer);
+void cfg_FreeText(char *text);
+
+// Converts text into the leaf inside buffer; on failure the XML error is set with the format
+// (two %s: field name, conversion message). 0 or -1.
+int cfg_SetField(const StructsLeaf &leaf, void *buffer, int size, const char *text,
+                 const char *format);
+
+// Takes over a block the module put into an ExBuffer (copied into target, at most size bytes).
+void cfg_TakeBlock(ExBuffer *buffer, void *target, int size);
+
+// The root's history/touch files of a folder.
+std::string cfg_RootOf(const char *folder);
+
+// The message text of the device fields outside their record.
+#define CFG_OUTSIDE_RECORD "field lies outside the record"
+
+// The editable form of a stored block through an undecorate entry point (null: the copy).
+std::vector<uint8_t> cfg_Undecorate(const void *stored, int size, int (*undecorate)(ExBuffer *));
+std::vector<uint8_t> cfg_UndecorateExtra(ExModule &ex, void *record, int size, const void *extra,
+                                         int extraSize);
+
+// Appends one element per leaf of type (whole inside size bytes of buffer) under parent;
+// replace selects replacing a child of the same name. format names a field outside the buffer.
+void cfg_WriteFields(XmlDocument *doc, XmlNode *parent, const structs_type *type,
+                     const void *buffer, int size, int replace, const char *format);
+
+// History lines for every leaf of type whose text differs between the two buffers.
+void cfg_HistoryFields(const char *user, int channel, const structs_type *type,
+                       const void *oldBuffer, const void *newBuffer, int size);
+
+int cfg_WriteConfigXmlWith(ExModule &ex, const std::string &folder, const void *record, int size,
+                           const void *extra, int extraSize, const uint8_t *autoEnable,
+                           const uint8_t *saveOutputs, const uint8_t *saveByTag,
+                           const int32_t *saveRate);

@@ -1,0 +1,157 @@
+// Writing config.xml and its schema.
+#include "cfg.h"
+#include "cfg_internal.h"
+#include "xml.h"
+#include "xsd.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+std::vector<uint8_t> cfg_Undecorate(const void *stored, int size, int (*undecorate)(ExBuffer *)) {
+    std::vector<uint8_t> copy(static_cast<size_t>(size > 0 ? size : 0));
+    if (size > 0 && stored != nullptr) memcpy(copy.data(), stored, copy.size());
+    if (undecorate == nullptr) return copy;
+    ExBuffer buffer = {size, copy.data(), 0};
+    undecorate(&buffer);
+    if (buffer.owned && buffer.data != nullptr && buffer.data != copy.data() && buffer.size >= 0) {
+        std::vector<uint8_t> owned(static_cast<uint8_t *>(buffer.data),
+                                   static_cast<uint8_t *>(buffer.data) + buffer.size);
+        free(buffer.data);
+        return owned;
+    }
+    return copy;
+}
+
+std::vector<uint8_t> cfg_UndecorateExtra(ExModule &ex, void *record, int size, const void *extra,
+                                         int extraSize) {
+    std::vector<uint8_t> copy(static_cast<size_t>(extraSize > 0 ? extraSize : 0));
+    if (extraSize > 0 && extra != nullptr) memcpy(copy.data(), extra, copy.size());
+    if (ex.undecorateConfigExtra == nullptr) return copy;
+    ExBuffer buffer = {extraSize, copy.data(), 0};
+    ex.undecorateConfigExtra(record, size, &buffer);
+    if (buffer.owned && buffer.data != nullptr && buffer.data != copy.data() && buffer.size >= 0) {
+        std::vector<uint8_t> owned(static_cast<uint8_t *>(buffer.data),
+                                   static_cast<uint8_t *>(buffer.data) + buffer.size);
+        free(buffer.data);
+        return owned;
+    }
+    return copy;
+}
+
+void cfg_WriteFields(XmlDocument *doc, XmlNode *parent, const structs_type *type,
+                     const void *buffer, int size, int replace, const char *format) {
+    for (const StructsLeaf &leaf : structs_Leaves(type)) {
+        if (xml_GetError() < 0) return;
+        if (!cfg_LeafFits(leaf, size)) {
+            xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), CFG_OUTSIDE_RECORD);
+            return;
+        }
+        char *text = cfg_FieldText(leaf, buffer);
+        XmlNode *element = replace ? xml_SetChildElement(doc, leaf.name.c_str(), parent)
+                                   : xml_AddChildElement(doc, leaf.name.c_str(), parent);
+        xml_CreateAndAddTextNode(doc, text != nullptr ? text : "", element);
+        cfg_FreeText(text);
+    }
+}
+
+void cfg_HistoryFields(const char *user, int channel, const structs_type *type,
+                       const void *oldBuffer, const void *newBuffer, int size) {
+    for (const StructsLeaf &leaf : structs_Leaves(type)) {
+        if (!cfg_LeafFits(leaf, size)) continue;
+        char *before = cfg_FieldText(leaf, oldBuffer);
+        char *after = cfg_FieldText(leaf, newBuffer);
+        if (before != nullptr && after != nullptr && strcasecmp(before, after) != 0)
+            cfg_AppendHistory(user, channel, leaf.name.c_str(), before, after);
+        cfg_FreeText(before);
+        cfg_FreeText(after);
+    }
+}
+
+int cfg_WriteConfigXmlWith(ExModule &ex, const std::string &folder, const void *record, int size,
+                           const void *extra, int extraSize, const uint8_t *autoEnable,
+                           const uint8_t *saveOutputs, const uint8_t *saveByTag,
+                           const int32_t *saveRate) {
+    XmlDocument *doc = xml_CreateDocument();
+    cfg_SetContext(folder.c_str(), "Dev/Proc Config");
+    if (doc == nullptr) return xml_ReportError();
+    const std::string path = cfg_Join(folder.c_str(), "config.xml");
+    XmlNode *root = nullptr;
+    if (xml_LoadFile(doc, path.c_str()) == 1) {
+        xml_ClearError();
+        std::string prefix = cfg_DevicePrefix(folder.c_str()).substr(0, 5);
+        std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + prefix;
+        xml_CreateAndAddPINode(doc, "xml", CFG_DOCUMENT_PI);
+        xml_CreateAndAddCommentNode(doc, CFG_CREATED_COMMENT, xml_DocumentNode(doc));
+        root = xml_CreateElement(doc, "Configs");
+        xml_AppendChildToParent(root, xml_DocumentNode(doc));
+        xml_CreateAndAddAttributeNode(doc, "xmlns:xsi", CFG_XSI_NAMESPACE, root);
+        xml_CreateAndAddAttributeNode(doc, "xmlns", ns.c_str(), root);
+        xml_CreateAndAddAttributeNode(doc, "xsi:schemaLocation",
+                                      (ns + " ../SCHEMA/" + prefix + ".xsd").c_str(), root);
+    } else {
+        root = xml_GetRootElement(doc);
+        if (root != nullptr && strcmp(xml_LocalName(root), "Configs") != 0)
+            xml_SetError(XML_E_FAIL, "Root Element <Configs> not found");
+    }
+    XmlNode *config = xml_FindByName(root, "Config");
+    if (config == nullptr) config = xml_AddChildElement(doc, "Config", root);
+
+    DeviceSaveSettings settings = {autoEnable != nullptr ? *autoEnable : 0,
+                                   saveOutputs != nullptr ? *saveOutputs : 0,
+                                   saveByTag != nullptr ? *saveByTag : 0,
+                                   saveRate != nullptr ? static_cast<uint32_t>(*saveRate) : 0u};
+    const bool given[4] = {autoEnable != nullptr, saveOutputs != nullptr, saveByTag != nullptr,
+                           saveRate != nullptr};
+    std::vector<StructsLeaf> saveLeaves = structs_Leaves(&structs_savesettings_type);
+    for (size_t i = 0; i < saveLeaves.size(); ++i) {
+        if (!given[i] || xml_GetError() < 0) continue;
+        char *text = cfg_FieldText(saveLeaves[i], &settings);
+        XmlNode *element = xml_SetChildElement(doc, saveLeaves[i].name.c_str(), config);
+        xml_CreateAndAddTextNode(doc, text != nullptr ? text : "", element);
+        cfg_FreeText(text);
+    }
+
+    // The module's types describe this operation's copies; they die with the module.
+    std::vector<uint8_t> stored(static_cast<size_t>(size > 0 ? size : 0));
+    if (record != nullptr && size > 0) memcpy(stored.data(), record, stored.size());
+    const structs_type *deviceType = nullptr;
+    if (record != nullptr && ex.getConfigType != nullptr) {
+        deviceType = ex.getConfigType(stored.data(), size);
+        if (deviceType != nullptr) {
+            std::vector<uint8_t> editable =
+                cfg_Undecorate(stored.data(), size, ex.undecorateConfig);
+            cfg_WriteFields(doc, config, deviceType, editable.data(),
+                            static_cast<int>(editable.size()), 1, "<%s> %s");
+        }
+    }
+    const structs_type *extraType = nullptr;
+    if (extra != nullptr && ex.getConfigExtraType != nullptr) {
+        std::vector<uint8_t> extraCopy(static_cast<size_t>(extraSize > 0 ? extraSize : 0));
+        if (extraSize > 0) memcpy(extraCopy.data(), extra, extraCopy.size());
+        extraType = ex.getConfigExtraType(stored.data(), size, extraCopy.data(), extraSize);
+        if (extraType != nullptr) {
+            std::vector<uint8_t> editable =
+                cfg_UndecorateExtra(ex, stored.data(), size, extraCopy.data(), extraSize);
+            cfg_WriteFields(doc, config, extraType, editable.data(),
+                            static_cast<int>(editable.size()), 1, "<%s> %s");
+        }
+    }
+    xml_IndentTree(doc, root, 0);
+    xml_SaveFile(doc, path.c_str());
+    xml_ReleaseDocument(doc);
+    if (xml_GetError() < 0) return xml_ReportError();
+    if (record != nullptr && cfg_GetWriteXml(folder.c_str()) > 0 &&
+        xsd_WriteDeviceSchema(folder.c_str(), deviceType, extraType) < 0)
+        return xml_ReportError();
+    return 0;
+}
+
+int cfg_WriteConfigXml(const char *folder, const void *record, int size, const void *extra,
+                       int extraSize, const uint8_t *autoEnable, const uint8_t *saveOutputs,
+                       const uint8_t *saveByTag, const int32_t *saveRate) {
+    std::string f = cfg_Folder(folder);
+    ExModule ex(f.c_str());
+    return cfg_WriteConfigXmlWith(ex, f, record, size, extra, extraSize, autoEnable, saveOutputs,
+                                  saveByTag, saveRate);
+}

@@ -1,0 +1,55 @@
+// Texts across the document boundary: Windows-1252 outside, UTF-8 inside.
+#include "xml_dom.h"
+
+#include "plat_cp1252.h"
+
+#include <cstdlib>
+#include <cstring>
+
+std::string xml_ToUtf8(const char *text) {
+    return plat_Cp1252ToUtf8(text != nullptr ? text : "");
+}
+
+char *xml_FromUtf8(const xmlChar *text) {
+    std::string narrow =
+        plat_Utf8ToCp1252(text != nullptr ? reinterpret_cast<const char *>(text) : "");
+    return strdup(narrow.c_str());
+}
+
+int xml_IsXmlText(const std::string &utf8) {
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(utf8.data());
+    const unsigned char *end = p + utf8.size();
+    while (p < end) {
+        unsigned char b = *p;
+        if (b < 0x80) {
+            if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') return 0;
+            ++p;
+            continue;
+        }
+        int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
+        if (extra < 0 || b >= 0xF8 || end - p <= extra) return 0;
+        uint32_t cp = extra == 3 ? (b & 0x07u) : extra == 2 ? (b & 0x0Fu) : (b & 0x1Fu);
+        for (int k = 1; k <= extra; ++k) {
+            if ((p[k] & 0xC0) != 0x80) return 0;
+            cp = (cp << 6) | (p[k] & 0x3Fu);
+        }
+        if ((cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF || cp > 0x10FFFF)
+            return 0;
+        p += extra + 1;
+    }
+    return 1;
+}
+
+namespace {
+std::string g_buffers[2];
+} // namespace
+
+const char *BstrFromChar(const char *text) {
+    g_buffers[0] = xml_ToUtf8(text);
+    return g_buffers[0].c_str();
+}
+
+const char *BstrFromChar2(const char *text) {
+    g_buffers[1] = xml_ToUtf8(text);
+    return g_buffers[1].c_str();
+}

@@ -1,0 +1,25 @@
+// Schemas of the configuration files, written into the SCHEMA folder of the configuration
+// root beside the device folders. Failures set the XML error state.
+#pragma once
+
+#include "xml.h"
+
+#include <cstdint>
+
+struct structs_type;
+
+// Appends to parent one xs:element per leaf field of the type, leaves first .. limit - 1
+// (limit 0: to the end), each with the simple type of its structs type. On a failure the
+// message becomes "<field> message" and the walk stops. The error state.
+int32_t xsd_AddFieldElement(XmlDocument *doc, XmlNode *parent, const structs_type *type, int first,
+                            int limit);
+
+// "SCHEMA/<prefix>.xsd" for config.xml: the save settings, the device type and the extra type
+// (either may be null). 0, or -1 with the error state set.
+int xsd_WriteDeviceSchema(const char *folder, const structs_type *deviceType,
+                          const structs_type *extraType);
+
+// "SCHEMA/<prefix>_<kind>.xsd" for a channel file of count channels; mixed adds the digital
+// group to an "ai" file. 0, or -1 with the error state set.
+int xsd_WriteChannelSchema(const char *folder, int kind, int mixed, const structs_type *deviceType,
+                           const structs_type *extraType, int count);

@@ -1,0 +1,303 @@
+#include "config_fixture.h"
+
+#include "../../Scanners/Siemens/scanner/s5types.h"
+
+#include <cerrno>
+#include <cstdint>
+
+namespace {
+struct DeviceConfig {
+    uint8_t bytes[704];
+};
+
+DeviceConfig sampleConfig() {
+    DeviceConfig c = {};
+    uint32_t interval = 250;
+    memcpy(c.bytes, &interval, 4);
+    S5PortSettings p = {};
+    memcpy(p.port_name, "COM12345", 8); // the full width, no NUL
+    p.baud_rate = 19200;
+    p.read_outputs_first = 1;
+    p.data_format = 3;
+    p.parity = 2;
+    p.protocol_mode = 1;
+    p.char_delay_ms = 220;
+    p.ack_timeout_ms = 2000;
+    p.block_wait_ms = 4000;
+    p.priority = 1;
+    p.retries = 6;
+    memcpy(c.bytes + 4, &p, sizeof p);
+    return c;
+}
+
+class DeviceConfigTest : public ConfigFixture {
+protected:
+    int save(const DeviceConfig &c, uint8_t autoEnable = 1, uint8_t saveOutputs = 1,
+             uint8_t saveByTag = 0, int32_t rate = 5000) {
+        return cfg_WriteDeviceConfig("tester", device_.c_str(), c.bytes, sizeof c.bytes, nullptr, 0,
+                                     nullptr, &autoEnable, &saveOutputs, &saveByTag, &rate);
+    }
+    std::string configXml() const { return device_ + "/config.xml"; }
+    // Replaces the first occurrence of a text in config.xml.
+    void editXml(const std::string &from, const std::string &to) {
+        std::string text = readFile(configXml());
+        size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+        writeFile(configXml(), text);
+    }
+    // A read that must fail as an XML error with the given message, outputs untouched.
+    void expectXmlFailure(const std::string &message) {
+        DeviceConfig out;
+        memset(out.bytes, 0xAA, sizeof out.bytes);
+        int32_t rate = -7;
+        errno = 0;
+        EXPECT_EQ(cfg_ReadDeviceConfig(device_.c_str(), out.bytes, sizeof out.bytes, nullptr, 0,
+                                       nullptr, nullptr, nullptr, nullptr, &rate),
+                  -1);
+        EXPECT_EQ(errno, 1465);
+        EXPECT_EQ(plat_GetLastError(), 1465u);
+        std::string text = xml_GetErrorText();
+        EXPECT_EQ(text, "KSTRN_01Dev/Proc Config - " + message);
+        EXPECT_NE(eventLog().find(text), std::string::npos);
+        EXPECT_EQ(rate, -7);
+        for (uint8_t b : out.bytes)
+            ASSERT_EQ(b, 0xAA);
+    }
+};
+} // namespace
+
+TEST_F(DeviceConfigTest, BinaryToXmlToBinaryKeepsEveryByte) {
+    DeviceConfig c = sampleConfig();
+    ASSERT_EQ(save(c, 1, 0, 1, 1234), 0);
+    ASSERT_TRUE(exists(device_ + "/config"));
+    ASSERT_TRUE(exists(configXml()));
+    EXPECT_EQ(run("xmllint --noout " + configXml()), 0);
+    EXPECT_EQ(readFile(configXml()).rfind("<?xml version='1.0' encoding='UTF-8'?>\n", 0), 0u);
+
+    DeviceConfig fromXml;
+    memset(fromXml.bytes, 0x55, sizeof fromXml.bytes);
+    uint8_t a = 9, so = 9, sbt = 9;
+    int32_t rate = 0;
+    ASSERT_EQ(cfg_ReadDeviceConfig(device_.c_str(), fromXml.bytes, 704, nullptr, 0, nullptr, &a,
+                                   &so, &sbt, &rate),
+              0)
+        << xml_GetErrorText();
+    EXPECT_EQ(memcmp(fromXml.bytes, c.bytes, 704), 0);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(so, 0);
+    EXPECT_EQ(sbt, 1);
+    EXPECT_EQ(rate, 1234);
+
+    // The XML form written back as binary only gives the same files.
+    setSwitch("WriteXML", "BIN");
+    std::string before = readFile(device_ + "/config");
+    ASSERT_EQ(save(fromXml, 1, 0, 1, 1234), 0);
+    EXPECT_EQ(readFile(device_ + "/config"), before);
+    setSwitch("ReadXML", "OFF");
+    DeviceConfig fromBinary = {};
+    ASSERT_EQ(cfg_LoadDeviceConfigFrom(device_.c_str(), fromBinary.bytes, 704, nullptr, 0, nullptr),
+              0);
+    EXPECT_EQ(memcmp(fromBinary.bytes, c.bytes, 704), 0);
+}
+
+TEST_F(DeviceConfigTest, XmlCarriesTheFieldTextsInTheirOrder) {
+    ASSERT_EQ(save(sampleConfig()), 0);
+    std::string text = readFile(configXml());
+    const char *order[] = {"<AutoEnable>On</AutoEnable>",
+                           "<SaveOutputs>On</SaveOutputs>",
+                           "<SaveByTag>Off</SaveByTag>",
+                           "<SaveRate>5000</SaveRate>",
+                           "<ScanInterval>250</ScanInterval>",
+                           "<Port>COM12345</Port>",
+                           "<BaudRate>19200</BaudRate>",
+                           "<ReadOutputsFirstScan>On</ReadOutputsFirstScan>",
+                           "<Parity>EVEN</Parity>",
+                           "<Retries>6</Retries>"};
+    size_t last = 0;
+    for (const char *piece : order) {
+        size_t at = text.find(piece);
+        ASSERT_NE(at, std::string::npos) << piece;
+        EXPECT_GT(at, last) << piece;
+        last = at;
+    }
+    EXPECT_NE(text.find("xsi:schemaLocation=\"http://www.tallowbrook.com/KSTRN "
+                        "../SCHEMA/KSTRN.xsd\""),
+              std::string::npos);
+    EXPECT_NE(text.find("<!--Created Automatically by Corvane.-->"), std::string::npos);
+}
+
+TEST_F(DeviceConfigTest, SchemaIsWellFormedAndValidatesTheFileOnceQualified) {
+    ASSERT_EQ(save(sampleConfig()), 0);
+    std::string xsd = root_ + "/SCHEMA/KSTRN.xsd";
+    ASSERT_TRUE(exists(xsd));
+    EXPECT_EQ(run("xmllint --noout " + xsd), 0);
+    std::string schema = readFile(xsd);
+    EXPECT_NE(schema.find("<xs:maxLength value=\"8\"/>"), std::string::npos);
+    EXPECT_NE(schema.find("maxOccurs=\"2\""), std::string::npos);
+    size_t at = schema.find("targetNamespace=");
+    ASSERT_NE(at, std::string::npos);
+    schema.insert(at, "elementFormDefault=\"qualified\" ");
+    writeFile(tmp_ / "qualified.xsd", schema);
+    EXPECT_EQ(run("xmllint --noout --schema " + (tmp_ / "qualified.xsd") + " " + configXml()), 0);
+}
+
+TEST_F(DeviceConfigTest, MissingDeviceFieldStaysZeroButMissingSaveRateFails) {
+    DeviceConfig c = sampleConfig();
+    ASSERT_EQ(save(c), 0);
+    editXml("<BaudRate>19200</BaudRate>", "");
+    DeviceConfig out = {};
+    ASSERT_EQ(cfg_LoadDeviceConfigFrom(device_.c_str(), out.bytes, 704, nullptr, 0, nullptr), 0);
+    uint32_t baud = 1;
+    memcpy(&baud, out.bytes + 12, 4);
+    EXPECT_EQ(baud, 0u);
+    editXml("<SaveRate>5000</SaveRate>", "");
+    expectXmlFailure("<SaveRate> tag not found");
+}
+
+TEST_F(DeviceConfigTest, DamagedFilesAreRefusedWithTheirMessages) {
+    ASSERT_EQ(save(sampleConfig()), 0);
+    std::string good = readFile(configXml());
+
+    editXml("<DataFormat>3</DataFormat>", "<DataFormat>three</DataFormat>");
+    DeviceConfig out;
+    memset(out.bytes, 0xAA, 704);
+    ASSERT_EQ(cfg_LoadDeviceConfigFrom(device_.c_str(), out.bytes, 704, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(errno, 1465);
+    EXPECT_EQ(std::string(xml_GetErrorMessage()).rfind("<DataFormat> ", 0), 0u);
+
+    writeFile(configXml(), good);
+    editXml("<Parity>EVEN</Parity>", "<Parity>even</Parity>");
+    expectXmlFailure("<Parity> invalid value \"even\"");
+
+    writeFile(configXml(), good.substr(0, good.size() / 2));
+    DeviceConfig junk;
+    EXPECT_EQ(cfg_LoadDeviceConfigFrom(device_.c_str(), junk.bytes, 704, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(errno, 1465);
+    EXPECT_EQ(std::string(xml_GetErrorMessage()).rfind("Xml Load Failed (", 0), 0u);
+
+    writeFile(configXml(), "<?xml version='1.0'?><Other/>");
+    expectXmlFailure("Root Element <Configs> not found");
+    writeFile(configXml(), "<?xml version='1.0'?><Configs><Other/></Configs>");
+    expectXmlFailure("<Config> tag not found");
+
+    writeFile(configXml(), good);
+    editXml("<Port>COM12345</Port>", "<Port>CO&#1;M</Port>");
+    DeviceConfig bad;
+    EXPECT_EQ(cfg_LoadDeviceConfigFrom(device_.c_str(), bad.bytes, 704, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(errno, 1465);
+}
+
+TEST_F(DeviceConfigTest, ModuleValidationRefusesTheRecord) {
+    DeviceConfig c = sampleConfig();
+    ASSERT_EQ(save(c), 0);
+    editXml("<DataFormat>3</DataFormat>", "<DataFormat>9</DataFormat>");
+    expectXmlFailure("DataFormat 9 out of range 0..8");
+    editXml("<DataFormat>9</DataFormat>", "<DataFormat>3</DataFormat>");
+    editXml("<Parity>EVEN</Parity>", "<Parity>EVEN</Parity>");
+    setenv("KVT_EX_OPTIONS", "fail", 1);
+    expectXmlFailure("refused by test option");
+}
+
+TEST_F(DeviceConfigTest, WriteXmlSwitchChoosesTheFiles) {
+    setSwitch("WriteXML", "XML");
+    ASSERT_EQ(save(sampleConfig()), 0);
+    EXPECT_TRUE(exists(configXml()));
+    EXPECT_FALSE(exists(device_ + "/config"));
+    EXPECT_FALSE(exists(device_ + "/saveconfig"));
+
+    std::string other = root_ + "/KSTRN_03";
+    mkdir(other.c_str(), 0777);
+    setSwitch("WriteXML", "bin");
+    DeviceConfig c = sampleConfig();
+    ASSERT_EQ(cfg_SaveDeviceConfigTo(nullptr, other.c_str(), c.bytes, 704, nullptr, 0, nullptr), 0);
+    EXPECT_TRUE(exists(other + "/config"));
+    EXPECT_FALSE(exists(other + "/config.xml"));
+}
+
+TEST_F(DeviceConfigTest, DeviceWithoutDoXmlAlwaysUsesBinaryFiles) {
+    std::string folder = binaryOnlyDevice();
+    setSwitch("WriteXML", "XML");
+    DeviceConfig c = sampleConfig();
+    uint8_t a = 1, so = 0, sbt = 1;
+    int32_t rate = 77;
+    ASSERT_EQ(cfg_WriteDeviceConfig(nullptr, folder.c_str(), c.bytes, 704, nullptr, 0, nullptr, &a,
+                                    &so, &sbt, &rate),
+              0);
+    EXPECT_FALSE(exists(folder + "/config.xml"));
+    EXPECT_EQ(cfg_HasDoXml(folder.c_str()), 0);
+    DeviceConfig out = {};
+    rate = 0;
+    ASSERT_EQ(cfg_ReadDeviceConfig(folder.c_str(), out.bytes, 704, nullptr, 0, nullptr, &a, &so,
+                                   &sbt, &rate),
+              0);
+    EXPECT_EQ(memcmp(out.bytes, c.bytes, 704), 0);
+    EXPECT_EQ(rate, 77);
+}
+
+TEST_F(DeviceConfigTest, BinaryReadsReportMissingAndShortFiles) {
+    setSwitch("ReadXML", "OFF");
+    DeviceConfig out;
+    EXPECT_EQ(cfg_LoadDeviceConfigFrom(device_.c_str(), out.bytes, 704, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(errno, 2);
+    EXPECT_FALSE(exists(device_ + "/config")); // a read creates nothing
+    writeFile(device_ + "/saveconfig", std::string(3, '\1'));
+    uint8_t so;
+    EXPECT_EQ(cfg_ReadDeviceConfig(device_.c_str(), nullptr, 0, nullptr, 0, nullptr, nullptr, &so,
+                                   nullptr, nullptr),
+              -1);
+    EXPECT_EQ(errno, 38);
+    // A short record part leaves the rest of the caller's record.
+    writeFile(device_ + "/config", std::string("\1\2\3", 3));
+    memset(out.bytes, 0xEE, 704);
+    ASSERT_EQ(cfg_LoadDeviceConfigFrom(device_.c_str(), out.bytes, 704, nullptr, 0, nullptr), 0);
+    EXPECT_EQ(out.bytes[0], 2);
+    EXPECT_EQ(out.bytes[1], 3);
+    EXPECT_EQ(out.bytes[2], 0xEE);
+}
+
+TEST_F(DeviceConfigTest, ExtraBlockTravelsThroughBothForms) {
+    setenv("KVT_EX_OPTIONS", "extra", 1);
+    DeviceConfig c = sampleConfig();
+    uint32_t extra[2] = {42, 7};
+    ASSERT_EQ(cfg_SaveDeviceConfigTo(nullptr, device_.c_str(), c.bytes, 704, extra, 8, "extra"), 0);
+    std::string file = readFile(device_ + "/extra");
+    ASSERT_EQ(file.size(), 12u); // at the module's offset 4
+    EXPECT_NE(readFile(configXml()).find("<ExtraA>42</ExtraA>"), std::string::npos);
+    uint32_t back[2] = {};
+    ASSERT_EQ(cfg_LoadDeviceConfigFrom(device_.c_str(), c.bytes, 704, back, 8, "extra"), 0);
+    EXPECT_EQ(back[0], 42u);
+    EXPECT_EQ(back[1], 7u);
+    setSwitch("ReadXML", "OFF");
+    uint32_t binary[2] = {};
+    ASSERT_EQ(cfg_LoadDeviceConfigFrom(device_.c_str(), c.bytes, 704, binary, 8, "extra"), 0);
+    EXPECT_EQ(binary[1], 7u);
+}
+
+TEST_F(DeviceConfigTest, HistoryRecordsOnlyChangedFields) {
+    DeviceConfig c = sampleConfig();
+    ASSERT_EQ(save(c), 0);
+    cfg_SetHistoryFlag(1);
+    ASSERT_EQ(save(c), 0);
+    EXPECT_FALSE(exists(root_ + "/recent_history.txt"));
+    S5PortSettings p;
+    memcpy(&p, c.bytes + 4, sizeof p);
+    p.baud_rate = 9600;
+    memcpy(c.bytes + 4, &p, sizeof p);
+    ASSERT_EQ(save(c, 0, 1, 0, 6000), 0);
+    std::string history = readFile(root_ + "/recent_history.txt");
+    EXPECT_NE(history.find("\ttester\tKSTRN_01.AutoEnable ON -> OFF\r\n"), std::string::npos)
+        << history;
+    EXPECT_NE(history.find("\ttester\tKSTRN_01.SaveRate 5000 -> 6000\r\n"), std::string::npos);
+    EXPECT_NE(history.find("\ttester\tKSTRN_01.BaudRate 19200 -> 9600\r\n"), std::string::npos);
+    EXPECT_EQ(history.find("Port"), std::string::npos);
+    cfg_SetHistoryFlag(0);
+}
+
+TEST_F(DeviceConfigTest, SaveFailsWhenTheRootConfigCannotBeTouched) {
+    remove((root_ + "/config").c_str());
+    DeviceConfig c = sampleConfig();
+    EXPECT_EQ(cfg_SaveDeviceConfigTo(nullptr, device_.c_str(), c.bytes, 704, nullptr, 0, nullptr),
+              -1);
+    EXPECT_EQ(errno, 2);
+}
