@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <thread>
 
 namespace {
@@ -105,4 +106,10 @@ int plat_MutexUnlock(PlatMutex *m) {
     int rc = pthread_mutex_unlock(m->mutex);
     if (rc != 0) return plat_Fail(rc == EPERM ? WERR_NOT_OWNER : plat_WinErrorFromPosix(rc));
     return 0;
+}
+
+void plat_MutexClose(PlatMutex *m) {
+    if (m == nullptr) return;
+    munmap(m->mutex, k_objectSize);
+    delete m;
 }

@@ -6,7 +6,7 @@
 // locker gets it, is told so, and the mutex stays usable.
 #pragma once
 
-struct PlatMutex; // one per opened name, never freed (segments keep theirs for life)
+struct PlatMutex; // one per opened name; segments keep theirs for the life of the process
 
 // Creates the named mutex, not owned, or opens it when it already exists (as CreateMutex
 // does, also setting the last error to 183). nullptr with errno on failure.
@@ -21,3 +21,6 @@ int plat_MutexLock(PlatMutex *m, int *abandoned);
 
 // Releases one level; -1 with errno 288 when the caller does not hold it.
 int plat_MutexUnlock(PlatMutex *m);
+
+// Releases this process's handle (the named mutex itself stays for the other processes).
+void plat_MutexClose(PlatMutex *m);

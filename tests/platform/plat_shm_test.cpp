@@ -102,6 +102,8 @@ TEST(PlatMutex, RecursivePerThreadExclusiveBetweenThreads) {
     errno = 0;
     EXPECT_EQ(plat_MutexUnlock(m), -1);
     EXPECT_EQ(errno, 288);
+    plat_MutexClose(again);
+    plat_MutexClose(m);
 }
 
 TEST(PlatMutex, ExcludesOtherProcesses) {
@@ -129,6 +131,7 @@ TEST(PlatMutex, ExcludesOtherProcesses) {
     ASSERT_EQ(plat_MutexUnlock(m), 0);
     EXPECT_EQ(childExit(child), 0);
     close(pipefd[0]);
+    plat_MutexClose(m);
 }
 
 TEST(PlatMutex, HolderKilledLeavesAbandonedUsableMutex) {
@@ -160,4 +163,5 @@ TEST(PlatMutex, HolderKilledLeavesAbandonedUsableMutex) {
     ASSERT_EQ(plat_MutexLock(m, &abandoned), 0);
     EXPECT_EQ(abandoned, 0);
     EXPECT_EQ(plat_MutexUnlock(m), 0);
+    plat_MutexClose(m);
 }

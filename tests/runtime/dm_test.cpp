@@ -3,6 +3,7 @@
 #include "plat_shm.h"
 #include "util.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,13 @@ struct Process {
     int32_t pid;
 };
 
+// Record texts are fixed fields, not always NUL-terminated.
+template <size_t N>
+void fill(char (&field)[N], const char *text) {
+    memset(field, 0, N);
+    memcpy(field, text, std::min(N, strlen(text)));
+}
+
 void setCount(SegmentHeader *seg, int32_t count) {
     memcpy(shm_Payload(seg), &count, 4);
 }
@@ -39,8 +47,8 @@ SegmentHeader *makeDevices(const std::vector<Device> &devices, bool ownIds = tru
     setCount(seg, n);
     for (int i = 0; i < n; ++i) {
         DeviceSlot *s = reinterpret_cast<DeviceSlot *>(shm_Payload(seg) + 4 + 788 * i);
-        strncpy(s->typeName, devices[i].type, sizeof s->typeName);
-        strncpy(s->deviceName, devices[i].name, sizeof s->deviceName);
+        fill(s->typeName, devices[i].type);
+        fill(s->deviceName, devices[i].name);
         s->deviceNumber = static_cast<uint16_t>(devices[i].number);
         for (int k = 0; k < 5; ++k)
             if (devices[i].ids[k] != nullptr) memcpy(s->kindIds[k], devices[i].ids[k], 2);
@@ -57,8 +65,8 @@ SegmentHeader *makeProcesses(const std::vector<Process> &processes) {
     setCount(seg, n);
     for (int i = 0; i < n; ++i) {
         DataProcessEntry *e = reinterpret_cast<DataProcessEntry *>(shm_Payload(seg) + 4 + 60 * i);
-        strncpy(e->name, processes[i].name, sizeof e->name);
-        strncpy(e->displayName, processes[i].display, sizeof e->displayName);
+        fill(e->name, processes[i].name);
+        fill(e->displayName, processes[i].display);
         memcpy(e->tableId, processes[i].id, 2);
         e->kindFlag = processes[i].kindFlag;
         e->attribute = processes[i].attribute;

@@ -193,7 +193,9 @@ TEST(ShmSegment, ReadWriteRangesAreChecked) {
 TEST(ShmSegment, PayloadLengthBeyondTheMappingIsNotTrusted) {
     SegmentHeader *seg = shm_CreateSegment("overlong", 100); // mapping 208: 80 payload bytes
     ASSERT_NE(seg, SHM_NO_SEGMENT);
-    ASSERT_NE(plat_MutexCreate(shm_MutexName("overlong").c_str()), nullptr);
+    PlatMutex *mutex = plat_MutexCreate(shm_MutexName("overlong").c_str());
+    ASSERT_NE(mutex, nullptr);
+    ASSERT_EQ(shm_SetSegmentMutex(seg, mutex), 0);
     seg->payloadLength = 100000;
     uint8_t buf[100] = {};
     EXPECT_EQ(shm_Write(seg, buf, 40, 40), 0);
@@ -223,6 +225,7 @@ TEST(ShmSegment, RegistryKeepsFirstMutexAndNames) {
     EXPECT_EQ(shm_SetSegmentMutex(seg, first), 0);
     EXPECT_EQ(shm_SetSegmentMutex(seg, second), 0);
     EXPECT_EQ(shm_GetSegmentMutex(seg), first);
+    plat_MutexClose(second);
     EXPECT_NE(shm_NullDaclAttributes(), nullptr);
 }
 

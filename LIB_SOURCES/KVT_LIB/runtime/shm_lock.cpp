@@ -26,7 +26,11 @@ PlatMutex *mutexOf(SegmentHeader *segment) {
     shm_SetSegmentMutex(segment, m);
     // Another thread may have set one first; use whichever the list keeps.
     PlatMutex *kept = shm_GetSegmentMutex(segment);
-    return kept != nullptr ? kept : m;
+    if (kept != nullptr && kept != m) {
+        plat_MutexClose(m);
+        return kept;
+    }
+    return m;
 }
 
 // Checks offset .. offset + length against what the payload and the mapping allow.

@@ -22,7 +22,9 @@ struct OpenSegment {
 
 // Several threads of the configuration library open segments: one lock for the list.
 std::recursive_mutex g_listLock;
-std::vector<OpenSegment> g_openSegments;
+// Never destroyed: mappings and mutex handles stay for the whole process, also while
+// other static objects are torn down at exit.
+std::vector<OpenSegment> &g_openSegments = *new std::vector<OpenSegment>;
 
 constexpr size_t k_growBy = 20;
 
