@@ -130,9 +130,8 @@ protected:
         return r.block.status;
     }
 
-    // Waits until the simulator has taken the final DLE of a reply. The scanner's purge before
-    // its next telegram drops output the line has not carried yet, the final DLE included;
-    // BackToBackExchangesKeepTheFinalDle shows that.
+    // Waits until the simulator has taken the final DLE of a reply, so that its event log holds
+    // the whole exchange before a test reads it.
     void Settle(uint64_t from) { sim_->log().WaitFor(EventKind::ReplyDone, from, 1000); }
 
     void ExpectRecovery() { EXPECT_EQ(FetchM(), 0u) << "the exchange after the fault failed"; }
@@ -304,10 +303,10 @@ TEST_F(LinkPty, PulledLineEndsInTimeOutsNotABusyLoop) {
     EXPECT_LT(spent_cpu * 4, spent_wall) << "cpu " << spent_cpu << " ms of " << spent_wall;
 }
 
-// Disabled while the port's purge drops output not yet on the line: the scanner's final DLE
-// of one exchange is lost to the purge before the next telegram, the controller repeats its
-// reply, and the next command meets it as a conflict.
-TEST_F(LinkPty, DISABLED_BackToBackExchangesKeepTheFinalDle) {
+// The purge before each telegram must not drop the final DLE of the previous exchange that the
+// line has not carried yet: the controller would repeat its reply and the next command would
+// meet it as a conflict.
+TEST_F(LinkPty, BackToBackExchangesKeepTheFinalDle) {
     for (int i = 0; i < 200; ++i) {
         Request r(S5_AREA_M, 0, 2);
         ASSERT_EQ(rk_Fetch(&r.block), 2) << i;
