@@ -1,5 +1,7 @@
 #include "sim_runtime.h"
 
+#include "pipe_server.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -157,6 +159,20 @@ private:
 
     SimDescription *d_;
 };
+// "reply <request prefix> <answer>": the answer is the rest of the line as written, so that it
+// may hold blanks and commas.
+std::string replyStatement(const std::string &line, SimDescription *d) {
+    size_t at = line.find("reply") + 5;
+    size_t from = line.find_first_not_of(" \t", at);
+    std::string rest = from == std::string::npos ? "" : line.substr(from);
+    while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ' || rest.back() == '\t'))
+        rest.pop_back();
+    PipeServer check;
+    if (rest.empty() || !check.script(rest)) return "reply <request> <text|raw|close|big|empty>";
+    d->replies.push_back(rest);
+    return "";
+}
+
 } // namespace
 
 int sim_ParseDescription(const std::string &text, SimDescription *out, std::string *error) {
@@ -168,7 +184,7 @@ int sim_ParseDescription(const std::string &text, SimDescription *out, std::stri
         ++lineNumber;
         std::vector<std::string> w = words(line);
         if (w.empty()) continue;
-        std::string problem = parser.statement(w);
+        std::string problem = w[0] == "reply" ? replyStatement(line, &d) : parser.statement(w);
         if (!problem.empty()) {
             if (error != nullptr) *error = "line " + std::to_string(lineNumber) + ": " + problem;
             return -1;

@@ -228,7 +228,14 @@ int SimRuntime::create() {
         if (pd.enabled && pd.name == "ALARM" && bind("xalarms", "xalarms", 296) != 0) return -1;
         if (pd.enabled && pd.name == "DERIVED" && bind("derived", "derived", 2) != 0) return -1;
     }
+    for (const std::string &statement : d.replies)
+        pipe_.script(statement);
+    if (!pipe_.start()) return fail("cannot open the runtime pipe (" + std::to_string(errno) + ")");
     return 0;
+}
+
+std::string SimRuntime::showRequests() {
+    return pipe_.formatRequests();
 }
 
 void SimRuntime::shutdown() {
@@ -247,6 +254,7 @@ void SimRuntime::shutdown() {
         plat_MailslotDestroy(&b->slot);
     }
     bindings_.clear();
+    pipe_.stop();
     if (mailslotOpen_) {
         msl_Close();
         mailslotOpen_ = false;

@@ -14,6 +14,7 @@
 //   process <name> [id=XX] [kindflag=n] [enabled=0|1] [attribute=n]
 //   logger <type> <name> [active=0|1]
 //   errors <E>
+//   reply <request> <answer>  the pipe's scripted answer (see pipe_server.h)
 //
 // Fixture use (every wait is limited, by default to 10 s; -1 means it failed or timed out,
 // and lastError() says why):
@@ -31,6 +32,7 @@
 #pragma once
 
 #include "dm.h"
+#include "pipe_server.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -83,6 +85,7 @@ struct SimDescription {
     std::vector<SimProcessDesc> processes;
     std::vector<SimLoggerDesc> loggers;
     int errors = 0;
+    std::vector<std::string> replies; // pipe script statements
 };
 
 // 0, or -1 with "line N: ..." in *error.
@@ -146,6 +149,10 @@ public:
     std::string showErrors();
     std::string showCodes();
     std::string showAlarms();
+    std::string showRequests();
+
+    // The runtime's pipe: scripted answers and the record of requests.
+    PipeServer &pipe() { return pipe_; }
 
     // Runs script commands (one per line) until the end, a failure (returns 1) or stop.
     int runScript(std::istream &in, std::ostream &out, const std::atomic<bool> &stopFlag);
@@ -199,4 +206,5 @@ private:
     int64_t startMs_ = 0;
     std::string prefix_;
     int platformId_ = 2;
+    PipeServer pipe_;
 };

@@ -154,6 +154,10 @@ int SimRuntime::command(const std::string &line, std::ostream &out,
         out << showAlarms();
         return 0;
     }
+    if (verb == "show" && w.size() == 2 && w[1] == "requests") {
+        out << showRequests();
+        return 0;
+    }
     if (verb == "run" && w.size() == 1) return run(out, stopFlag);
     return fail("unknown command '" + line + "'");
 }

@@ -1,4 +1,5 @@
 #include "sim_runtime.h"
+#include "srv.h"
 
 #include "msl.h"
 #include "plat_mailslot.h"
@@ -340,4 +341,34 @@ TEST_F(SimFixture, ScriptCommandsAndTheirFailures) {
     EXPECT_EQ(rt.lastError().rfind("line 2:", 0), 0u) << rt.lastError();
     std::istringstream unknown("jump 5\n");
     EXPECT_EQ(rt.runScript(unknown, out2, stop), 1);
+}
+
+TEST_F(SimFixture, AnswersScriptedPipeRequestsAndRecordsThem) {
+    SimDescription d = parse("reply QL 3\nreply CP,X -1,5,no such process\n");
+    ASSERT_EQ(d.replies.size(), 2u);
+    SimRuntime rt(d);
+    ASSERT_EQ(rt.create(), 0) << rt.lastError();
+    srv_CloseAll();
+
+    char reply[64] = {};
+    int size = sizeof reply;
+    EXPECT_EQ(srv_Command(".", "QL", reply, &size), 3);
+    size = sizeof reply;
+    EXPECT_EQ(srv_Command(".", "CP,X", reply, &size), -1);
+    EXPECT_EQ(errno, 5);
+
+    std::atomic<bool> stop{false};
+    std::istringstream script("show requests\n");
+    std::ostringstream out;
+    EXPECT_EQ(rt.runScript(script, out, stop), 0) << rt.lastError();
+    EXPECT_NE(out.str().find("QL"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("CP,X"), std::string::npos) << out.str();
+    srv_CloseAll();
+}
+
+TEST(SimDescription, RefusesAReplyWithoutAnAnswer) {
+    SimDescription d;
+    std::string error;
+    EXPECT_EQ(sim_ParseDescription("root /x\nreply\n", &d, &error), -1);
+    EXPECT_EQ(error.rfind("line 2:", 0), 0u) << error;
 }
