@@ -1,10 +1,6 @@
-// Channel reload from the binary channel files only (no XML channel files yet): the kind's
-// file in the current folder is loaded into the table's "_conf" segment whenever its
-// last-write time differs from the stamp in the table header.
-#include "chan.h"
+// Refreshing a running device's "_conf" segment when its channel file changed.
+#include "chan_internal.h"
 
-#include "chfile.h"
-#include "chrec.h"
 #include "dm.h"
 #include "plat_error.h"
 #include "shm.h"
@@ -19,6 +15,8 @@
 namespace {
 constexpr int k_headerCount = 4;
 constexpr int k_headerStamp = 12;
+static_assert(offsetof(ChannelTableHeader, channelCount) == k_headerCount);
+static_assert(offsetof(ChannelTableHeader, fileTime) == k_headerStamp);
 
 // The file's last-write time in the stamps' convention: local wall-clock time counted as UTC.
 TimeStamp fileStamp(const struct stat &st) {
@@ -30,13 +28,22 @@ TimeStamp fileStamp(const struct stat &st) {
     stamp.milliseconds = static_cast<int16_t>(st.st_mtim.tv_nsec / 1000000);
     return stamp;
 }
+
+// The kind's file in the current directory that the read will take.
+std::string channelFile(int kind) {
+    std::string cwd = cfg_CurrentFolder();
+    std::string name = chrec_KindName(kind);
+    std::string xml = cfg_Join(cwd.c_str(), (name + ".xml").c_str());
+    if (cfg_GetReadXml(cwd.c_str()) && cfg_HasDoXml(cwd.c_str()) && cfg_FileExists(xml)) return xml;
+    return cfg_Join(cwd.c_str(), name.c_str());
+}
 } // namespace
 
-int chan_ReloadIfChanged(int kind, ChannelTableHeader *header) {
-    if (header == nullptr) return plat_Fail(WERR_INVALID_PARAMETER);
+int chan_ReloadIfChangedExtra(int kind, ChannelTableHeader *header, void *extra, int extraSize,
+                              const char *extraFile) {
+    if (header == nullptr || !chan_ValidKind(kind)) return plat_Fail(WERR_INVALID_PARAMETER);
     uint8_t *bytes = reinterpret_cast<uint8_t *>(header);
-    std::string path = chfile_Path(nullptr, kind);
-    if (path.empty()) return plat_Fail(WERR_INVALID_PARAMETER);
+    std::string path = channelFile(kind);
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return plat_FailFromPosixPath(path.c_str());
     TimeStamp stamp = fileStamp(st);
@@ -49,17 +56,30 @@ int chan_ReloadIfChanged(int kind, ChannelTableHeader *header) {
     char id[3] = {static_cast<char>(bytes[0]), static_cast<char>(bytes[1]), '\0'};
     SegmentHeader *conf = dm_GetConfSegment(id);
     if (conf == nullptr || conf == SHM_NO_SEGMENT) return plat_Fail(WERR_FILE_NOT_FOUND);
-    int64_t size = static_cast<int64_t>(count) * CHANNEL_RECORD_SIZE;
+    const int64_t size = static_cast<int64_t>(count) * CHANNEL_RECORD_SIZE;
     if (size > conf->payloadLength) return plat_Fail(WERR_BAD_NET_NAME);
+
+    // A failed read leaves the segment and the stamp as they were.
     std::vector<ChannelRecord> records(count);
-    if (count > 0 && chfile_ReadChannels(path.c_str(), records.data(), 0, count) == -1) return -1;
+    bool withExtra = extra != nullptr && extraSize > 0 && extraFile != nullptr && *extraFile;
+    if (chan_ReadChannels(nullptr, kind, records.data(), 0, count, withExtra ? extra : nullptr,
+                          withExtra ? extraSize : 0, withExtra ? extraFile : nullptr) < 0)
+        return -1;
 
     shm_Lock(conf);
     shm_BeginUpdate(conf);
     if (count > 0) memcpy(shm_Payload(conf), records.data(), static_cast<size_t>(size));
     shm_Notify(conf, 0);
     shm_Unlock(conf);
+
     stamp.padding = 0;
+    SegmentHeader *data = dm_GetDataSegment(id);
+    bool locked = data != nullptr && data != SHM_NO_SEGMENT && shm_Lock(data) == 0;
     memcpy(bytes + k_headerStamp, &stamp, sizeof stamp);
+    if (locked) shm_Unlock(data);
     return static_cast<int>(size);
+}
+
+int chan_ReloadIfChanged(int kind, ChannelTableHeader *header) {
+    return chan_ReloadIfChangedExtra(kind, header, nullptr, 0, nullptr);
 }

@@ -1,0 +1,56 @@
+#include "chan_internal.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+// The element's id as a number; false when it has none or it is no number.
+bool idOf(XmlNode *node, long long *id) {
+    char *text = xml_getAttribute(node, "id");
+    if (text == nullptr) return false;
+    char *end = nullptr;
+    double value = strtod(text, &end);
+    bool ok =
+        end != text && *end == '\0' && value == static_cast<double>(static_cast<long long>(value));
+    free(text);
+    if (ok) *id = static_cast<long long>(value);
+    return ok;
+}
+} // namespace
+
+void ChannelIndex::build(XmlNode *root) {
+    byId_.clear();
+    for (XmlNode *c = xml_FirstChild(root); c != nullptr; c = xml_NextSibling(c)) {
+        long long id;
+        if (xml_IsElement(c) && strcmp(xml_LocalName(c), "Channel") == 0 && idOf(c, &id))
+            byId_[id].push_back(c);
+    }
+}
+
+XmlNode *ChannelIndex::find(long long id) const {
+    auto it = byId_.find(id);
+    return it == byId_.end() || it->second.empty() ? nullptr : it->second.front();
+}
+
+void ChannelIndex::add(long long id, XmlNode *node) {
+    byId_[id].push_back(node);
+}
+
+void ChannelIndex::forget(long long id, XmlNode *node) {
+    auto it = byId_.find(id);
+    if (it == byId_.end()) return;
+    auto &list = it->second;
+    for (auto n = list.begin(); n != list.end(); ++n)
+        if (*n == node) {
+            list.erase(n);
+            break;
+        }
+}
+
+int chan_KindIsDigital(int kind) {
+    return kind == CHANNEL_KIND_DI || kind == CHANNEL_KIND_DO || kind == CHANNEL_KIND_DC ? 1 : 0;
+}
+
+int chan_ValidKind(int kind) {
+    return kind >= 0 && kind < CHANNEL_KIND_COUNT ? 1 : 0;
+}

@@ -1,0 +1,167 @@
+// Saving a range of channels: binary file, channel XML and the change history.
+#include "chan_internal.h"
+
+#include "chfile.h"
+#include "plat_error.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+#include <vector>
+
+namespace {
+constexpr int k_calcExtraPerChannel = 2048;
+
+std::vector<uint8_t> undecorateHw(ExModule &ex, int kind, int n, const ChannelRecord &rec) {
+    std::vector<uint8_t> copy(rec.bytes, rec.bytes + CHANNEL_RECORD_SIZE);
+    if (ex.undecorateChannelHw == nullptr) return copy;
+    ExBuffer buffer = {CHANNEL_RECORD_SIZE, copy.data(), 0};
+    ex.undecorateChannelHw(kind, n, &buffer);
+    if (buffer.owned) cfg_TakeBlock(&buffer, copy.data(), CHANNEL_RECORD_SIZE);
+    return copy;
+}
+
+std::vector<uint8_t> undecorateExtra(ExModule &ex, int kind, int n, ChannelRecord *rec,
+                                     const uint8_t *source, int size) {
+    std::vector<uint8_t> copy(source, source + size);
+    if (ex.undecorateChannelExtra == nullptr) return copy;
+    ExBuffer buffer = {size, copy.data(), 0};
+    ex.undecorateChannelExtra(kind, n, rec->bytes, &buffer);
+    if (buffer.owned) cfg_TakeBlock(&buffer, copy.data(), size);
+    return copy;
+}
+
+void recordHistory(ExModule &ex, const char *user, int kind, int first, int count,
+                   const ChannelRecord *oldRecords, const ChannelRecord *records) {
+    for (int i = 0; i < count; ++i) {
+        ChannelRecord before = oldRecords[i];
+        const ChannelRecord &after = records[i];
+        if (memcmp(before.bytes, after.bytes, CHANNEL_RECORD_SIZE) == 0) continue;
+        const int n = first + i;
+        if (((chrec_GetType(before) ^ chrec_GetType(after)) & 1) != 0) {
+            // A layout change compares against an empty record of the new layout.
+            uint8_t type = chrec_GetType(before);
+            memset(before.bytes, 0, 188);
+            chrec_SetType(&before, type);
+        }
+        ChannelRecord probe = after;
+        const structs_type *deviceType =
+            ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, n, probe.bytes) : nullptr;
+        std::vector<uint8_t> a(before.bytes, before.bytes + CHANNEL_RECORD_SIZE);
+        std::vector<uint8_t> b(after.bytes, after.bytes + CHANNEL_RECORD_SIZE);
+        if (deviceType != nullptr) {
+            a = undecorateHw(ex, kind, n, before);
+            b = undecorateHw(ex, kind, n, after);
+        }
+        ChanLayout layout;
+        chan_MakeLayout(&layout, chrec_IsDigital(after), deviceType);
+        cfg_HistoryFields(user, n + 1, &layout.type, a.data(), b.data(), CHANNEL_RECORD_SIZE);
+    }
+}
+
+void extraHistory(ExModule &ex, const char *user, int kind, int first, int count,
+                  const ChannelRecord *records, const std::vector<uint8_t> &oldExtra,
+                  const uint8_t *extra, int extraSize) {
+    if (ex.getChannelExtraSize == nullptr || ex.getChannelExtraType == nullptr) return;
+    size_t position = 0;
+    for (int i = 0; i < count; ++i) {
+        const int n = first + i;
+        ChannelRecord rec = records[i];
+        const int remaining = extraSize - static_cast<int>(position);
+        std::vector<uint8_t> here(extra + position, extra + extraSize);
+        const int size = ex.getChannelExtraSize(kind, n, rec.bytes, here.data());
+        if (size <= 0) continue;
+        if (size <= remaining && position + static_cast<size_t>(size) <= oldExtra.size() &&
+            memcmp(oldExtra.data() + position, extra + position, static_cast<size_t>(size)) != 0) {
+            const structs_type *type = ex.getChannelExtraType(kind, n, rec.bytes);
+            if (type != nullptr) {
+                std::vector<uint8_t> a =
+                    undecorateExtra(ex, kind, n, &rec, oldExtra.data() + position, size);
+                std::vector<uint8_t> b = undecorateExtra(ex, kind, n, &rec, extra + position, size);
+                cfg_HistoryFields(user, n + 1, type, a.data(), b.data(),
+                                  static_cast<int>(std::min(a.size(), b.size())));
+            }
+        }
+        position += static_cast<size_t>(std::min(size, remaining));
+    }
+}
+} // namespace
+
+int chan_WriteChannelFiles(const char *user, const char *folder, int kind,
+                           const ChannelRecord *records, int first, int count, const void *extra,
+                           int extraSize, const char *extraFile, int update) {
+    if (!chan_ValidKind(kind) || first < 0 || count < 0 || (records == nullptr && count > 0) ||
+        (extra != nullptr && extraSize < 0))
+        return plat_Fail(WERR_INVALID_PARAMETER);
+    std::string f = cfg_Folder(folder);
+    ExModule ex(f.c_str());
+
+    std::vector<ChannelRecord> oldRecords;
+    std::vector<uint8_t> oldExtra;
+    bool history = false;
+    if (cfg_GetHistoryFlag() != 0) {
+        oldRecords.resize(static_cast<size_t>(count));
+        int oldExtraSize = strncasecmp(cfg_DevicePrefix(f.c_str()).c_str(), "CALC", 4) == 0
+                               ? count * k_calcExtraPerChannel
+                               : extraSize;
+        if (extra != nullptr) oldExtra.assign(static_cast<size_t>(std::max(oldExtraSize, 0)), 0);
+        int r = chan_ReadChannels(f.c_str(), kind, oldRecords.data(), first, count,
+                                  extra != nullptr ? oldExtra.data() : nullptr,
+                                  static_cast<int>(oldExtra.size()), extraFile);
+        if (r < 0 && errno == static_cast<int>(WERR_XML_PARSE_ERROR)) return -1;
+        history = r == 0;
+    }
+
+    const int writeXml = cfg_GetWriteXml(f.c_str());
+    if (!(ex.doXml != nullptr && writeXml == 2)) {
+        if (chfile_WriteChannels(chfile_Path(f.c_str(), kind).c_str(), records, first, count) < 0)
+            return -1;
+        if (cfg_TouchRootConfigOf(f.c_str()) < 0) return -1;
+        if (extra != nullptr && extraSize > 0 && extraFile != nullptr && *extraFile != '\0') {
+            if (chfile_WriteExtra(cfg_Join(f.c_str(), extraFile).c_str(), extra, extraSize) < 0)
+                return -1;
+            if (cfg_TouchRootConfigOf(f.c_str()) < 0) return -1;
+        }
+    }
+    if (ex.doXml != nullptr && writeXml > 0 &&
+        chan_WriteChannelsXmlWith(ex, f, kind, records, first, count, extra, extraSize, update) < 0)
+        return -1;
+
+    if (history) {
+        bool recordsDiffer =
+            count > 0 && memcmp(oldRecords.data(), records,
+                                static_cast<size_t>(count) * sizeof(ChannelRecord)) != 0;
+        bool extraDiffers = extra != nullptr && extraSize > 0 &&
+                            (oldExtra.size() < static_cast<size_t>(extraSize) ||
+                             memcmp(oldExtra.data(), extra, static_cast<size_t>(extraSize)) != 0);
+        if ((recordsDiffer || extraDiffers) && cfg_OpenHistoryIn(f.c_str(), kind + 1)) {
+            recordHistory(ex, user, kind, first, count, oldRecords.data(), records);
+            if (extraDiffers)
+                extraHistory(ex, user, kind, first, count, records, oldExtra,
+                             static_cast<const uint8_t *>(extra), extraSize);
+        }
+        cfg_CloseHistory();
+    }
+    return 0;
+}
+
+int chan_WriteChannels(const char *user, const char *folder, int kind, const ChannelRecord *records,
+                       int first, int count, const void *extra, int extraSize,
+                       const char *extraFile) {
+    return chan_WriteChannelFiles(user, folder, kind, records, first, count, extra, extraSize,
+                                  extraFile, 1);
+}
+
+int chan_RewriteChannels(const char *user, const char *folder, int kind,
+                         const ChannelRecord *records, int first, int count, const void *extra,
+                         int extraSize, const char *extraFile) {
+    return chan_WriteChannelFiles(user, folder, kind, records, first, count, extra, extraSize,
+                                  extraFile, 0);
+}
+
+int chan_SaveChannels(int kind, const ChannelRecord *records, int first, int count) {
+    return chan_WriteChannelFiles(nullptr, nullptr, kind, records, first, count, nullptr, 0,
+                                  nullptr, 1);
+}

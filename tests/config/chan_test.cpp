@@ -1,0 +1,419 @@
+#include "config_fixture.h"
+
+#include "chan.h"
+#include "chfile.h"
+#include "dm.h"
+#include "ipc_prefix.h"
+#include "shm.h"
+#include "tag.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+namespace A = ChannelAnalog;
+namespace D = ChannelDigital;
+
+const uint8_t k_typeOfKind[] = {CHANNEL_TYPE_AI, CHANNEL_TYPE_DI, CHANNEL_TYPE_AO, CHANNEL_TYPE_DO,
+                                CHANNEL_TYPE_CI};
+
+// A record that uses every field of its layout, with zero unnamed bytes and text tails.
+ChannelRecord sampleRecord(uint8_t type, int n) {
+    ChannelRecord r = {};
+    chrec_SetType(&r, type);
+    std::string tag = "TAG" + std::to_string(n) + "_ABCDEFGHIJK";
+    tag_SetTag(&r, tag.substr(0, 15).c_str());
+    tag_SetDescription(&r, ("Pump " + std::to_string(n) + " pressure \x80").c_str());
+    chrec_SetFlag(&r, A::Enable, 1);
+    uint8_t *part = chrec_DevicePart(&r);
+    part[0] = static_cast<uint8_t>(n);      // station
+    part[1] = 0x40;                         // data block word
+    part[2] = 0x12, part[3] = 0x05;         // address
+    part[4] = static_cast<uint8_t>(n % 16); // bit
+    part[12] = 1;                           // byte select
+    if (type & 1) {
+        chrec_SetFlag(&r, D::ErrorAlarmEnable, 1);
+        chrec_SetFlag(&r, D::EventEnable, 1);
+        chrec_SetFlag(&r, D::EventState, 1);
+        chrec_SetFlag(&r, D::AlarmEnable, 1);
+        chrec_SetText(&r, D::HighStateText, "OPEN");
+        chrec_SetText(&r, D::LowStateText, "CLOSED & <shut>");
+        chrec_SetText(&r, D::AlarmText, "12345678901234567890123456789012");
+        chrec_Set<uint8_t>(&r, D::AlarmPriority, 3);
+        chrec_Set<uint8_t>(&r, D::ErrorAlarmPriority, 2);
+        chrec_Set<uint16_t>(&r, D::AlarmDelay, 500);
+        chrec_Set<uint16_t>(&r, D::ErrorAlarmDelay, 65535);
+    } else {
+        for (int bit : {A::ErrorAlarmEnable, A::EventEnable, A::ScalingEnable, A::LowAlarmEnable,
+                        A::LowWarningEnable, A::HighAlarmEnable, A::HighAlarmDeadbandEnable})
+            chrec_SetFlag(&r, bit, 1);
+        tag_SetUnits(&r, "bar/min");
+        chrec_Set(&r, A::Gain, 0.1f);
+        chrec_Set(&r, A::Offset, -273.15f);
+        chrec_Set(&r, A::LowEventLimit, 1.0f / 3.0f);
+        chrec_Set(&r, A::HighEventLimit, 1e30f);
+        chrec_Set(&r, A::HighAlarmLimit, 99.5f);
+        chrec_Set(&r, A::LowAlarmLimit, -1.5e-7f);
+        chrec_Set(&r, A::MaximumUnits, 100.0f);
+        chrec_Set(&r, A::MinimumUnits, -100.0f);
+        chrec_Set<uint8_t>(&r, A::HighAlarmPriority, 9);
+        chrec_Set<uint16_t>(&r, A::HighAlarmDelay, 1000);
+        chrec_SetText(&r, A::HighAlarmText, "Too high");
+        chrec_SetText(&r, A::LowAlarmText, "Too low");
+    }
+    return r;
+}
+
+std::vector<ChannelRecord> sampleRecords(int kind, int count) {
+    std::vector<ChannelRecord> v;
+    for (int i = 0; i < count; ++i)
+        v.push_back(sampleRecord(k_typeOfKind[kind], i + 1));
+    return v;
+}
+
+class ChannelTest : public ConfigFixture {
+protected:
+    int write(int kind, const std::vector<ChannelRecord> &records, int first = 0) {
+        return chan_WriteChannels("tester", device_.c_str(), kind, records.data(), first,
+                                  static_cast<int>(records.size()), nullptr, 0, nullptr);
+    }
+    int read(int kind, std::vector<ChannelRecord> &records, int first = 0) {
+        return chan_ReadChannels(device_.c_str(), kind, records.data(), first,
+                                 static_cast<int>(records.size()), nullptr, 0, nullptr);
+    }
+    std::string xmlPath(int kind) const { return device_ + "/" + chrec_KindName(kind) + ".xml"; }
+    void editXml(int kind, const std::string &from, const std::string &to) {
+        std::string text = readFile(xmlPath(kind));
+        size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+        writeFile(xmlPath(kind), text);
+    }
+    // Removes the whole Channel element of an id.
+    void dropChannel(int kind, int id) {
+        std::string text = readFile(xmlPath(kind));
+        size_t start = text.find("<Channel id=\"" + std::to_string(id) + "\">");
+        ASSERT_NE(start, std::string::npos);
+        size_t end = text.find("</Channel>", start) + strlen("</Channel>");
+        text.erase(start, end - start);
+        writeFile(xmlPath(kind), text);
+    }
+    void expectFailure(int kind, int first, int count, const std::string &text) {
+        std::vector<ChannelRecord> out(static_cast<size_t>(count));
+        memset(out.data(), 0xAA, out.size() * sizeof(ChannelRecord));
+        errno = 0;
+        EXPECT_EQ(read(kind, out, first), -1);
+        EXPECT_EQ(errno, 1465);
+        EXPECT_EQ(std::string(xml_GetErrorText()), text);
+        EXPECT_NE(eventLog().find(text), std::string::npos);
+        for (const ChannelRecord &r : out)
+            for (uint8_t b : r.bytes)
+                ASSERT_EQ(b, 0xAA);
+    }
+};
+} // namespace
+
+TEST_F(ChannelTest, EveryKindSurvivesBinaryToXmlToBinary) {
+    for (int kind = 0; kind <= 4; ++kind) {
+        SCOPED_TRACE(chrec_KindName(kind));
+        std::vector<ChannelRecord> records = sampleRecords(kind, 3);
+        ASSERT_EQ(write(kind, records), 0) << xml_GetErrorText();
+        EXPECT_EQ(run("xmllint --noout " + xmlPath(kind)), 0);
+        std::string binary = readFile(device_ + "/" + chrec_KindName(kind));
+
+        std::vector<ChannelRecord> back(3);
+        ASSERT_EQ(read(kind, back), 0) << xml_GetErrorText();
+        EXPECT_EQ(memcmp(back.data(), records.data(), 3 * sizeof(ChannelRecord)), 0);
+
+        setSwitch("WriteXML", "BIN");
+        ASSERT_EQ(write(kind, back), 0);
+        EXPECT_EQ(readFile(device_ + "/" + chrec_KindName(kind)).substr(8), binary.substr(8));
+        setSwitch("WriteXML", "BOTH");
+    }
+}
+
+TEST_F(ChannelTest, XmlShowsTheFieldsInTheirOrderAndTexts) {
+    ASSERT_EQ(write(CHANNEL_KIND_DI, sampleRecords(CHANNEL_KIND_DI, 2)), 0);
+    std::string text = readFile(xmlPath(CHANNEL_KIND_DI));
+    const char *order[] = {"<Channel id=\"1\">",
+                           "<Enable>On</Enable>",
+                           "<Tag>TAG1_ABCDEFGHIJ</Tag>",
+                           "<Type>DI</Type>",
+                           "<EventState>High</EventState>",
+                           "<LowStateText>CLOSED &amp; &lt;shut&gt;</LowStateText>",
+                           "<AlarmState>Low</AlarmState>",
+                           "<AlarmText>12345678901234567890123456789012</AlarmText>",
+                           "<Digital.Station>1</Digital.Station>",
+                           "<Digital.ByteSelect>1</Digital.ByteSelect>",
+                           "<Channel id=\"2\">"};
+    size_t last = 0;
+    for (const char *piece : order) {
+        size_t at = text.find(piece);
+        ASSERT_NE(at, std::string::npos) << piece;
+        EXPECT_GE(at, last) << piece;
+        last = at;
+    }
+    EXPECT_NE(text.find("pressure \xE2\x82\xAC</Description>"), std::string::npos);
+    EXPECT_NE(text.find("xsi:schemaLocation=\"http://www.tallowbrook.com/KSTRN_di "
+                        "../SCHEMA/KSTRN_di.xsd\""),
+              std::string::npos);
+}
+
+TEST_F(ChannelTest, SchemaIsWrittenForSeveralChannelsAndValidatesOnceQualified) {
+    ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 4)), 0);
+    std::string xsd = root_ + "/SCHEMA/KSTRN_ai.xsd";
+    ASSERT_TRUE(exists(xsd));
+    EXPECT_EQ(run("xmllint --noout " + xsd), 0);
+    std::string schema = readFile(xsd);
+    EXPECT_NE(schema.find("<xs:group name=\"Channel_a\">"), std::string::npos);
+    EXPECT_EQ(schema.find("Channel_d"), std::string::npos);
+    EXPECT_NE(schema.find("maxOccurs=\"4\""), std::string::npos);
+    EXPECT_NE(schema.find("<xs:group ref=\"KSTRN_ai:Channel_a\"/>"), std::string::npos);
+    schema.insert(schema.find("targetNamespace="), "elementFormDefault=\"qualified\" ");
+    writeFile(tmp_ / "qualified.xsd", schema);
+    EXPECT_EQ(run("xmllint --noout --schema " + (tmp_ / "qualified.xsd") + " " +
+                  xmlPath(CHANNEL_KIND_AI)),
+              0);
+
+    remove(xsd.c_str());
+    ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 1)), 0);
+    EXPECT_FALSE(exists(xsd)); // one channel changes no layout
+
+    setenv("KVT_EX_OPTIONS", "mixed", 1);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 2)), 0);
+    schema = readFile(xsd);
+    EXPECT_NE(schema.find("Channel_a"), std::string::npos);
+    EXPECT_NE(schema.find("Channel_d"), std::string::npos);
+    EXPECT_EQ(run("xmllint --noout " + xsd), 0);
+}
+
+TEST_F(ChannelTest, MissingChannelsFailAtTheFirstPositionOnly) {
+    ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 10)), 0);
+    std::string good = readFile(xmlPath(CHANNEL_KIND_AI));
+    dropChannel(CHANNEL_KIND_AI, 6);
+    expectFailure(CHANNEL_KIND_AI, 5, 5, "KSTRN_01 - Channel id=6 Not Found");
+
+    writeFile(xmlPath(CHANNEL_KIND_AI), good);
+    dropChannel(CHANNEL_KIND_AI, 8);
+    std::vector<ChannelRecord> out(5);
+    ASSERT_EQ(read(CHANNEL_KIND_AI, out, 5), 0) << xml_GetErrorText();
+    std::vector<ChannelRecord> expected = sampleRecords(CHANNEL_KIND_AI, 10);
+    for (int i = 0; i < 5; ++i) {
+        ChannelRecord want = i == 2 ? ChannelRecord{} : expected[static_cast<size_t>(5 + i)];
+        EXPECT_EQ(memcmp(&out[static_cast<size_t>(i)], &want, sizeof want), 0) << i;
+    }
+}
+
+TEST_F(ChannelTest, ChannelsAreFoundByNumericIdInAnyOrder) {
+    ASSERT_EQ(write(CHANNEL_KIND_DO, sampleRecords(CHANNEL_KIND_DO, 3)), 0);
+    editXml(CHANNEL_KIND_DO, "<Channel id=\"2\">", "<Channel id=\"02\">");
+    std::vector<ChannelRecord> out(3);
+    ASSERT_EQ(read(CHANNEL_KIND_DO, out), 0) << xml_GetErrorText();
+    EXPECT_EQ(tag_GetTag(out[1]), "TAG2_ABCDEFGHIJ");
+}
+
+TEST_F(ChannelTest, ValidationRulesGiveTheirTexts) {
+    std::vector<ChannelRecord> di = sampleRecords(CHANNEL_KIND_DI, 1);
+    ASSERT_EQ(write(CHANNEL_KIND_DI, di), 0);
+    editXml(CHANNEL_KIND_DI, "<ErrorAlarmPriority>2</ErrorAlarmPriority>", "");
+    expectFailure(CHANNEL_KIND_DI, 0, 1, "KSTRN_01di Channel #1 - <ErrorAlarmPriority> Required");
+
+    std::vector<ChannelRecord> ai = sampleRecords(CHANNEL_KIND_AI, 1);
+    chrec_Set(&ai[0], A::LowEventLimit, 10.0f);
+    chrec_Set(&ai[0], A::HighEventLimit, 5.0f);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, ai), 0);
+    expectFailure(CHANNEL_KIND_AI, 0, 1, "KSTRN_01ai Channel #1 - LowEventLimiit > HighEventLimit");
+
+    ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 1)), 0);
+    editXml(CHANNEL_KIND_AI, "<Gain>", "<Gain>x");
+    std::vector<ChannelRecord> out(1);
+    EXPECT_EQ(read(CHANNEL_KIND_AI, out), -1);
+    EXPECT_EQ(std::string(xml_GetErrorMessage()).rfind(" <Gain> ", 0), 0u);
+
+    ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 1)), 0);
+    editXml(CHANNEL_KIND_AI, "<Enable>On</Enable>", "<Enable>on</Enable>");
+    expectFailure(CHANNEL_KIND_AI, 0, 1, "KSTRN_01ai Channel #1 -  <Enable> invalid value \"on\"");
+
+    ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 1)), 0);
+    editXml(CHANNEL_KIND_AI, "<Analogue.BitNumber>1</Analogue.BitNumber>",
+            "<Analogue.BitNumber>16</Analogue.BitNumber>");
+    expectFailure(CHANNEL_KIND_AI, 0, 1, "KSTRN_01ai Channel #1 - BitNumber 16 out of range 0..15");
+
+    // A disabled channel needs nothing but its Enable.
+    writeFile(xmlPath(CHANNEL_KIND_AI),
+              "<Channels><Channel id=\"1\"><Enable>Off</Enable></Channel></Channels>");
+    ASSERT_EQ(read(CHANNEL_KIND_AI, out), 0) << xml_GetErrorText();
+    writeFile(xmlPath(CHANNEL_KIND_AI),
+              "<Channels><Channel id=\"1\"><Tag>x</Tag></Channel></Channels>");
+    expectFailure(CHANNEL_KIND_AI, 0, 1, "KSTRN_01ai Channel #1 - <Enable> Required");
+}
+
+TEST_F(ChannelTest, DamagedFilesAreRefusedWholly) {
+    ASSERT_EQ(write(CHANNEL_KIND_AO, sampleRecords(CHANNEL_KIND_AO, 3)), 0);
+    std::string good = readFile(xmlPath(CHANNEL_KIND_AO));
+    writeFile(xmlPath(CHANNEL_KIND_AO), good.substr(0, good.size() - 40));
+    std::vector<ChannelRecord> out(3);
+    EXPECT_EQ(read(CHANNEL_KIND_AO, out), -1);
+    EXPECT_EQ(errno, 1465);
+    EXPECT_EQ(std::string(xml_GetErrorMessage()).rfind("Xml Load Failed (", 0), 0u);
+    writeFile(xmlPath(CHANNEL_KIND_AO), "<Other/>");
+    expectFailure(CHANNEL_KIND_AO, 0, 3, "KSTRN_01 - Root Element <Channels> not found");
+    writeFile(xmlPath(CHANNEL_KIND_AO), good);
+    editXml(CHANNEL_KIND_AO, "<Type>AO</Type>", "<Type>XX</Type>");
+    EXPECT_EQ(read(CHANNEL_KIND_AO, out), -1);
+    EXPECT_EQ(std::string(xml_GetErrorMessage()), " <Type> invalid value \"XX\"");
+    // An update-save onto a file that does not parse leaves it alone.
+    writeFile(xmlPath(CHANNEL_KIND_AO), "<Channels><Channel");
+    EXPECT_EQ(write(CHANNEL_KIND_AO, sampleRecords(CHANNEL_KIND_AO, 3)), -1);
+    EXPECT_EQ(errno, 1465);
+    EXPECT_EQ(readFile(xmlPath(CHANNEL_KIND_AO)), "<Channels><Channel");
+}
+
+TEST_F(ChannelTest, IllegalCharactersAreReplacedByTheMarker) {
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 1);
+    chrec_SetText(&records[0], A::HighAlarmText, "bad\x01text");
+    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0);
+    EXPECT_EQ(run("xmllint --noout " + xmlPath(CHANNEL_KIND_AI)), 0);
+    std::vector<ChannelRecord> out(1);
+    ASSERT_EQ(read(CHANNEL_KIND_AI, out), 0);
+    EXPECT_EQ(chrec_GetText(out[0], A::HighAlarmText), "**** Illegal Characters in outpu");
+}
+
+TEST_F(ChannelTest, WithoutTypeTheFileKindChoosesTheLayout) {
+    writeFile(xmlPath(CHANNEL_KIND_DI), "<Channels><Channel id=\"1\"><Enable>Off</Enable>"
+                                        "<EventState>High</EventState></Channel></Channels>");
+    std::vector<ChannelRecord> out(1);
+    ASSERT_EQ(read(CHANNEL_KIND_DI, out), 0) << xml_GetErrorText();
+    EXPECT_EQ(chrec_TestFlag(out[0], D::EventState), 1);
+}
+
+TEST_F(ChannelTest, DefaultDevicePartIsHexAndModuleBlocksMayBeOwned) {
+    setenv("KVT_EX_OPTIONS", "nohw,owned", 1);
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 2);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0);
+    EXPECT_NE(readFile(xmlPath(CHANNEL_KIND_AI)).find("<Analogue>01401205010000000000000001000000"),
+              std::string::npos);
+    std::vector<ChannelRecord> out(2);
+    ASSERT_EQ(read(CHANNEL_KIND_AI, out), 0);
+    EXPECT_EQ(memcmp(out.data(), records.data(), 2 * sizeof(ChannelRecord)), 0);
+}
+
+TEST_F(ChannelTest, ExtraBlocksTravelPerChannel) {
+    setenv("KVT_EX_OPTIONS", "extra", 1);
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 2);
+    struct Extra {
+        float scale;
+        uint32_t code;
+    } extra[2] = {{2.5f, 7}, {0.125f, 9}};
+    ASSERT_EQ(chan_WriteChannels(nullptr, device_.c_str(), 0, records.data(), 0, 2, extra,
+                                 sizeof extra, "aiextra"),
+              0);
+    EXPECT_NE(readFile(xmlPath(0)).find("<Code>9</Code>"), std::string::npos);
+    Extra back[2] = {};
+    std::vector<ChannelRecord> out(2);
+    ASSERT_EQ(chan_ReadChannels(device_.c_str(), 0, out.data(), 0, 2, back, sizeof back, "aiextra"),
+              0)
+        << xml_GetErrorText();
+    EXPECT_EQ(back[1].code, 9u);
+    EXPECT_EQ(back[0].scale, 2.5f);
+    // Space for one channel only: the second channel's fields are read and dropped.
+    Extra one[1] = {};
+    ASSERT_EQ(chan_ReadChannels(device_.c_str(), 0, out.data(), 0, 2, one, sizeof one, "aiextra"),
+              0);
+    EXPECT_EQ(one[0].code, 7u);
+}
+
+TEST_F(ChannelTest, HistoryNamesTheChannelFilesObject) {
+    ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 2)), 0);
+    cfg_SetHistoryFlag(1);
+    std::vector<ChannelRecord> changed = sampleRecords(CHANNEL_KIND_AI, 2);
+    tag_SetTag(&changed[1], "NEWTAG");
+    ASSERT_EQ(write(CHANNEL_KIND_AI, changed), 0);
+    std::string history = readFile(root_ + "/recent_history.txt");
+    EXPECT_NE(history.find("\ttester\tKSTRN_01.Channels.2.Tag TAG2_ABCDEFGHIJ -> NEWTAG\r\n"),
+              std::string::npos)
+        << history;
+    EXPECT_EQ(history.find(".1."), std::string::npos);
+
+    ASSERT_EQ(write(CHANNEL_KIND_DI, sampleRecords(CHANNEL_KIND_DI, 1)), 0);
+    tag_SetTag(&changed[1], "OTHER");
+    ASSERT_EQ(write(CHANNEL_KIND_AI, changed), 0);
+    history = readFile(root_ + "/recent_history.txt");
+    EXPECT_NE(history.find("\tKSTRN_01.AI.Channels.2.Tag NEWTAG -> OTHER\r\n"), std::string::npos)
+        << history;
+    cfg_SetHistoryFlag(0);
+}
+
+TEST_F(ChannelTest, BinaryOnlyDeviceIgnoresTheSwitches) {
+    std::string folder = binaryOnlyDevice();
+    setSwitch("WriteXML", "XML");
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_CI, 2);
+    ASSERT_EQ(chan_WriteChannels(nullptr, folder.c_str(), CHANNEL_KIND_CI, records.data(), 0, 2,
+                                 nullptr, 0, nullptr),
+              0);
+    EXPECT_TRUE(exists(folder + "/ci"));
+    EXPECT_FALSE(exists(folder + "/ci.xml"));
+    std::vector<ChannelRecord> out(2);
+    ASSERT_EQ(
+        chan_ReadChannels(folder.c_str(), CHANNEL_KIND_CI, out.data(), 0, 2, nullptr, 0, nullptr),
+        0);
+    EXPECT_EQ(memcmp(out.data(), records.data(), sizeof(ChannelRecord) * 2), 0);
+}
+
+namespace {
+class ReloadTest : public ChannelTest {
+protected:
+    void SetUp() override {
+        ChannelTest::SetUp();
+        ASSERT_EQ(getcwd(cwd_, sizeof cwd_), cwd_);
+        ASSERT_EQ(chdir(device_.c_str()), 0);
+        data_ = shm_OpenOrCreateSegment("dm_AI", 64);
+        conf_ = shm_OpenOrCreateSegment("dm_AI_conf", 4 * 216);
+        ASSERT_NE(data_, SHM_NO_SEGMENT);
+        ASSERT_NE(conf_, SHM_NO_SEGMENT);
+        header_ = reinterpret_cast<ChannelTableHeader *>(shm_Payload(data_));
+        memset(header_, 0, sizeof *header_);
+        memcpy(header_->tableId, "AI", 2);
+        header_->channelCount = 3;
+    }
+    void TearDown() override { chdir(cwd_); }
+    UniqueIpcPrefix ipc_{"cfgreload"};
+    char cwd_[4096];
+    SegmentHeader *data_ = nullptr;
+    SegmentHeader *conf_ = nullptr;
+    ChannelTableHeader *header_ = nullptr;
+};
+} // namespace
+
+TEST_F(ReloadTest, ChangedFileReloadsTheSegmentOnce) {
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 3);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0);
+    ASSERT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), 3 * 216) << xml_GetErrorText();
+    EXPECT_EQ(memcmp(shm_Payload(conf_), records.data(), 3 * 216), 0);
+    EXPECT_NE(header_->fileTime.seconds, 0);
+    memset(shm_Payload(conf_), 0x77, 216);
+    EXPECT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), 0);
+    EXPECT_EQ(shm_Payload(conf_)[0], 0x77);
+}
+
+TEST_F(ReloadTest, FailedReadLeavesSegmentAndStamp) {
+    ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 3)), 0);
+    writeFile(xmlPath(CHANNEL_KIND_AI), "<Channels>");
+    memset(shm_Payload(conf_), 0x77, 3 * 216);
+    EXPECT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), -1);
+    EXPECT_EQ(errno, 1465);
+    EXPECT_EQ(shm_Payload(conf_)[3 * 216 - 1], 0x77);
+    EXPECT_EQ(header_->fileTime.seconds, 0);
+}
+
+TEST_F(ReloadTest, TooManyChannelsForTheSegmentFail) {
+    ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 3)), 0);
+    header_->channelCount = 5;
+    EXPECT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), -1);
+    EXPECT_EQ(errno, 67);
+    remove(xmlPath(CHANNEL_KIND_AI).c_str());
+    remove((device_ + "/ai").c_str());
+    header_->channelCount = 3;
+    EXPECT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), -1);
+    EXPECT_EQ(errno, 2);
+}
