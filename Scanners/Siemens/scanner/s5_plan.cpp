@@ -6,6 +6,9 @@
 #include "lib.h"
 
 #include <cstring>
+#include <new>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -58,6 +61,15 @@ int KeepOldList(int n, ChannelRecord *records, S5BlockList *list, S5RequestBlock
     return 0;
 }
 
+// Blocks can only take channels of their own station, area and (for D and X) data block, so
+// first fit needs to try only the blocks of that key, still in list order.
+uint32_t MergeKey(const S5ChannelAddress &address) {
+    int area = s5_TypeArea(address.type);
+    int block = (area == S5_AREA_D || area == S5_AREA_X) ? address.address >> 8 : 0;
+    return static_cast<uint32_t>(address.station) << 16 | static_cast<uint32_t>(area) << 8 |
+           static_cast<uint32_t>(block);
+}
+
 } // namespace
 
 static_assert(static_cast<int>(ChannelAnalog::Enable) == static_cast<int>(ChannelDigital::Enable));
@@ -77,14 +89,22 @@ int s5_PlanBlocks(int n, ChannelRecord *records, S5BlockList *list) {
     auto *work = static_cast<S5RequestBlock *>(PlanAlloc(sizeof(S5RequestBlock) * g_capacity));
     if (work == nullptr) return KeepOldList(n, records, list, nullptr, 0, capacity);
     int used = 0;
+    std::unordered_map<uint32_t, std::vector<int>> byKey;
 
     for (int i = 0; i < n; ++i) {
         S5ChannelAddress address = s5_ChannelAddress(records[i]);
         address.block_link = 0;
         if (chrec_TestFlag(records[i], ChannelAnalog::Enable) && s5_AcceptChannel(address)) {
             bool merged = false;
-            for (int b = 0; b < used && !merged; ++b)
-                merged = s5_MergeIntoBlock(&address, &work[b]) != 0;
+            std::vector<int> *candidates = nullptr;
+            try {
+                candidates = &byKey[MergeKey(address)];
+                candidates->reserve(candidates->size() + 1);
+            } catch (const std::bad_alloc &) {
+                return KeepOldList(n, records, list, work, 0, capacity);
+            }
+            for (size_t c = 0; c < candidates->size() && !merged; ++c)
+                merged = s5_MergeIntoBlock(&address, &work[(*candidates)[c]]) != 0;
             if (!merged) {
                 if (used == g_capacity) {
                     size_t bytes = sizeof(S5RequestBlock) * (g_capacity + S5_PLAN_CAPACITY_STEP);
@@ -95,6 +115,7 @@ int s5_PlanBlocks(int n, ChannelRecord *records, S5BlockList *list) {
                     work = grown;
                     g_capacity += S5_PLAN_CAPACITY_STEP;
                 }
+                candidates->push_back(used);
                 s5_NewBlock(&address, &work[used++]);
             }
         }
@@ -116,10 +137,13 @@ int s5_PlanBlocks(int n, ChannelRecord *records, S5BlockList *list) {
         S5ChannelAddress address = s5_ChannelAddress(records[i]);
         if (address.block_link != 1) continue;
         uint32_t link = 0;
-        for (int b = 0; b < used; ++b) {
-            if (s5_FindBlock(address, work[b])) {
-                link = static_cast<uint32_t>(b + 1);
-                break;
+        auto candidates = byKey.find(MergeKey(address));
+        if (candidates != byKey.end()) {
+            for (int b : candidates->second) {
+                if (s5_FindBlock(address, work[b])) {
+                    link = static_cast<uint32_t>(b + 1);
+                    break;
+                }
             }
         }
         s5_SetBlockLink(&records[i], link);
