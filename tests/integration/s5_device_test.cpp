@@ -88,8 +88,8 @@ protected:
         fs::remove_all(root);
     }
 
-    // The device's configuration: COM1 with short time-outs and one attempt, so that a
-    // silent controller is noticed quickly.
+    // The device's configuration: COM1 with one attempt, so that a silent controller is noticed
+    // within a second, and time-outs long enough for a loaded machine.
     void WriteConfig(uint8_t readOutputsFirst, uint8_t readBack) {
         fs::path folder = root / "CURRENT_CONFIG" / "S5DEV";
         fs::create_directories(folder);
@@ -105,9 +105,9 @@ protected:
         s.protocol_mode = 1;
         s.read_outputs_first = readOutputsFirst;
         s.read_back_outputs = readBack;
-        s.char_delay_ms = 100;
-        s.ack_timeout_ms = 300;
-        s.block_wait_ms = 300;
+        s.char_delay_ms = 500;
+        s.ack_timeout_ms = 1000;
+        s.block_wait_ms = 1000;
         s.retries = 1;
         std::memcpy(file.data() + 1 + 4, &s, sizeof s);
         std::ofstream(folder / "config", std::ios::binary).write(file.data(), file.size());
