@@ -16,7 +16,10 @@ protected:
         s5_ResetPlanner();
         scan_ResetStations();
     }
-    void TearDown() override { s5_ResetPlanner(); }
+    void TearDown() override {
+        s5_ReleaseBlocks(&list);
+        s5_ResetPlanner();
+    }
 
     std::vector<std::string> Plan(const std::vector<Ch> &channels) {
         records = Records(channels);
