@@ -123,6 +123,19 @@ int SimRuntime::bind(const std::string &receiver, const std::string &slotName, i
     return 0;
 }
 
+int SimRuntime::unbind(const std::string &receiver) {
+    for (auto it = bindings_.begin(); it != bindings_.end(); ++it) {
+        Binding &b = **it;
+        if (b.receiver != receiver) continue;
+        plat_MailslotWake(&b.slot);
+        if (b.reader.joinable()) b.reader.join();
+        plat_MailslotDestroy(&b.slot);
+        bindings_.erase(it);
+        return 0;
+    }
+    return fail("no receiver " + receiver);
+}
+
 int SimRuntime::create() {
     if (created_) return 0;
     const SimDescription &d = description_;

@@ -104,6 +104,26 @@ struct SimReceived {
     uint64_t sequence = 0;
 };
 
+// An alarm message as the alarm process reads it (see alm.h for the layout).
+struct SimAlarm {
+    std::string tableId;
+    int channel = 0; // 1-based, without the bad mark
+    bool bad = false;
+    int delay = 0;
+    int kind = 0;
+    bool analogue = false;
+    bool high = false;
+    bool driveCommon = false;
+    int priority = 0;
+    bool hasValue = false;
+    float value = 0;
+    std::string computer;
+    std::string user;
+    uint32_t flags = 0;
+};
+// false when the datagram is not 296 bytes long.
+bool sim_DecodeAlarm(const std::vector<uint8_t> &bytes, SimAlarm *out);
+
 class SimRuntime {
 public:
     static constexpr int k_waitMs = 10000;
@@ -160,6 +180,22 @@ public:
     // each finished scan, until stopFlag is set.
     int run(std::ostream &out, const std::atomic<bool> &stopFlag);
 
+    // Received datagrams, one line each: "<ms> xalarms <592 hex digits>", "<ms> derived <id>",
+    // "<ms> logger <index> <code>", "<ms> code <value>"; those after the sequence number
+    // given, which is moved to the last one returned.
+    std::string formatReceived(const SimReceived &r) const;
+    std::string showReceived(uint64_t *fromSequence);
+    // Waits until count records of the receiver have arrived in all; 0, or -1 on time-out.
+    int waitReceived(const std::string &receiver, size_t count, int timeoutMs = k_waitMs);
+    // The enabled byte of a data process, under the "dm_datproc" lock.
+    int setProcessEnabled(const std::string &name, int enabled);
+    // Channel (1-based) in event row (0 derived, i + 1 logger i), under the event lock.
+    int setEventChannel(const std::string &id, int row, int channel, bool on);
+    // Unbinds ("off") or binds again ("on") the "xalarms" or "derived" receiver.
+    int setReceiver(const std::string &receiver, bool on);
+    // Script commands of these additions: 0 / -1, or 1 when the line is not one of them.
+    int observeCommand(const std::vector<std::string> &w, std::ostream &out);
+
     // Posts 31 to running scanners, waits for them, removes every object. Idempotent.
     void shutdown();
 
@@ -190,6 +226,7 @@ private:
     bool waitCodes(uint64_t mark, const std::vector<int32_t> &expected, int timeoutMs);
     std::vector<std::string> environment(int number) const;
     int bind(const std::string &receiver, const std::string &slotName, int size);
+    int unbind(const std::string &receiver);
     int command(const std::string &line, std::ostream &out, const std::atomic<bool> &stopFlag);
 
     SimDescription description_;

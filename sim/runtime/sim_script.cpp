@@ -159,6 +159,7 @@ int SimRuntime::command(const std::string &line, std::ostream &out,
         return 0;
     }
     if (verb == "run" && w.size() == 1) return run(out, stopFlag);
+    if (int r = observeCommand(w, out); r != 1) return r;
     return fail("unknown command '" + line + "'");
 }
 
@@ -195,8 +196,10 @@ int SimRuntime::run(std::ostream &out, const std::atomic<bool> &stopFlag) {
         schedules.push_back({d.number, interval > 0 ? interval : 1000, nowMs(), false, 0, 0, {}});
     }
     if (schedules.empty()) return fail("run: no scanner is running");
+    uint64_t shown = sequenceNow();
     while (!stopFlag) {
         int64_t now = nowMs();
+        out << showReceived(&shown);
         for (Schedule &s : schedules) {
             if (!running(s.number)) continue;
             if (s.pending) {

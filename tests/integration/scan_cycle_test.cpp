@@ -316,3 +316,29 @@ TEST_F(ScanCycleTest, ScaledValuesAndSignificantChangesFollowTheChannelSettings)
     EXPECT_EQ(loggerCodes().back(), 0x80030D40u);
     EXPECT_EQ(loggerCodes().size(), before + 1);
 }
+
+TEST_F(ScanCycleTest, AlarmProcessStartingLateGetsTheAlarmsAfterItAppears) {
+    setWord(0, 50);
+    start();
+    ASSERT_EQ(runtime->setReceiver("xalarms", false), 0) << runtime->lastError();
+    scan();
+    setWord(0, 120); // raised while nobody listens: dropped
+    scan();
+    ASSERT_EQ(runtime->setReceiver("xalarms", true), 0) << runtime->lastError();
+    setWord(0, 10);
+    scan();
+    ASSERT_EQ(runtime->waitReceived("xalarms", 1), 0) << runtime->lastError();
+    std::vector<SimReceived> got = from("xalarms");
+    ASSERT_EQ(got.size(), 1u);
+    SimAlarm end;
+    ASSERT_TRUE(sim_DecodeAlarm(got[0].bytes, &end));
+    EXPECT_EQ(end.tableId, "T1");
+    EXPECT_EQ(end.kind, 1);
+    EXPECT_TRUE(end.high);
+    EXPECT_TRUE(end.analogue);
+    EXPECT_TRUE(end.hasValue);
+    EXPECT_EQ(end.value, 10.0f);
+    uint64_t from = 0;
+    std::string lines = runtime->showReceived(&from);
+    EXPECT_NE(lines.find(" xalarms 5431010000000000"), std::string::npos) << lines;
+}
