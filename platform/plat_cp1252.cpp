@@ -33,7 +33,16 @@ uint32_t plat_Cp1252ToCodePoint(uint8_t byte) {
     return byte >= 0x80 && byte < 0xA0 ? k_high[byte - 0x80] : byte;
 }
 
+namespace {
+bool allAscii(const std::string &text) {
+    for (char c : text)
+        if (static_cast<uint8_t>(c) >= 0x80) return false;
+    return true;
+}
+} // namespace
+
 std::string plat_Cp1252ToUtf8(const std::string &text) {
+    if (allAscii(text)) return text;
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
@@ -47,6 +56,7 @@ std::string plat_Cp1252ToUtf8(const std::string &text) {
 }
 
 std::string plat_Utf8ToCp1252(const std::string &text) {
+    if (allAscii(text)) return text;
     std::string out;
     out.reserve(text.size());
     size_t i = 0;

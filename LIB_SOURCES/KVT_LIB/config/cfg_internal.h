@@ -81,6 +81,8 @@ std::vector<uint8_t> cfg_UndecorateExtra(ExModule &ex, void *record, int size, c
 // replace selects replacing a child of the same name. format names a field outside the buffer.
 void cfg_WriteFields(XmlDocument *doc, XmlNode *parent, const structs_type *type,
                      const void *buffer, int size, int replace, const char *format);
+void cfg_WriteLeaves(XmlDocument *doc, XmlNode *parent, const std::vector<StructsLeaf> &leaves,
+                     const void *buffer, int size, int replace, const char *format);
 
 // History lines for every leaf of type whose text differs between the two buffers.
 void cfg_HistoryFields(const char *user, int channel, const structs_type *type,

@@ -41,7 +41,12 @@ std::vector<uint8_t> cfg_UndecorateExtra(ExModule &ex, void *record, int size, c
 
 void cfg_WriteFields(XmlDocument *doc, XmlNode *parent, const structs_type *type,
                      const void *buffer, int size, int replace, const char *format) {
-    for (const StructsLeaf &leaf : structs_Leaves(type)) {
+    cfg_WriteLeaves(doc, parent, structs_Leaves(type), buffer, size, replace, format);
+}
+
+void cfg_WriteLeaves(XmlDocument *doc, XmlNode *parent, const std::vector<StructsLeaf> &leaves,
+                     const void *buffer, int size, int replace, const char *format) {
+    for (const StructsLeaf &leaf : leaves) {
         if (xml_GetError() < 0) return;
         if (!cfg_LeafFits(leaf, size)) {
             xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), CFG_OUTSIDE_RECORD);

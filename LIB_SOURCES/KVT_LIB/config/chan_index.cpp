@@ -54,3 +54,13 @@ int chan_KindIsDigital(int kind) {
 int chan_ValidKind(int kind) {
     return kind >= 0 && kind < CHANNEL_KIND_COUNT ? 1 : 0;
 }
+
+const std::vector<StructsLeaf> &LayoutCache::leaves(int digital, const structs_type *deviceType) {
+    if (digital != digital_ || deviceType != deviceType_) {
+        chan_MakeLayout(&layout_, digital, deviceType);
+        leaves_ = structs_Leaves(&layout_.type);
+        digital_ = digital;
+        deviceType_ = deviceType;
+    }
+    return leaves_;
+}

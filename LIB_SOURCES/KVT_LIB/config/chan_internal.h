@@ -25,6 +25,18 @@ private:
     std::unordered_map<long long, std::deque<XmlNode *>> byId_;
 };
 
+// The leaves of a channel layout, rebuilt only when the layout or the device type changes.
+class LayoutCache {
+public:
+    const std::vector<StructsLeaf> &leaves(int digital, const structs_type *deviceType);
+
+private:
+    int digital_ = -1;
+    const structs_type *deviceType_ = nullptr;
+    ChanLayout layout_;
+    std::vector<StructsLeaf> leaves_;
+};
+
 // Kinds whose files hold digital records when a record does not say.
 int chan_KindIsDigital(int kind);
 int chan_ValidKind(int kind);

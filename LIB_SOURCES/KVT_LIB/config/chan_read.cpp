@@ -15,9 +15,9 @@
 namespace {
 // Reads one element per leaf of type present under parent into buffer; names read are
 // appended to names and the elements removed.
-void readFields(XmlNode *parent, const structs_type *type, void *buffer, int size,
+void readLeaves(XmlNode *parent, const std::vector<StructsLeaf> &leaves, void *buffer, int size,
                 std::string *names, const char *format) {
-    for (const StructsLeaf &leaf : structs_Leaves(type)) {
+    for (const StructsLeaf &leaf : leaves) {
         if (xml_GetError() < 0) return;
         XmlNode *element = xml_FindByName(parent, leaf.name.c_str());
         if (element == nullptr) continue;
@@ -58,7 +58,8 @@ void readExtra(ExModule &ex, int kind, int n, ChannelRecord *rec, XmlNode *node,
             void *fields =
                 ex.getChannelExtraStruct != nullptr ? ex.getChannelExtraStruct(kind) : nullptr;
             std::string names = ",";
-            readFields(node, type, fields != nullptr ? fields : target, size, &names, "<%s>  %s");
+            readLeaves(node, structs_Leaves(type), fields != nullptr ? fields : target, size,
+                       &names, "<%s>  %s");
             if (xml_GetError() >= 0 && ex.decorateChannelExtra != nullptr) {
                 int space = std::max(remaining, size);
                 ExBuffer buffer = {size > remaining ? size : space, target, 0};
@@ -103,6 +104,7 @@ int readXml(ExModule &ex, const std::string &folder, const std::string &path, in
                            ex.getChannelExtraType != nullptr;
     if (withExtra) cursor.block.assign(static_cast<size_t>(extraSize), 0);
 
+    LayoutCache layouts;
     for (int i = 0; i < count && root != nullptr && xml_GetError() >= 0; ++i) {
         const int n = first + i;
         ChannelRecord &rec = scratch[static_cast<size_t>(i)];
@@ -128,10 +130,9 @@ int readXml(ExModule &ex, const std::string &folder, const std::string &path, in
 
         const structs_type *deviceType =
             ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, n, rec.bytes) : nullptr;
-        ChanLayout layout;
-        chan_MakeLayout(&layout, digital ? 1 : 0, deviceType);
         std::string names = ",";
-        readFields(node, &layout.type, rec.bytes, CHANNEL_RECORD_SIZE, &names, " <%s> %s");
+        readLeaves(node, layouts.leaves(digital ? 1 : 0, deviceType), rec.bytes,
+                   CHANNEL_RECORD_SIZE, &names, " <%s> %s");
         if (xml_GetError() >= 0) {
             ExBuffer buffer = {CHANNEL_RECORD_SIZE, rec.bytes, 0};
             if (ex.decorateChannelHw != nullptr) {

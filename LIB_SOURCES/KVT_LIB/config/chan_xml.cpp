@@ -86,6 +86,7 @@ int chan_WriteChannelsXmlWith(ExModule &ex, const std::string &folder, int kind,
         extraSpace.assign(static_cast<const uint8_t *>(extra),
                           static_cast<const uint8_t *>(extra) + extraSize);
     size_t position = 0;
+    LayoutCache layouts;
     for (int i = 0; i < count && xml_GetError() >= 0; ++i) {
         const int n = first + i;
         char context[64];
@@ -101,10 +102,8 @@ int chan_WriteChannelsXmlWith(ExModule &ex, const std::string &folder, int kind,
         const structs_type *deviceType =
             ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, n, rec.bytes) : nullptr;
         std::vector<uint8_t> editable = editableRecord(ex, kind, n, rec);
-        ChanLayout layout;
-        chan_MakeLayout(&layout, chrec_IsDigital(rec), deviceType);
-        cfg_WriteFields(doc, node, &layout.type, editable.data(), CHANNEL_RECORD_SIZE, update,
-                        " <%s> %s");
+        cfg_WriteLeaves(doc, node, layouts.leaves(chrec_IsDigital(rec), deviceType),
+                        editable.data(), CHANNEL_RECORD_SIZE, update, " <%s> %s");
         if (!withExtra) continue;
         const int remaining = static_cast<int>(extraSpace.size() - position);
         const int size = ex.getChannelExtraSize(kind, n, rec.bytes, extraSpace.data() + position);

@@ -29,32 +29,28 @@ bool startsWithDeclaration(xmlDocPtr doc) {
            strcmp(reinterpret_cast<const char *>(first->name), "xml") == 0;
 }
 
-int32_t hresultOfErrno(int err) {
-    uint32_t win = plat_WinErrorFromPosix(err);
+int32_t hresultOfErrno(int err, const char *path) {
+    uint32_t win = plat_WinErrorForPath(err, path);
     return static_cast<int32_t>(0x80070000u | (win & 0xFFFFu));
 }
 
-// Writes the whole buffer; 0 or the errno value.
-int writeAll(int fd, const char *data, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n = write(fd, data + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return ENOSPC;
-        done += static_cast<size_t>(n);
-    }
-    return 0;
-}
-
-// Writes the text to path through a temporary file in the same folder; 0 or the errno value.
-int replaceFile(const char *path, const char *data, size_t length) {
+// Serialises the document into path through a temporary file in the same folder; 0 or the
+// errno value.
+int saveThroughTemp(xmlDocPtr doc, const char *path, int options) {
     std::string temp = std::string(path) + ".tmp";
     struct stat st;
     mode_t mode = stat(path, &st) == 0 ? (st.st_mode & 07777) : 0666;
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return errno;
-    int err = writeAll(fd, data, length);
+    errno = 0;
+    int err = 0;
+    xmlSaveCtxtPtr save = xmlSaveToFd(fd, "UTF-8", options);
+    if (save == nullptr) {
+        err = ENOMEM;
+    } else {
+        long written = xmlSaveDoc(save, doc);
+        if (xmlSaveClose(save) < 0 || written < 0) err = errno != 0 ? errno : EIO;
+    }
     if (err == 0 && fchmod(fd, mode) != 0) err = errno;
     if (err == 0 && fsync(fd) != 0) err = errno;
     if (close(fd) != 0 && err == 0) err = errno;
@@ -136,22 +132,10 @@ int32_t xml_SaveFile(XmlDocument *doc, const char *path) {
                       static_cast<unsigned>(XML_E_FAIL));
         return xml_GetError();
     }
-    xmlBufferPtr buffer = xmlBufferCreate();
     int options = startsWithDeclaration(doc->doc) ? XML_SAVE_NO_DECL : 0;
-    xmlSaveCtxtPtr save = buffer != nullptr ? xmlSaveToBuffer(buffer, "UTF-8", options) : nullptr;
-    int err = 0;
-    if (save == nullptr) {
-        err = ENOMEM;
-    } else {
-        long written = xmlSaveDoc(save, doc->doc);
-        if (xmlSaveClose(save) < 0 || written < 0) err = ENOMEM;
-    }
-    if (err == 0)
-        err = replaceFile(path, reinterpret_cast<const char *>(xmlBufferContent(buffer)),
-                          static_cast<size_t>(xmlBufferLength(buffer)));
-    if (buffer != nullptr) xmlBufferFree(buffer);
+    int err = saveThroughTemp(doc->doc, path, options);
     if (err == 0) return 0;
-    int32_t hr = hresultOfErrno(err);
+    int32_t hr = hresultOfErrno(err, path);
     const char *what = "Error";
     if (err == EACCES || err == EPERM || err == EROFS) {
         hr = XML_E_ACCESSDENIED;

@@ -1,0 +1,208 @@
+#include "xml.h"
+
+#include "plat_cp1252.h"
+#include "temp_registry.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string take(char *text) {
+    std::string s = text != nullptr ? text : "<null>";
+    free(text);
+    return s;
+}
+
+class XmlTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        doc_ = xml_CreateDocument();
+        ASSERT_NE(doc_, nullptr);
+        xml_SetErrorObject("");
+        xml_SetErrorContext("");
+    }
+    void TearDown() override {
+        xml_ReleaseDocument(doc_);
+        xml_ClearError();
+    }
+    // A document with the declaration, a comment and an empty root.
+    XmlNode *newRoot(const char *name = "Root") {
+        xml_CreateAndAddPINode(doc_, "xml", "version='1.0' encoding='UTF-8'");
+        xml_CreateAndAddCommentNode(doc_, "made here", xml_DocumentNode(doc_));
+        XmlNode *root = xml_CreateElement(doc_, name);
+        xml_AppendChildToParent(root, xml_DocumentNode(doc_));
+        return root;
+    }
+    TempFolder tmp_;
+    XmlDocument *doc_ = nullptr;
+};
+} // namespace
+
+TEST_F(XmlTest, FirstFailureSticksAndLaterStepsDoNothing) {
+    XmlNode *root = newRoot();
+    EXPECT_EQ(xml_CreateElement(doc_, "1bad"), nullptr);
+    EXPECT_EQ(xml_GetError(), XML_E_INVALIDARG);
+    EXPECT_STREQ(xml_GetErrorMessage(), "xml_CreateElement('1bad') failed 0x80070057");
+    EXPECT_EQ(xml_AddChildElement(doc_, "Good", root), nullptr);
+    EXPECT_EQ(xml_FirstChild(root), nullptr);
+    xml_SetError(XML_E_FAIL, "second");
+    xml_SetErrorObject("KSTRN_01");
+    xml_SetErrorContext("Dev/Proc Config");
+    EXPECT_STREQ(xml_GetErrorText(),
+                 "KSTRN_01Dev/Proc Config - xml_CreateElement('1bad') failed 0x80070057");
+    xml_ClearError();
+    EXPECT_NE(xml_AddChildElement(doc_, "Good", root), nullptr);
+}
+
+TEST_F(XmlTest, LoadReportsMissingAndBrokenFiles) {
+    std::string missing = tmp_ / "none.xml";
+    EXPECT_EQ(xml_LoadFile(doc_, missing.c_str()), 1);
+    EXPECT_EQ(std::string(xml_GetErrorMessage()),
+              "Xml Load Failed (" + missing + "), File Not Found");
+    xml_ClearError();
+    std::string broken = tmp_ / "broken.xml";
+    std::ofstream(broken) << "<a><b></a>";
+    EXPECT_EQ(xml_LoadFile(doc_, broken.c_str()), 255);
+    std::string message = xml_GetErrorMessage();
+    EXPECT_EQ(message.rfind("Xml Load Failed (" + broken + ") ", 0), 0u) << message;
+    EXPECT_NE(message.find(" 0xc00ce"), std::string::npos) << message;
+    EXPECT_EQ(static_cast<uint32_t>(xml_GetError()) & 0xFFFFF000u, 0xC00CE000u);
+    EXPECT_EQ(xml_LoadFile(nullptr, broken.c_str()), -1);
+}
+
+TEST_F(XmlTest, SavedFileStartsWithThePiAndReloadsWithoutBlankNodes) {
+    XmlNode *root = newRoot();
+    XmlNode *a = xml_AddChildElement(doc_, "A", root);
+    xml_CreateAndAddTextNode(doc_, "  ", a);
+    XmlNode *b = xml_AddChildElement(doc_, "B", root);
+    xml_AddChildElement(doc_, "C", b);
+    xml_AddChildElement(doc_, "Empty", root);
+    EXPECT_EQ(xml_IndentTree(doc_, root, 0), 3);
+    std::string path = tmp_ / "out.xml";
+    mode_t old = umask(077);
+    ASSERT_EQ(xml_SaveFile(doc_, path.c_str()), 0);
+    umask(old);
+    const std::string expected =
+        "<?xml version='1.0' encoding='UTF-8'?>\n<!--made here-->\n"
+        "<Root>\n\t<A>  </A>\n\t<B>\n\t\t<C/>\n\t</B>\n\t<Empty/>\n</Root>\n";
+    EXPECT_EQ(readFile(path), expected);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u);
+
+    // Loaded, indented and saved again: the same layout, no extra blank lines.
+    XmlDocument *again = xml_CreateDocument();
+    ASSERT_EQ(xml_LoadFile(again, path.c_str()), 0);
+    XmlNode *r = xml_GetRootElement(again);
+    EXPECT_EQ(take(xml_getText(xml_FindByName(r, "A"))), "  ");
+    EXPECT_EQ(take(xml_getText(xml_FindByName(r, "Empty"))), "");
+    EXPECT_TRUE(xml_IsElement(xml_FirstChild(r)));
+    xml_IndentTree(again, r, 0);
+    chmod(path.c_str(), 0640);
+    ASSERT_EQ(xml_SaveFile(again, path.c_str()), 0);
+    std::string text = readFile(path);
+    EXPECT_EQ(text.substr(text.find("<Root>")), expected.substr(expected.find("<Root>")));
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u); // an existing file keeps its mode
+    xml_ReleaseDocument(again);
+}
+
+TEST_F(XmlTest, SaveIntoAMissingFolderNamesTheFailure) {
+    newRoot();
+    std::string path = tmp_ / "no/such/file.xml";
+    EXPECT_LT(xml_SaveFile(doc_, path.c_str()), 0);
+    EXPECT_EQ(std::string(xml_GetErrorMessage()),
+              "Save XML File (" + path + ") failed, Error 0x80070003");
+}
+
+TEST_F(XmlTest, IllegalTextsGetTheMarkerOrFail) {
+    XmlNode *root = newRoot();
+    XmlNode *t = xml_AddChildElement(doc_, "T", root);
+    ASSERT_NE(xml_CreateAndAddTextNode(doc_, "a\x01z", t), nullptr);
+    EXPECT_EQ(take(xml_getText(t)), XML_ILLEGAL_TEXT);
+    EXPECT_EQ(xml_GetError(), 0);
+
+    EXPECT_EQ(xml_CreateAndAddCommentNode(doc_, "a--b", root), nullptr);
+    EXPECT_STREQ(xml_GetErrorMessage(), "xml_CreateAndAddCommentNode('a--b') failed 0x80004005");
+    xml_ClearError();
+    EXPECT_EQ(xml_CreateAndAddCommentNode(doc_, "end-", root), nullptr);
+    xml_ClearError();
+    EXPECT_EQ(xml_CreateAndAddCDATANode(doc_, "x]]>y", root), nullptr);
+    EXPECT_STREQ(xml_GetErrorMessage(), "xml_CreateAndAddCDATANode('x]]>y') failed 0x80004005");
+    xml_ClearError();
+    EXPECT_LT(xml_CreateAndAddAttributeNode(doc_, "v", "\x02", t), 0);
+    EXPECT_STREQ(xml_GetErrorMessage(),
+                 "xml_CreateAndAddAttributeNode('v','\x02') failed 0x80004005");
+    xml_ClearError();
+    EXPECT_LT(xml_CreateAndAddAttributeNode(doc_, "a b", "1", t), 0);
+    EXPECT_EQ(xml_GetError(), XML_E_INVALIDARG);
+}
+
+TEST_F(XmlTest, EveryWindows1252ByteSurvivesAFile) {
+    XmlNode *root = newRoot();
+    std::string all;
+    for (int c = 0x20; c < 0x100; ++c)
+        all += static_cast<char>(c);
+    all += "\t\r\n";
+    xml_CreateAndAddTextNode(doc_, all.c_str(), xml_AddChildElement(doc_, "T", root));
+    xml_CreateAndAddAttributeNode(doc_, "a", all.c_str(), root);
+    std::string path = tmp_ / "cp.xml";
+    ASSERT_EQ(xml_SaveFile(doc_, path.c_str()), 0);
+    EXPECT_NE(readFile(path).find("\xE2\x82\xAC"), std::string::npos); // 0x80 is the euro sign
+    XmlDocument *again = xml_CreateDocument();
+    ASSERT_EQ(xml_LoadFile(again, path.c_str()), 0);
+    XmlNode *r = xml_GetRootElement(again);
+    EXPECT_EQ(take(xml_getText(xml_FindByName(r, "T"))), all);
+    xml_ReleaseDocument(again);
+    // Characters without a Windows-1252 byte come back as one '?' each.
+    EXPECT_EQ(plat_Utf8ToCp1252("a\xE4\xB8\xAD"
+                                "b\xF0\x9F\x98\x80"),
+              "a?b?");
+    EXPECT_EQ(plat_Utf8ToCp1252("\xC2"), "?");
+}
+
+TEST_F(XmlTest, FindsByNameAndByNumericAttribute) {
+    XmlNode *root = newRoot();
+    for (const char *id : {"1", "06", "6", "x"}) {
+        XmlNode *c = xml_AddChildElement(doc_, "Channel", root);
+        xml_CreateAndAddAttributeNode(doc_, "id", id, c);
+    }
+    XmlNode *six = xml_FindByAttribute(root, "Channel", "id", "6");
+    EXPECT_EQ(take(xml_getAttribute(six, "id")), "06");
+    EXPECT_EQ(take(xml_getAttribute(xml_FindByAttribute(root, "Channel", "id", "x"), "id")), "x");
+    EXPECT_EQ(xml_FindByAttribute(root, "Channel", "id", "7"), nullptr);
+    EXPECT_EQ(xml_getAttribute(six, "missing"), nullptr);
+    EXPECT_EQ(xml_FindByName(root, "Other"), nullptr);
+
+    XmlNode *first = xml_FindByName(root, "Channel");
+    XmlNode *replacement = xml_SetChildElement(doc_, "Channel", root);
+    EXPECT_EQ(xml_FirstChild(root), replacement);
+    EXPECT_NE(first, replacement);
+    XmlPair pairs[8];
+    EXPECT_EQ(xml_IterateChan(root, pairs, 8), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_STREQ(pairs[i].name, "Channel");
+        free(pairs[i].name);
+        free(pairs[i].text);
+    }
+    EXPECT_EQ(xml_RemoveChild(root, replacement), 0);
+    EXPECT_EQ(xml_IterateChan(root, nullptr, 0), 3);
+}
+
+TEST_F(XmlTest, WrapRewritesTheMessageInPlace) {
+    xml_SetError(XML_E_FAIL, "invalid value \"x\"");
+    xml_WrapError(" <%s> %s", "Gain");
+    EXPECT_STREQ(xml_GetErrorMessage(), " <Gain> invalid value \"x\"");
+}
