@@ -417,3 +417,122 @@ TEST_F(ReloadTest, TooManyChannelsForTheSegmentFail) {
     EXPECT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), -1);
     EXPECT_EQ(errno, 2);
 }
+
+namespace {
+// Every element a fully enabled record needs, by layout, in the order the check asks for them.
+const char *const k_analogRequired[] = {"Enable",
+                                        "Tag",
+                                        "Description",
+                                        "Type",
+                                        "ErrorAlarmEnable",
+                                        "ErrorAlarmDriveCommon",
+                                        "ErrorAlarmPriority",
+                                        "ErrorAlarmDelay",
+                                        "EventEnable",
+                                        "LowEventLimit",
+                                        "HighEventLimit",
+                                        "Units",
+                                        "MaximumUnits",
+                                        "MinimumUnits",
+                                        "ReferenceEnable",
+                                        "SigChangeEnable",
+                                        "SigChangeValue",
+                                        "ScalingEnable",
+                                        "Gain",
+                                        "Offset",
+                                        "LowAlarmEnable",
+                                        "LowAlarmDriveCommon",
+                                        "LowAlarmLimit",
+                                        "LowWarningEnable",
+                                        "LowWarningLimit",
+                                        "LowAlarmDeadbandEnable",
+                                        "LowAlarmDeadband",
+                                        "LowAlarmPriority",
+                                        "LowAlarmDelay",
+                                        "LowAlarmText",
+                                        "HighAlarmEnable",
+                                        "HighAlarmDriveCommon",
+                                        "HighAlarmLimit",
+                                        "HighWarningEnable",
+                                        "HighWarningLimit",
+                                        "HighAlarmDeadbandEnable",
+                                        "HighAlarmDeadband",
+                                        "HighAlarmPriority",
+                                        "HighAlarmDelay",
+                                        "HighAlarmText"};
+const char *const k_digitalRequired[] = {"Enable",
+                                         "Tag",
+                                         "Description",
+                                         "Type",
+                                         "ErrorAlarmEnable",
+                                         "ErrorAlarmDriveCommon",
+                                         "ErrorAlarmPriority",
+                                         "ErrorAlarmDelay",
+                                         "EventEnable",
+                                         "EventState",
+                                         "LowStateText",
+                                         "HighStateText",
+                                         "AlarmEnable",
+                                         "AlarmDriveCommon",
+                                         "AlarmState",
+                                         "AlarmPriority",
+                                         "AlarmDelay",
+                                         "AlarmText"};
+
+// Removes the element of a field from the file's text.
+std::string without(const std::string &text, const std::string &field) {
+    size_t start = text.find("<" + field + ">");
+    if (start == std::string::npos) return text;
+    std::string close = "</" + field + ">";
+    size_t end = text.find(close, start) + close.size();
+    return text.substr(0, start) + text.substr(end);
+}
+} // namespace
+
+TEST_F(ChannelTest, EachRequiredFieldIsNamedWhenMissing) {
+    std::vector<ChannelRecord> ai = sampleRecords(CHANNEL_KIND_AI, 1);
+    for (int bit : {A::SigChangeEnable, A::LowAlarmDeadbandEnable, A::HighWarningEnable,
+                    A::ReferenceEnable, A::LowAlarmDriveCommon})
+        chrec_SetFlag(&ai[0], bit, 1);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, ai), 0);
+    std::string full = readFile(xmlPath(CHANNEL_KIND_AI));
+    for (const char *field : k_analogRequired) {
+        writeFile(xmlPath(CHANNEL_KIND_AI), without(full, field));
+        expectFailure(CHANNEL_KIND_AI, 0, 1,
+                      std::string("KSTRN_01ai Channel #1 - <") + field + "> Required");
+    }
+    std::vector<ChannelRecord> di = sampleRecords(CHANNEL_KIND_DI, 1);
+    ASSERT_EQ(write(CHANNEL_KIND_DI, di), 0);
+    full = readFile(xmlPath(CHANNEL_KIND_DI));
+    for (const char *field : k_digitalRequired) {
+        writeFile(xmlPath(CHANNEL_KIND_DI), without(full, field));
+        expectFailure(CHANNEL_KIND_DI, 0, 1,
+                      std::string("KSTRN_01di Channel #1 - <") + field + "> Required");
+    }
+    // With the enables off, their dependent fields may be missing.
+    chrec_SetFlag(&di[0], D::AlarmEnable, 0);
+    chrec_SetFlag(&di[0], D::EventEnable, 0);
+    chrec_SetFlag(&di[0], D::ErrorAlarmEnable, 0);
+    ASSERT_EQ(write(CHANNEL_KIND_DI, di), 0);
+    std::string text = readFile(xmlPath(CHANNEL_KIND_DI));
+    for (const char *field : {"AlarmText", "AlarmState", "EventState", "ErrorAlarmDelay"})
+        text = without(text, field);
+    writeFile(xmlPath(CHANNEL_KIND_DI), text);
+    std::vector<ChannelRecord> out(1);
+    EXPECT_EQ(read(CHANNEL_KIND_DI, out), 0) << xml_GetErrorText();
+}
+
+TEST_F(ChannelTest, ExtraFieldErrorsHaveTwoBlanks) {
+    setenv("KVT_EX_OPTIONS", "extra", 1);
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 1);
+    uint32_t extra[2] = {0, 5};
+    ASSERT_EQ(chan_WriteChannels(nullptr, device_.c_str(), 0, records.data(), 0, 1, extra,
+                                 sizeof extra, nullptr),
+              0);
+    editXml(CHANNEL_KIND_AI, "<Code>5</Code>", "<Code>five</Code>");
+    uint32_t back[2] = {};
+    std::vector<ChannelRecord> out(1);
+    EXPECT_EQ(chan_ReadChannels(device_.c_str(), 0, out.data(), 0, 1, back, sizeof back, nullptr),
+              -1);
+    EXPECT_EQ(std::string(xml_GetErrorMessage()).rfind("<Code>  ", 0), 0u) << xml_GetErrorMessage();
+}
