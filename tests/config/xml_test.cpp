@@ -183,6 +183,8 @@ TEST_F(XmlTest, FindsByNameAndByNumericAttribute) {
     EXPECT_EQ(take(xml_getAttribute(six, "id")), "06");
     EXPECT_EQ(take(xml_getAttribute(xml_FindByAttribute(root, "Channel", "id", "x"), "id")), "x");
     EXPECT_EQ(xml_FindByAttribute(root, "Channel", "id", "7"), nullptr);
+    xml_CreateAndAddAttributeNode(doc_, "id", "7", six);
+    EXPECT_EQ(take(xml_getAttribute(six, "id")), "7");
     EXPECT_EQ(xml_getAttribute(six, "missing"), nullptr);
     EXPECT_EQ(xml_FindByName(root, "Other"), nullptr);
 

@@ -149,7 +149,15 @@ int32_t xml_CreateAndAddAttributeNode(XmlDocument *, const char *name, const cha
     }
     if (ok && !xml_IsXmlText(v)) ok = false;
     // Namespace declarations and prefixed names are kept as plain attributes, written as given.
-    if (ok && xmlNewProp(element, BAD_CAST n.c_str(), BAD_CAST v.c_str()) == nullptr) ok = false;
+    if (ok) {
+        // Setting an attribute the element has replaces its value.
+        xmlAttrPtr existing = xmlHasProp(element, BAD_CAST n.c_str());
+        if (existing != nullptr) {
+            xmlUnlinkNode(reinterpret_cast<xmlNodePtr>(existing));
+            xmlFreeProp(existing);
+        }
+        if (xmlNewProp(element, BAD_CAST n.c_str(), BAD_CAST v.c_str()) == nullptr) ok = false;
+    }
     if (!ok) {
         xml_SetErrorf(hr, "xml_CreateAndAddAttributeNode('%s','%s') failed 0x%x", name ? name : "",
                       value ? value : "", code(hr));
