@@ -21,6 +21,7 @@ protected:
     }
     void TearDown() override {
         EXPECT_TRUE(port.Consumed()) << port.Remaining();
+        s5_ReleaseBlocks(&list);
         s5_ResetPlanner();
     }
     void Plan(const std::vector<Ch> &channels) {
