@@ -4,6 +4,7 @@
 // the link's counts in the device's own status channels.
 #include "chfile.h"
 #include "chrec.h"
+#include "dmw.h"
 #include "reg.h"
 #include "s5sim.h"
 #include "s5types.h"
@@ -13,6 +14,7 @@
 #include "test_ipc.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -546,4 +548,56 @@ TEST_F(TraceTest, OneFetchCountsBothBlocksInThePortStatusChannels) {
     EXPECT_EQ(0u, chrec_GetText(st, ChannelDigital::HighStateText).rfind("ENABLED", 0));
     EXPECT_EQ("KSTRN_1_ST", tag_GetTag(st));
     EXPECT_EQ("KSTRN_1_STATUS", tag_GetDescription(st));
+}
+
+TEST_F(TraceTest, AnOperatorResetZeroesThePortCountersAtTheNextExchange) {
+    set("D10.0", {1, 2, 3});
+    startInputs("ai=A1 own=S1", "table A1 8 3\ntable S1 8 10\n");
+    // The operator's write of RS, through the runtime's writer as any display does.
+    dm_ResetForTests();
+    uint32_t on = 1;
+    ASSERT_EQ(0, dm_WriteDigital("S1", 2, 2, &on));
+    ASSERT_EQ(1u, runtime->statuses("S1")[1] & 1u);
+    scan();
+    // The command block's bytes were counted first and met the reset, which also took
+    // STATUS and RS back to 0; its packet and the whole reply block counted after it.
+    std::vector<float> values = runtime->values("S1");
+    ASSERT_EQ(10u, values.size());
+    EXPECT_EQ((std::vector<float>{14, 1, 0, 0, 0, 0, 1, 0}),
+              std::vector<float>(values.begin() + 2, values.end()));
+    std::vector<uint32_t> statuses = runtime->statuses("S1");
+    EXPECT_EQ(1u, statuses[0] & 1u);
+    EXPECT_EQ(0u, statuses[1] & 1u);
+}
+
+TEST_F(StatusTest, APeriodicSaveKeepsOutputsThroughACrash) {
+    writeConfig(0, 0);
+    // Saved every 100 ms while the scanner runs.
+    char save[6] = {1, 0};
+    int32_t rate = 100;
+    memcpy(save + 2, &rate, sizeof rate);
+    std::ofstream(folder() / "saveconfig", std::ios::binary).write(save, sizeof save);
+    writeChannels(folder() / "ao", CHANNEL_TYPE_AO, AO);
+    writeChannels(folder() / "do", CHANNEL_TYPE_DO, DO);
+    createRuntime("ao=A2 do=D2", "table A2 8 3\ntable D2 4 2\n");
+    startReady();
+    ASSERT_EQ(0, runtime->write("A2", 2, 321.0)) << runtime->lastError();
+    scan();
+    auto savedSecond = [&] {
+        std::string bin = readFile(saved("ao", ".bin"));
+        float v = 0;
+        if (bin.size() >= 32) memcpy(&v, bin.data() + 16 + 12, 4);
+        return v;
+    };
+    // The loop saves at its first pass after the period, which a scan request starts.
+    ASSERT_TRUE(waitUntil([&] { return runtime->scan(1) == 0 && savedSecond() == 321.0f; }));
+
+    kill(runtime->scannerPid(1), SIGKILL);
+    int status = -1;
+    ASSERT_EQ(runtime->waitExit(1, &status), 0) << runtime->lastError();
+    EXPECT_EQ(128 + SIGKILL, status);
+    forgetOutputs();
+    startReady();
+    EXPECT_EQ((std::vector<float>{0, 321, 0}), runtime->values("A2"));
+    EXPECT_EQ(321u, get("D12.1"));
 }
