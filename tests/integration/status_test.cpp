@@ -466,10 +466,10 @@ TEST_F(StartFailureTest, AMissingPortIsShownWithItsCode) {
     expectShown("CAN'T LOAD PATH DESCS -0002");
 }
 
-// ---- Debug trace ----
+// ---- Debug trace and status channels of a device with inputs ----
 
 namespace {
-class TraceTest : public StatusTest {
+class InputDeviceTest : public StatusTest {
 protected:
     void startInputs(const std::string &device, const std::string &tables) {
         writeConfig(0, 0);
@@ -485,7 +485,7 @@ protected:
 };
 } // namespace
 
-TEST_F(TraceTest, TheRegistrySwitchesTheTraceWhileTheScannerRuns) {
+TEST_F(InputDeviceTest, TheRegistrySwitchesTheTraceWhileTheScannerRuns) {
     fs::path trace = root / "trace.txt";
     setTrace("_DebugType", "FILE");
     setTrace("_DebugFile", trace.string());
@@ -522,7 +522,7 @@ TEST_F(TraceTest, TheRegistrySwitchesTheTraceWhileTheScannerRuns) {
 
 // ---- Status channels ----
 
-TEST_F(TraceTest, OneFetchCountsBothBlocksInThePortStatusChannels) {
+TEST_F(InputDeviceTest, OneFetchCountsBothBlocksInThePortStatusChannels) {
     // A data word 0x1010 is doubled on the line and counts twice.
     set("D10.0", {0x0012, 0x1010, 0x0304});
     startInputs("ai=A1 own=S1", "table A1 8 3\ntable S1 8 10\n");
@@ -550,7 +550,7 @@ TEST_F(TraceTest, OneFetchCountsBothBlocksInThePortStatusChannels) {
     EXPECT_EQ("KSTRN_1_STATUS", tag_GetDescription(st));
 }
 
-TEST_F(TraceTest, AnOperatorResetZeroesThePortCountersAtTheNextExchange) {
+TEST_F(InputDeviceTest, AnOperatorResetZeroesThePortCountersAtTheNextExchange) {
     set("D10.0", {1, 2, 3});
     startInputs("ai=A1 own=S1", "table A1 8 3\ntable S1 8 10\n");
     // The operator's write of RS, through the runtime's writer as any display does.
