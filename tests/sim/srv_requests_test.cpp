@@ -6,6 +6,7 @@
 #include "reg.h"
 #include "plat_system.h"
 #include "srv.h"
+#include "xml.h"
 #include "temp_registry.h"
 #include "test_ipc.h"
 
@@ -40,12 +41,6 @@ protected:
     PipeServer server_;
 };
 
-int32_t g_xmlCode;
-std::string g_xmlMessage;
-void captureXml(int32_t code, const char *message) {
-    g_xmlCode = code;
-    g_xmlMessage = message;
-}
 } // namespace
 
 TEST_F(SrvRequests, ResultReplyClearsTheLastError) {
@@ -61,8 +56,8 @@ TEST_F(SrvRequests, ErrorRepliesSetErrnoAndTheLastError) {
     server_.script("reply EP,B -1");
     server_.script("reply EP,C -1,1465,Bad channel file");
     server_.script("reply EP,D -1,1465");
-    g_xmlCode = 0;
-    srv_SetXmlErrorHook(captureXml);
+    xml_ClearError();
+    xml_SetError(5, "an earlier local failure");
     EXPECT_EQ(srv_EnableProcessor(".", "A"), -1);
     EXPECT_EQ(errno, 2);
     EXPECT_EQ(plat_GetLastError(), 2u);
@@ -72,11 +67,11 @@ TEST_F(SrvRequests, ErrorRepliesSetErrnoAndTheLastError) {
     server_.script("reply EP,C -1,1465,Bad");
     EXPECT_EQ(srv_EnableProcessor(".", "C"), -1);
     EXPECT_EQ(errno, 1465);
-    EXPECT_EQ(g_xmlCode, 1465);
-    EXPECT_EQ(g_xmlMessage, "Bad");
+    EXPECT_EQ(xml_GetError(), 1465);
+    EXPECT_STREQ(xml_GetErrorMessage(), "Bad");
     EXPECT_EQ(srv_EnableProcessor(".", "D"), -1);
-    EXPECT_EQ(g_xmlMessage, "");
-    srv_SetXmlErrorHook(nullptr);
+    EXPECT_STREQ(xml_GetErrorMessage(), "");
+    xml_ClearError();
 }
 
 TEST_F(SrvRequests, ErrorTextTooLongForTheReplyFailsWith234AndReopens) {

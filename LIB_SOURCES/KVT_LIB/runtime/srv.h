@@ -218,7 +218,3 @@ std::string srv_LoggerKeyName(const char *name, int number);
 // The folder variable's folder as seen for the server ("" with errno when none).
 std::string srv_ResolveFolder(const char *spec, const char *name);
 
-// The XML error state takes the message of a 1465 reply. Until the XML module keeps that
-// state, the message goes to this hook (null: nowhere).
-typedef void (*SrvXmlErrorHook)(int32_t code, const char *message);
-SrvXmlErrorHook srv_SetXmlErrorHook(SrvXmlErrorHook hook);

@@ -1,16 +1,14 @@
 #include "dbg.h"
 #include "plat_error.h"
 #include "srv_state.h"
+#include "xml.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-std::atomic<SrvXmlErrorHook> g_xmlHook{nullptr};
-
 // The two letters of a request for the trace, '?' for what is not there.
 char letter(const char *request, int length, int i) {
     return request != nullptr && length > i && request[i] != '\0' ? request[i] : '?';
@@ -21,22 +19,22 @@ int readNumber(const std::string &text, size_t from) {
     return from < text.size() ? atoi(text.c_str() + from) : 0;
 }
 
-// A -1 reply: the error in errno and the last error; 1465 carries the configuration message.
+// A -1 reply: the error in errno and the last error. 1465 carries the server's configuration
+// message, which replaces whatever the XML error state held, so that it is the one reported.
 void applyErrorReply(const std::string &text) {
     int error = readNumber(text, 3);
     if (error == static_cast<int>(WERR_XML_PARSE_ERROR)) {
         size_t comma = text.find(',', 3);
         std::string message = comma == std::string::npos ? "" : text.substr(comma + 1);
-        if (SrvXmlErrorHook hook = g_xmlHook.load()) hook(error, message.c_str());
+        xml_ClearError();
+        xml_SetErrorObject("");
+        xml_SetErrorContext("");
+        xml_SetError(error, message.c_str());
     }
     plat_SetLastError(static_cast<uint32_t>(error));
     errno = error;
 }
 } // namespace
-
-SrvXmlErrorHook srv_SetXmlErrorHook(SrvXmlErrorHook hook) {
-    return g_xmlHook.exchange(hook);
-}
 
 int srv_FailFromLastError() {
     errno = static_cast<int>(plat_GetLastError());
