@@ -141,7 +141,7 @@ TEST_F(DefFileTest, GoodFileParsesToTheRecords) {
     EXPECT_EQ(3, t[1].kind);
 
     EXPECT_EQ(6, t[2].kind); // any letter for a modb processor
-    EXPECT_EQ(2, t[3].kind); // USERA is analogue whatever its spec says
+    EXPECT_EQ(2, t[3].kind); // USERA is analogue whatever its kind letter
     EXPECT_EQ(3, t[4].kind);
     EXPECT_EQ(0, memcmp("ZW", t[4].prefix, 2));
     EXPECT_EQ(3, t[4].count);

@@ -106,7 +106,7 @@ int srv_IsUrlServer(const char *spec);
 // For "\\host\...": srv_IsLocal of the host; any other path 1.
 int srv_IsLocalPath(const char *path);
 
-// Cracks a copy of the spec; an '@' inside the password survives. 1, or 0 for a null spec,
+// Cracks a copy of the server spec; an '@' inside the password survives. 1, or 0 for a null spec,
 // one of SRV_SPEC_SIZE characters or more, or a spec that is no URL.
 int srv_CrackServerUrl(const char *spec, int length, uint32_t flags, PlatUrlParts *parts);
 
