@@ -1,5 +1,6 @@
 #include "scan.h"
 
+#include "dmw.h"
 #include "msl.h"
 #include "shm.h"
 #include "test_ipc.h"
@@ -9,6 +10,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
+
+namespace cs = ChannelStatusBits;
 
 namespace {
 void resetRequests() {
@@ -146,7 +149,7 @@ protected:
         int32_t duration = 77;
         memcpy(payload + TABLE_DURATION, &duration, 4);
         for (int c = 0; c < k_channels; ++c) {
-            uint32_t status = c % 2 == 0 ? 0x0843u | CS_ANALOG : 0x0001u;
+            uint32_t status = c % 2 == 0 ? 0x0843u | cs::CS_ANALOG : 0x0001u;
             memcpy(payload + 20 + 4 * c, &status, 4);
         }
         memset(slot, 0, sizeof slot);
@@ -185,7 +188,8 @@ TEST_F(ScanMarkBadTest, EveryChannelTurnsBadWithoutAlarmBitsAndTheHeaderCarriesT
     scan_MarkAllBad(0x12345);
     EXPECT_EQ(errno, 0x12345);
     for (int c = 0; c < k_channels; ++c) {
-        uint32_t expected = c % 2 == 0 ? 0x0001u | CS_BAD | CS_ANALOG : 0x0001u | CS_BAD;
+        uint32_t expected =
+            c % 2 == 0 ? 0x0001u | cs::CS_BAD | cs::CS_ANALOG : 0x0001u | cs::CS_BAD;
         EXPECT_EQ(status(c), expected) << c;
         uint16_t record;
         memcpy(&record, payload + 20 + 8 * k_channels + 264 * c, 2);

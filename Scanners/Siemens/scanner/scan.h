@@ -18,7 +18,6 @@ enum : int { SCAN_AI = 0, SCAN_DI = 1, SCAN_AO = 2, SCAN_DO = 3, SCAN_CI = 4, SC
 
 constexpr int SCAN_CONFIG_SIZE = 704;
 constexpr int SCAN_RECORD_SIZE = 216;
-constexpr int SCAN_RUNTIME_RECORD_SIZE = 264;
 // Significant-change baseline that means "none yet".
 constexpr uint32_t SCAN_NO_BASELINE = 0x7FFFFFFFu;
 
@@ -29,7 +28,7 @@ struct ScanKindState {
     ChannelRecord *records;     // the "_conf" segment's payload, or null
     int count;                  // channels the handlers see (n)
     int statusCount;            // channels of the data segment marked bad (N)
-    uint8_t *runtimeRecords;    // 264-byte records behind the values, or null
+    uint8_t *runtimeRecords;    // ChannelRuntimeRecords behind the values, or null
     uint32_t *statuses;         // current
     float *values;              // current (analogue kinds)
     uint32_t *previousStatuses;
@@ -92,15 +91,6 @@ enum : int {
     TABLE_DURATION = 8,
     TABLE_STAMP = 12,
     TABLE_VALUES = 20,
-};
-
-// Channel status bits the frame touches.
-enum : uint32_t {
-    CS_ALARM_ON = 0x0002,
-    CS_BAD = 0x0020,
-    CS_ALARM_SHOWN = 0x0040,
-    CS_ANALOG = 0x0080,
-    CS_ALARM = 0x0800,
 };
 
 // The kind's two-character table id of the slot ("" when the slot has none).

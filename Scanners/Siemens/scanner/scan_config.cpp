@@ -5,6 +5,7 @@
 #include "chan.h"
 #include "chrec.h"
 #include "dm.h"
+#include "dmw.h"
 #include "lib.h"
 #include "plat_error.h"
 #include "plat_system.h"
@@ -74,7 +75,7 @@ void setUpKind(int kind, size_t *localTotal) {
         n = std::min<int64_t>(nh, std::max<int64_t>(0, (length - TABLE_VALUES) / 4));
     k.statusCount = static_cast<int>(n);
     k.count = static_cast<int>(std::min<int64_t>(k_kindCapacity[kind], n));
-    if (length >= TABLE_VALUES + nh * (static_cast<int64_t>(valueSize) + SCAN_RUNTIME_RECORD_SIZE))
+    if (length >= TABLE_VALUES + nh * (static_cast<int64_t>(valueSize) + DM_RUNTIME_RECORD_SIZE))
         k.runtimeRecords = k.payload + TABLE_VALUES + nh * valueSize;
     k.localCount = k.count;
     k.localOffset = *localTotal;

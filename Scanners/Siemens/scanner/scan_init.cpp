@@ -2,6 +2,7 @@
 #include "scan.h"
 
 #include "alm.h"
+#include "dmw.h"
 #include "lib.h"
 #include "msl.h"
 #include "plat_error.h"
@@ -17,9 +18,11 @@
 #include <cstring>
 #include <unistd.h>
 
+namespace cs = ChannelStatusBits;
+
 namespace {
-constexpr uint32_t k_clearedWhenBad = CS_ALARM | CS_ALARM_SHOWN | CS_ALARM_ON;
-constexpr uint16_t k_runtimeRecordBad = 13;
+constexpr uint32_t k_clearedWhenBad = cs::CS_ALARM | cs::CS_ALARM_SHOWN | cs::CS_ALARM_ON;
+constexpr uint16_t k_runtimeRecordBad = DM_RUNTIME_CODE_BAD;
 constexpr uint32_t k_retryMs = 1000;
 
 void markKindBad(ScanKindState &k, int errorCode) {
@@ -33,12 +36,12 @@ void markKindBad(ScanKindState &k, int errorCode) {
     for (int c = 0; c < k.statusCount; ++c) {
         uint32_t old;
         memcpy(&old, statuses + 4 * c, sizeof old);
-        uint32_t bad = (old & ~k_clearedWhenBad) | CS_BAD;
+        uint32_t bad = (old & ~k_clearedWhenBad) | cs::CS_BAD;
         memcpy(statuses + 4 * c, &bad, sizeof bad);
         if (k.runtimeRecords != nullptr)
-            memcpy(k.runtimeRecords + static_cast<size_t>(c) * SCAN_RUNTIME_RECORD_SIZE,
+            memcpy(k.runtimeRecords + static_cast<size_t>(c) * DM_RUNTIME_RECORD_SIZE,
                    &k_runtimeRecordBad, sizeof k_runtimeRecordBad);
-        if ((old & CS_ALARM_ON) != 0)
+        if ((old & cs::CS_ALARM_ON) != 0)
             alm_SendErrorAlarmEnd(c, old, g_scan.computer.c_str(), g_scan.user.c_str(), nullptr);
     }
     // Before the configuration is loaded there are no local arrays to bring in line.

@@ -5,6 +5,7 @@
 #include "cfg.h"
 #include "chan.h"
 #include "chrec.h"
+#include "dmw.h"
 #include "fp.h"
 #include "s5.h"
 #include "station.h"
@@ -13,6 +14,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+
+namespace cs = ChannelStatusBits;
 
 namespace {
 // A configuration that can no longer be read ends the scanner: it would run on stale tables.
@@ -57,7 +60,7 @@ int scan_InitValues(int kind) {
     for (int c = 0; c < k.count; ++c) {
         float value = 0.0f;
         uint32_t status = k.statuses[c];
-        if ((status & CS_BAD) == 0 && (status & CS_ANALOG) != 0 && k.records != nullptr &&
+        if ((status & cs::CS_BAD) == 0 && (status & cs::CS_ANALOG) != 0 && k.records != nullptr &&
             chrec_TestFlag(k.records[c], ChannelAnalog::ReferenceEnable) != 0)
             value = fp_Add(&k.references[c], &k.values[c]);
         float old = k.references[c];
