@@ -1,30 +1,16 @@
 #include "plat_pipe.h"
 
 #include "plat_error.h"
+#include "plat_sock.h"
 #include "plat_system.h"
 
 #include <cerrno>
-#include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
-// Fills an abstract address; the length covers the leading NUL and the name only.
-bool makeAddress(const char *name, sockaddr_un *addr, socklen_t *len) {
-    std::string text = plat_PipeAddress(name);
-    if (text.size() + 1 > sizeof addr->sun_path) return false;
-    memset(addr, 0, sizeof *addr);
-    addr->sun_family = AF_UNIX;
-    memcpy(addr->sun_path + 1, text.data(), text.size());
-    *len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + text.size());
-    return true;
-}
-
 bool isSeparator(char c) {
     return c == '\\' || c == '/';
 }
@@ -72,20 +58,7 @@ int plat_PipeOpen(const char *path) {
         return plat_Fail(WERR_INVALID_NAME);
     }
     if (computer != ".") return plat_Fail(WERR_BAD_NETPATH);
-    sockaddr_un addr;
-    socklen_t len;
-    if (!makeAddress(name.c_str(), &addr, &len)) return plat_Fail(WERR_FILENAME_EXCED_RANGE);
-    int sock = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (sock < 0) return plat_FailFromPosix();
-    while (connect(sock, reinterpret_cast<sockaddr *>(&addr), len) != 0) {
-        if (errno == EINTR) continue;
-        int e = errno;
-        close(sock);
-        if (e == ECONNREFUSED || e == ENOENT) return plat_Fail(WERR_FILE_NOT_FOUND);
-        errno = e;
-        return plat_FailFromPosix();
-    }
-    return sock;
+    return plat_SockConnect(plat_PipeAddress(name.c_str()), SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
 }
 
 int plat_PipeTransact(int pipe, const void *request, int length, void *reply, int *size) {
@@ -123,40 +96,13 @@ void plat_PipeClose(int pipe) {
 }
 
 int plat_PipeServerCreate(PlatPipeServer *server, const char *name) {
-    server->sock = -1;
-    server->wake = -1;
-    sockaddr_un addr;
-    socklen_t len;
-    if (!makeAddress(name, &addr, &len)) return plat_Fail(WERR_FILENAME_EXCED_RANGE);
-    int sock = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (sock < 0) return plat_FailFromPosix();
-    if (bind(sock, reinterpret_cast<sockaddr *>(&addr), len) != 0 || listen(sock, 64) != 0) {
-        int e = errno;
-        close(sock);
-        errno = e;
-        return plat_FailFromPosix();
-    }
-    int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake < 0) {
-        int e = errno;
-        close(sock);
-        errno = e;
-        return plat_FailFromPosix();
-    }
-    server->sock = sock;
-    server->wake = wake;
-    return 0;
+    return plat_SockBind(plat_PipeAddress(name), SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 64,
+                         &server->sock, &server->wake);
 }
 
 int plat_PipeServerAccept(PlatPipeServer *server) {
     for (;;) {
-        pollfd fds[2] = {{server->sock, POLLIN, 0}, {server->wake, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return plat_FailFromPosix();
-        }
-        if (fds[1].revents != 0) return plat_Fail(WERR_OPERATION_ABORTED);
-        if (fds[0].revents & (POLLERR | POLLNVAL)) return plat_Fail(WERR_INVALID_HANDLE);
+        if (plat_SockWaitReadable(server->sock, server->wake) != 0) return -1;
         // The listening socket does not block (a client may give up between poll and
         // accept); the accepted one does, as accept4 does not pass O_NONBLOCK on.
         int fd = accept4(server->sock, nullptr, nullptr, SOCK_CLOEXEC);
@@ -167,18 +113,11 @@ int plat_PipeServerAccept(PlatPipeServer *server) {
 }
 
 void plat_PipeServerWake(PlatPipeServer *server) {
-    if (server->wake >= 0) {
-        uint64_t one = 1;
-        ssize_t ignored = write(server->wake, &one, sizeof one);
-        (void)ignored;
-    }
+    plat_SockWake(server->wake);
 }
 
 void plat_PipeServerDestroy(PlatPipeServer *server) {
-    if (server->sock >= 0) close(server->sock);
-    if (server->wake >= 0) close(server->wake);
-    server->sock = -1;
-    server->wake = -1;
+    plat_SockClose(&server->sock, &server->wake);
 }
 
 int plat_PipeReceive(int pipe, void *buffer, int size) {
