@@ -12,14 +12,9 @@ constexpr size_t NAME_MAX_LONG = 129;
 constexpr size_t TEXT_MAX_LONG = 254;
 constexpr size_t DESCRIPTION_MAX = 47;
 
-std::string bounded(const char *field, size_t width) {
-    return std::string(field, strnlen(field, width));
-}
-
+// Fills the field, always leaving a terminator.
 void storeText(char *field, size_t width, const std::string &text) {
-    size_t n = text.size() < width - 1 ? text.size() : width - 1;
-    memcpy(field, text.data(), n);
-    memset(field + n, 0, width - n);
+    syser_StoreText(field, width, width - 1, text);
 }
 
 // The description a component's status channel carries.
@@ -29,32 +24,22 @@ std::string describe(int kind, const char *name) {
         int index = dm_FindLogger(name);
         LoggerEntry *logger = index > 0 ? dm_GetLogger(index - 1) : nullptr;
         if (logger != nullptr) {
-            std::string type = bounded(logger->typeName, sizeof logger->typeName);
+            std::string type = syser_Bounded(logger->typeName, sizeof logger->typeName);
             return kind == SYSER_KIND_LOGGER ? tag_ShortName(type.c_str(), name)
                                              : tag_ExpName(type.c_str(), name);
         }
     }
-    return bounded(name, DESCRIPTION_MAX);
+    return syser_Bounded(name, DESCRIPTION_MAX);
+}
+
+SyserTextField longText(int entry) {
+    SystemErrorEntry *e = dm_GetErrorLong(entry);
+    if (e == nullptr) return {};
+    return {e->text, sizeof e->text, sizeof e->text - 1};
 }
 
 void showLong(const std::string &text) {
-    SyserState &s = syser_State();
-    SegmentHeader *seg = dm_GetErrorSegment();
-    if (s.entry < 0 || seg == nullptr) return;
-    if (shm_Lock(seg) != 0) return;
-    SystemErrorEntry *e = dm_GetErrorLong(s.entry);
-    bool same = e == nullptr || bounded(e->text, sizeof e->text) == text;
-    if (!same) {
-        shm_BeginUpdate(seg);
-        storeText(e->text, sizeof e->text, text);
-        shm_Notify(seg, 0);
-    }
-    shm_Unlock(seg);
-    if (same) return;
-    if (text.empty())
-        syser_ClearChannel();
-    else
-        syser_ShowOnChannel(text);
+    syser_ShowText(longText, text, text);
 }
 } // namespace
 
@@ -71,14 +56,14 @@ void syser_Register(int kind, const char *name) {
     SyserState &s = syser_State();
     s.shortLayout = 0;
     s.entry = -1;
-    std::string ownName = bounded(name, NAME_MAX_LONG);
+    std::string ownName = syser_Bounded(name, NAME_MAX_LONG);
     if (seg != nullptr && shm_Lock(seg) == 0) {
         int count = dm_ErrorCount();
         int firstFree = -1;
         for (int i = 0; i < count && s.entry < 0; ++i) {
             SystemErrorEntry *e = dm_GetErrorLong(i);
             if (e == nullptr) break;
-            std::string entryName = bounded(e->name, sizeof e->name);
+            std::string entryName = syser_Bounded(e->name, sizeof e->name);
             if (e->kind == kind && entryName.size() == ownName.size() &&
                 util_StrNICmp(entryName.c_str(), ownName.c_str(), ownName.size()) == 0)
                 s.entry = i;

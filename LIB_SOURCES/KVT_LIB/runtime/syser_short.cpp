@@ -12,37 +12,20 @@ namespace {
 constexpr size_t NAME_MAX_SHORT = 24;
 constexpr size_t TEXT_MAX_SHORT = 30;
 
-std::string bounded(const char *field, size_t width) {
-    return std::string(field, strnlen(field, width));
-}
-
 // Fills the field; no terminator when the text fills it.
 void storeText(char *field, size_t width, const std::string &text) {
-    size_t n = text.size() < width ? text.size() : width;
-    memcpy(field, text.data(), n);
-    memset(field + n, 0, width - n);
+    syser_StoreText(field, width, width, text);
+}
+
+SyserTextField shortText(int entry) {
+    SystemErrorEntryShort *e = dm_GetErrorShort(entry);
+    if (e == nullptr) return {};
+    return {e->text, sizeof e->text, sizeof e->text};
 }
 
 void showShort(const std::string &full) {
-    SyserState &s = syser_State();
-    SegmentHeader *seg = dm_GetErrorSegment();
-    if (s.entry < 0 || seg == nullptr) return;
     // Only what the field keeps is compared, so a long text is not shown again and again.
-    std::string text = full.substr(0, TEXT_MAX_SHORT);
-    if (shm_Lock(seg) != 0) return;
-    SystemErrorEntryShort *e = dm_GetErrorShort(s.entry);
-    bool same = e == nullptr || bounded(e->text, sizeof e->text) == text;
-    if (!same) {
-        shm_BeginUpdate(seg);
-        storeText(e->text, sizeof e->text, text);
-        shm_Notify(seg, 0);
-    }
-    shm_Unlock(seg);
-    if (same) return;
-    if (text.empty())
-        syser_ClearChannel();
-    else
-        syser_ShowOnChannel(full);
+    syser_ShowText(shortText, full.substr(0, TEXT_MAX_SHORT), full);
 }
 } // namespace
 
@@ -54,14 +37,14 @@ void syser_RegisterShort(int kind, const char *name) {
     SegmentHeader *seg = dm_GetErrorSegment();
     SyserState &s = syser_State();
     s.shortLayout = 1;
-    std::string ownName = bounded(name, NAME_MAX_SHORT);
+    std::string ownName = syser_Bounded(name, NAME_MAX_SHORT);
     if (seg != nullptr && shm_Lock(seg) == 0) {
         int count = dm_ErrorCount();
         int match = -1, lastFree = -1;
         for (int i = 0; i < count && match < 0; ++i) {
             SystemErrorEntryShort *e = dm_GetErrorShort(i);
             if (e == nullptr) break;
-            std::string entryName = bounded(e->name, NAME_MAX_SHORT);
+            std::string entryName = syser_Bounded(e->name, NAME_MAX_SHORT);
             if (e->kind == kind && entryName.size() == ownName.size() &&
                 util_StrNICmp(entryName.c_str(), ownName.c_str(), ownName.size()) == 0)
                 match = i;
