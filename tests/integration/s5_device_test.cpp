@@ -6,6 +6,7 @@
 #include "s5sim.h"
 #include "s5types.h"
 #include "sim_runtime.h"
+#include "test_device.h"
 #include "test_ipc.h"
 
 #include <chrono>
@@ -19,11 +20,6 @@
 
 namespace {
 namespace fs = std::filesystem;
-
-std::string BuildBin() {
-    const char *bin = getenv("KVT_BUILD_BIN");
-    return bin != nullptr ? bin : "";
-}
 
 struct Ch {
     uint8_t type; // S5TypeByte
@@ -74,12 +70,8 @@ protected:
         static int run = 0;
         prefix = test_UseUniqueIpcPrefix(("s5dev" + std::to_string(++run)).c_str());
         root = fs::temp_directory_path() / prefix;
-        fs::create_directories(root / "ports");
-        ASSERT_FALSE(BuildBin().empty());
-        plc = std::make_unique<s5sim::Simulator>(s5sim::Settings{});
-        std::string error;
-        ASSERT_TRUE(plc->OpenPty((root / "ports" / "COM1").string(), &error)) << error;
-        plc->Start();
+        ASSERT_FALSE(test_BuildBin().empty());
+        test_StartController(root, &plc);
     }
     void TearDown() override {
         runtime.reset();
@@ -92,11 +84,6 @@ protected:
     // within a second, and time-outs long enough for a loaded machine.
     void WriteConfig(uint8_t readOutputsFirst, uint8_t readBack) {
         fs::path folder = root / "CURRENT_CONFIG" / "S5DEV";
-        fs::create_directories(folder);
-        std::vector<char> file(705, 0);
-        file[0] = 1;
-        int32_t interval = 1000;
-        std::memcpy(file.data() + 1, &interval, sizeof interval);
         S5PortSettings s{};
         std::memcpy(s.port_name, "COM1", 4);
         s.baud_rate = 19200;
@@ -109,8 +96,7 @@ protected:
         s.ack_timeout_ms = 1000;
         s.block_wait_ms = 1000;
         s.retries = 1;
-        std::memcpy(file.data() + 1 + 4, &s, sizeof s);
-        std::ofstream(folder / "config", std::ios::binary).write(file.data(), file.size());
+        test_WriteDeviceConfig(folder, 1000, &s);
         WriteChannels(folder / "ai", CHANNEL_TYPE_AI, AI);
         WriteChannels(folder / "di", CHANNEL_TYPE_DI, DI);
         WriteChannels(folder / "ao", CHANNEL_TYPE_AO, AO);
@@ -119,8 +105,7 @@ protected:
 
     void Start(uint8_t readOutputsFirst = 0, uint8_t readBack = 0) {
         WriteConfig(readOutputsFirst, readBack);
-        std::string text = "root " + root.string() + "\nbin " + BuildBin() + "\nscanner " +
-                           BuildBin() + "/KSTRN_SC\n" +
+        std::string text = test_RuntimeHead(root) +
                            "device KSTRN 1 PLC-1 S5DEV ai=A1 di=D1 ao=A2 do=D2\n"
                            "table A1 8 4\ntable D1 4 3\ntable A2 8 3\ntable D2 4 2\n"
                            "errors 4\n";
@@ -135,29 +120,13 @@ protected:
     }
 
     // The commands the controller decoded since the last call.
-    std::vector<std::string> Commands() {
-        std::vector<std::string> out;
-        for (const s5sim::Event &e : plc->log().Since(mark))
-            if (e.kind == s5sim::EventKind::Command) out.push_back(e.text);
-        mark = plc->log().NextSeq();
-        return out;
-    }
+    std::vector<std::string> Commands() { return test_Commands(*plc, &mark); }
     void Scan() { ASSERT_EQ(runtime->scan(1), 0) << runtime->lastError(); }
 
-    void Set(const std::string &where, std::vector<uint32_t> values) {
-        s5sim::Location loc;
-        std::string error;
-        ASSERT_TRUE(s5sim::ParseLocation(where, &loc, &error)) << error;
-        ASSERT_TRUE(plc->memory().Set(loc, values, &error)) << error;
+    void Set(const std::string &where, const std::vector<uint32_t> &values) {
+        test_SetMemory(*plc, where, values);
     }
-    uint32_t Get(const std::string &where) {
-        s5sim::Location loc;
-        std::string error;
-        std::vector<uint32_t> values;
-        EXPECT_TRUE(s5sim::ParseLocation(where, &loc, &error)) << error;
-        EXPECT_TRUE(plc->memory().Get(loc, 1, &values, &error)) << error;
-        return values.empty() ? 0xFFFFFFFF : values[0];
-    }
+    uint32_t Get(const std::string &where) { return test_GetMemory(*plc, where); }
     static std::vector<uint32_t> Bad(const std::vector<uint32_t> &statuses) {
         std::vector<uint32_t> out;
         for (uint32_t s : statuses)

@@ -10,6 +10,7 @@
 #include "dmw.h"
 #include "s5types.h"
 #include "shm.h"
+#include "test_device.h"
 #include "test_ipc.h"
 
 #include <chrono>
@@ -28,13 +29,7 @@ namespace cs = ChannelStatusBits;
 namespace an = ChannelAnalog;
 namespace dg = ChannelDigital;
 
-constexpr int k_deadlineMs = 10000;
 constexpr int k_block = 10; // every channel lives in data block 10
-
-std::string buildBin() {
-    const char *bin = getenv("KVT_BUILD_BIN");
-    return bin != nullptr ? bin : "";
-}
 
 void placeAt(ChannelRecord *r, size_t at, uint8_t type, int word, int bit) {
     S5ChannelAddress a{};
@@ -67,16 +62,6 @@ void writeChannelFile(const fs::path &file, const std::vector<ChannelRecord> &re
     std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size()));
 }
 
-template <typename F>
-bool waitUntil(F condition, int ms = k_deadlineMs) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 struct Alarm {
     std::string id;
     uint16_t channel;
@@ -92,13 +77,8 @@ protected:
         prefix = test_UseUniqueIpcPrefix(("cycle" + std::to_string(++run)).c_str());
         root = fs::temp_directory_path() / prefix;
         fs::create_directories(root);
-        ASSERT_FALSE(buildBin().empty());
-        // The device's port COM1: the controller on a pseudo-terminal in the port folder.
-        fs::create_directories(root / "ports");
-        plc = std::make_unique<s5sim::Simulator>(s5sim::Settings{});
-        std::string portError;
-        ASSERT_TRUE(plc->OpenPty((root / "ports" / "COM1").string(), &portError)) << portError;
-        plc->Start();
+        ASSERT_FALSE(test_BuildBin().empty());
+        test_StartController(root, &plc);
     }
     void TearDown() override {
         runtime.reset();
@@ -112,12 +92,7 @@ protected:
     // DO (T3): channel 1 at D10.4 bit 0. Logger L0 logs every channel.
     void start() {
         fs::path folder = root / "CURRENT_CONFIG" / "S5TEST";
-        fs::create_directories(folder);
-        std::vector<char> config(705, 0);
-        config[0] = 1;
-        int32_t interval = 1000;
-        memcpy(config.data() + 1, &interval, sizeof interval);
-        std::ofstream(folder / "config", std::ios::binary).write(config.data(), config.size());
+        test_WriteDeviceConfig(folder);
 
         ChannelRecord alarmed = analogueAt(0);
         chrec_SetFlag(&alarmed, an::HighAlarmEnable, 1);
@@ -148,8 +123,7 @@ protected:
             outputs.push_back(digitalAt(CHANNEL_TYPE_DO, 4, b));
         writeChannelFile(folder / "do", outputs);
 
-        std::string text = "root " + root.string() + "\nbin " + buildBin() + "\nscanner " +
-                           buildBin() + "/KSTRN_SC\n" +
+        std::string text = test_RuntimeHead(root) +
                            "device KSTRN 1 PRESS-1 S5TEST ai=T1 di=T2 do=T3\n"
                            "table T1 8 8\ntable T2 4 8\ntable T3 4 8\nerrors 2\n"
                            "process ALARM enabled=1\nlogger stand L0\n";
@@ -229,7 +203,7 @@ TEST_F(ScanCycleTest, HighLimitRaisesOneAlarmThatClearsBelowTheDeadband) {
     EXPECT_TRUE(alarms().empty());
     setWord(0, 101);
     scan();
-    ASSERT_TRUE(waitUntil([&] { return alarms().size() >= 1; }));
+    ASSERT_TRUE(test_WaitUntil([&] { return alarms().size() >= 1; }));
     Alarm start = alarms()[0];
     EXPECT_EQ(start.id, "T1");
     EXPECT_EQ(start.channel, 1);
@@ -244,7 +218,7 @@ TEST_F(ScanCycleTest, HighLimitRaisesOneAlarmThatClearsBelowTheDeadband) {
     EXPECT_NE(runtime->statuses("T1")[0] & cs::CS_ALARM, 0u);
     setWord(0, 94);
     scan();
-    ASSERT_TRUE(waitUntil([&] { return alarms().size() >= 2; }));
+    ASSERT_TRUE(test_WaitUntil([&] { return alarms().size() >= 2; }));
     std::vector<Alarm> all = alarms();
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[1].bits, 1u | (1u << 4) | (1u << 3));
@@ -258,14 +232,14 @@ TEST_F(ScanCycleTest, DigitalInputChangeStartsAnEventForItsLogger) {
     size_t before = loggerCodes().size();
     setWord(3, 1); // bit 0 of D10.3
     scan();
-    ASSERT_TRUE(waitUntil([&] { return loggerCodes().size() > before; }));
+    ASSERT_TRUE(test_WaitUntil([&] { return loggerCodes().size() > before; }));
     EXPECT_EQ(loggerCodes().back(), 200001u);
     uint32_t status = runtime->statuses("T2")[0];
     EXPECT_EQ(status & (cs::CS_STATE | cs::CS_EVENT | cs::CS_EVENT_HIGH),
               cs::CS_STATE | cs::CS_EVENT | cs::CS_EVENT_HIGH);
     setWord(3, 0);
     scan();
-    ASSERT_TRUE(waitUntil([&] { return loggerCodes().size() > before + 1; }));
+    ASSERT_TRUE(test_WaitUntil([&] { return loggerCodes().size() > before + 1; }));
     EXPECT_EQ(loggerCodes().back(), 200000u - 1);
 }
 
@@ -312,7 +286,7 @@ TEST_F(ScanCycleTest, ScaledValuesAndSignificantChangesFollowTheChannelSettings)
     setWord(1, 110); // 65: 5 from the baseline
     scan();
     EXPECT_NE(runtime->statuses("T1")[1] & cs::CS_STATE, 0u);
-    ASSERT_TRUE(waitUntil([&] { return loggerCodes().size() > before; }));
+    ASSERT_TRUE(test_WaitUntil([&] { return loggerCodes().size() > before; }));
     EXPECT_EQ(loggerCodes().back(), 0x80030D40u);
     EXPECT_EQ(loggerCodes().size(), before + 1);
 }

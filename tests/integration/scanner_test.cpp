@@ -6,6 +6,7 @@
 #include "msl.h"
 #include "plat_system.h"
 #include "shm.h"
+#include "test_device.h"
 #include "test_ipc.h"
 
 #include <cerrno>
@@ -27,37 +28,15 @@ extern char **environ;
 namespace {
 namespace fs = std::filesystem;
 
-constexpr int k_deadlineMs = 10000;
-
-std::string buildBin() {
-    const char *bin = getenv("KVT_BUILD_BIN");
-    return bin != nullptr ? bin : "";
-}
-
 // The device folder of the installation: "config" (AutoEnable, then the record with a scan
 // interval of 1000 ms) and one binary channel file per kind with a table.
 void writeDeviceFolder(const fs::path &folder,
                        const std::vector<std::pair<std::string, int>> &kinds) {
-    fs::create_directories(folder);
-    std::vector<char> config(705, 0);
-    config[0] = 1;
-    int32_t interval = 1000;
-    memcpy(config.data() + 1, &interval, sizeof interval);
-    std::ofstream(folder / "config", std::ios::binary).write(config.data(), config.size());
+    test_WriteDeviceConfig(folder);
     for (const auto &[name, channels] : kinds) {
         std::vector<char> file(8 + 216 * static_cast<size_t>(channels), 0);
         std::ofstream(folder / name, std::ios::binary).write(file.data(), file.size());
     }
-}
-
-template <typename F>
-bool waitUntil(F condition, int ms = k_deadlineMs) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 class ScannerTest : public ::testing::Test {
@@ -67,7 +46,7 @@ protected:
         prefix = test_UseUniqueIpcPrefix(("scan" + std::to_string(++run)).c_str());
         root = fs::temp_directory_path() / prefix;
         fs::create_directories(root);
-        ASSERT_FALSE(buildBin().empty());
+        ASSERT_FALSE(test_BuildBin().empty());
     }
     void TearDown() override {
         runtime.reset();
@@ -81,13 +60,8 @@ protected:
     void createRuntime(const std::string &extraDevice = "", const std::string &extra = "") {
         writeDeviceFolder(root / "CURRENT_CONFIG" / "S5TEST", {{"ai", 4}, {"di", 8}, {"do", 3}});
         // The device's port COM1: a controller on a pseudo-terminal in the runtime's port folder.
-        fs::create_directories(root / "ports");
-        plc = std::make_unique<s5sim::Simulator>(s5sim::Settings{});
-        std::string portError;
-        ASSERT_TRUE(plc->OpenPty((root / "ports" / "COM1").string(), &portError)) << portError;
-        plc->Start();
-        std::string text = "root " + root.string() + "\nbin " + buildBin() + "\nscanner " +
-                           buildBin() + "/KSTRN_SC\n" +
+        test_StartController(root, &plc);
+        std::string text = test_RuntimeHead(root) +
                            "device KSTRN 1 PRESS-1 S5TEST ai=T1 di=T2 do=T3" + extraDevice + "\n" +
                            "table T1 8 4 runtime\ntable T2 4 8\ntable T3 4 3\nerrors 2\n" + extra;
         SimDescription description;
@@ -147,7 +121,7 @@ protected:
 // Runs the scanner program directly with the given arguments; its exit status, or -1 when
 // it does not end within the deadline.
 int runScanner(const std::vector<std::string> &args) {
-    std::string program = buildBin() + "/KSTRN_SC";
+    std::string program = test_BuildBin() + "/KSTRN_SC";
     std::vector<char *> argv{const_cast<char *>(program.c_str())};
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
@@ -155,7 +129,7 @@ int runScanner(const std::vector<std::string> &args) {
     pid_t pid;
     if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
     int status = 0;
-    bool ended = waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+    bool ended = test_WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; });
     if (!ended) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
@@ -205,7 +179,7 @@ TEST_F(ScannerTest, TwoRequestsRunTwoScans) {
     subscribe("T2");
     ASSERT_EQ(runtime->post(1, NC_SCAN), 0);
     ASSERT_EQ(runtime->post(1, NC_SCAN), 0);
-    ASSERT_TRUE(waitUntil([&] { return notifications() >= 2; }));
+    ASSERT_TRUE(test_WaitUntil([&] { return notifications() >= 2; }));
     // One more request, waited for: had the two been one scan, or three, the count shows it.
     ASSERT_EQ(runtime->scan(1), 0) << runtime->lastError();
     EXPECT_EQ(notifications(), 3);
@@ -216,17 +190,13 @@ TEST_F(ScannerTest, ReconfigureAndInitialiseValuesRescanAndReschedule) {
     startReady();
     subscribe("T1");
     // A new scan interval in the device folder reaches the slot with the reconfiguration.
-    std::vector<char> config(705, 0);
-    config[0] = 1;
-    int32_t interval = 2000;
-    memcpy(config.data() + 1, &interval, sizeof interval);
-    std::ofstream(root / "CURRENT_CONFIG" / "S5TEST" / "config", std::ios::binary)
-        .write(config.data(), config.size());
+    test_WriteDeviceConfig(root / "CURRENT_CONFIG" / "S5TEST", 2000);
+    int32_t interval = 0;
     ASSERT_EQ(runtime->post(1, NC_RECONFIGURE), 0);
     ASSERT_EQ(runtime->post(1, NC_INITIALISE_VALUES), 0);
     // Each runs a cycle of its own and ends by rescheduling, which clears the initialising
     // flag that its start set.
-    ASSERT_TRUE(waitUntil([&] { return notifications() >= 2 && slot().initialising == 0; }));
+    ASSERT_TRUE(test_WaitUntil([&] { return notifications() >= 2 && slot().initialising == 0; }));
     DeviceSlot s = slot();
     memcpy(&interval, s.deviceConfig, sizeof interval);
     EXPECT_EQ(interval, 2000);
@@ -268,12 +238,12 @@ TEST_F(ScannerTest, ACounterInputTableKeepsTheDeviceInitialisingUntilStopped) {
     writeDeviceFolder(root / "CURRENT_CONFIG" / "S5TEST", {{"ci", 2}});
     createRuntime(" ci=T4", "table T4 8 2\n");
     ASSERT_EQ(runtime->start(1), 0) << runtime->lastError();
-    ASSERT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(test_WaitUntil([&] {
         DeviceSlot s = slot();
         return s.configured == 1 && s.initialising == 1;
     }));
     // It keeps reporting while it retries.
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(test_WaitUntil(
         [&] { return statusTexts().find("CAN'T INITIALISE DEVICE -0050") != std::string::npos; }));
     int status = -1;
     ASSERT_EQ(runtime->stop(1, &status), 0) << runtime->lastError();

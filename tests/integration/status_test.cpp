@@ -11,6 +11,7 @@
 #include "shm.h"
 #include "sim_runtime.h"
 #include "tag.h"
+#include "test_device.h"
 #include "test_ipc.h"
 
 #include <chrono>
@@ -27,13 +28,7 @@
 namespace {
 namespace fs = std::filesystem;
 
-constexpr int k_deadlineMs = 10000;
 constexpr uint8_t WORD = S5_TYPE_WORD, BIT = S5_TYPE_BIT;
-
-std::string buildBin() {
-    const char *bin = getenv("KVT_BUILD_BIN");
-    return bin != nullptr ? bin : "";
-}
 
 uint16_t db(int block, int word) {
     return static_cast<uint16_t>(block << 8 | word);
@@ -78,16 +73,6 @@ std::string readFile(const fs::path &path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-template <typename F>
-bool waitUntil(F condition, int ms = k_deadlineMs) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 using Texts = std::vector<std::string>;
 
 // AO: three words of DB12; DO: bits 0 and 5 of output byte A0.
@@ -102,15 +87,11 @@ protected:
         static int run = 0;
         prefix = test_UseUniqueIpcPrefix(("status" + std::to_string(++run)).c_str());
         root = fs::temp_directory_path() / prefix;
-        fs::create_directories(root / "ports");
-        ASSERT_FALSE(buildBin().empty());
+        ASSERT_FALSE(test_BuildBin().empty());
         // This process writes the trace switches into the scanner's registry.
         setenv("KVT_REGISTRY_ROOT", (root / "registry").c_str(), 1);
         reg_ForgetProductNames();
-        plc = std::make_unique<s5sim::Simulator>(s5sim::Settings{});
-        std::string error;
-        ASSERT_TRUE(plc->OpenPty((root / "ports" / "COM1").string(), &error)) << error;
-        plc->Start();
+        test_StartController(root, &plc);
     }
     void TearDown() override {
         runtime.reset();
@@ -129,11 +110,6 @@ protected:
     // The device record on port COM1 (block check on, short time-outs, one attempt) and
     // the save settings.
     void writeConfig(uint8_t readOutputsFirst, uint8_t byTag, const char *port = "COM1") {
-        fs::create_directories(folder());
-        std::vector<char> file(705, 0);
-        file[0] = 1;
-        int32_t interval = 1000;
-        memcpy(file.data() + 1, &interval, sizeof interval);
         S5PortSettings s{};
         memcpy(s.port_name, port, strlen(port));
         s.baud_rate = 19200;
@@ -145,8 +121,7 @@ protected:
         s.ack_timeout_ms = 300;
         s.block_wait_ms = 300;
         s.retries = 1;
-        memcpy(file.data() + 1 + 4, &s, sizeof s);
-        std::ofstream(folder() / "config", std::ios::binary).write(file.data(), file.size());
+        test_WriteDeviceConfig(folder(), 1000, &s);
         // SaveOutputs on, by position or by tag, and a period long enough that only the stop
         // saves.
         char save[6] = {1, static_cast<char>(byTag)};
@@ -156,9 +131,8 @@ protected:
     }
 
     void createRuntime(const std::string &device, const std::string &tables) {
-        std::string text = "root " + root.string() + "\nbin " + buildBin() + "\nscanner " +
-                           buildBin() + "/KSTRN_SC\n" + "device KSTRN 1 PLC-1 S5DEV " + device +
-                           "\n" + tables + "errors 4\n";
+        std::string text = test_RuntimeHead(root) + "device KSTRN 1 PLC-1 S5DEV " + device + "\n" +
+                           tables + "errors 4\n";
         SimDescription description;
         std::string error;
         ASSERT_EQ(sim_ParseDescription(text, &description, &error), 0) << error;
@@ -214,27 +188,11 @@ protected:
         }
     }
 
-    Texts commands() {
-        Texts out;
-        for (const s5sim::Event &e : plc->log().Since(mark))
-            if (e.kind == s5sim::EventKind::Command) out.push_back(e.text);
-        mark = plc->log().NextSeq();
-        return out;
-    }
+    Texts commands() { return test_Commands(*plc, &mark); }
     void set(const std::string &where, const std::vector<uint32_t> &values) {
-        s5sim::Location loc;
-        std::string error;
-        ASSERT_TRUE(s5sim::ParseLocation(where, &loc, &error)) << error;
-        ASSERT_TRUE(plc->memory().Set(loc, values, &error)) << error;
+        test_SetMemory(*plc, where, values);
     }
-    uint32_t get(const std::string &where) {
-        s5sim::Location loc;
-        std::string error;
-        std::vector<uint32_t> values;
-        EXPECT_TRUE(s5sim::ParseLocation(where, &loc, &error)) << error;
-        EXPECT_TRUE(plc->memory().Get(loc, 1, &values, &error)) << error;
-        return values.empty() ? 0xFFFFFFFF : values[0];
-    }
+    uint32_t get(const std::string &where) { return test_GetMemory(*plc, where); }
     std::vector<uint32_t> states(const char *id) {
         std::vector<uint32_t> out;
         for (uint32_t s : runtime->statuses(id))
@@ -451,7 +409,7 @@ TEST_F(StartFailureTest, AMissingConfigurationFolderIsShownWithItsCode) {
     EXPECT_EQ("error 0: kind=2 name=PLC-1 text=\n", runtime->errorTexts());
     // The channel is cleared by the scanner's own initialisation, which may finish just after
     // the slot reads ready.
-    EXPECT_TRUE(waitUntil([&] { return (runtime->statuses("SY")[1] & 1u) == 0; }));
+    EXPECT_TRUE(test_WaitUntil([&] { return (runtime->statuses("SY")[1] & 1u) == 0; }));
 }
 
 TEST_F(StartFailureTest, AMissingPortIsShownWithItsCode) {
@@ -592,7 +550,7 @@ TEST_F(StatusTest, APeriodicSaveKeepsOutputsThroughACrash) {
         return v;
     };
     // The loop saves at its first pass after the period, which a scan request starts.
-    ASSERT_TRUE(waitUntil([&] { return runtime->scan(1) == 0 && savedSecond() == 321.0f; }));
+    ASSERT_TRUE(test_WaitUntil([&] { return runtime->scan(1) == 0 && savedSecond() == 321.0f; }));
 
     kill(runtime->scannerPid(1), SIGKILL);
     int status = -1;
