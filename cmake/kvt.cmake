@@ -41,6 +41,7 @@ function(kvt_tests dir)
         target_link_libraries(${exe} PRIVATE ${K_DEPS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
         set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
         gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
-            PROPERTIES ENVIRONMENT "KVT_BUILD_BIN=${CMAKE_BINARY_DIR}/bin;KVT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+            PROPERTIES ENVIRONMENT "KVT_BUILD_BIN=${CMAKE_BINARY_DIR}/bin"
+            ENVIRONMENT_MODIFICATION "KVT_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}")
     endforeach()
 endfunction()
