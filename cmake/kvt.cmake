@@ -45,3 +45,13 @@ function(kvt_tests dir)
             ENVIRONMENT_MODIFICATION "KVT_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}")
     endforeach()
 endfunction()
+
+# Where "cmake --install" puts the programs (bin) and the loadable modules (lib/kstrn, the folder
+# KVT_BIN names in an installation). A new program or module is one call beside its target.
+set(KVT_INSTALL_MODULEDIR ${CMAKE_INSTALL_LIBDIR}/kstrn)
+function(kvt_install_programs)
+    install(TARGETS ${ARGN} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()
+function(kvt_install_modules)
+    install(TARGETS ${ARGN} LIBRARY DESTINATION ${KVT_INSTALL_MODULEDIR})
+endfunction()
