@@ -16,8 +16,10 @@
 namespace {
 namespace cs = ChannelStatusBits;
 
-// Every line of the default output stays within this, so that a terminal shows it whole.
+// Every line of the default output stays within this, so that a terminal shows it whole; a
+// line made here leaves room for the prefix its caller puts before it ("<ms> ", "device N ").
 constexpr size_t k_lineLimit = 200;
+constexpr size_t k_prefixRoom = 16;
 
 const struct {
     uint32_t bit;
@@ -122,7 +124,8 @@ std::string sim_WrapLine(const std::string &line, const std::vector<std::string>
     std::string out = line;
     size_t lineStart = 0;
     for (const std::string &item : items) {
-        if (out.size() - lineStart + 1 + item.size() > k_lineLimit) {
+        size_t limit = lineStart == 0 ? k_lineLimit - k_prefixRoom : k_lineLimit;
+        if (out.size() - lineStart + 1 + item.size() > limit) {
             out += "\n   ";
             lineStart = out.size() - 3;
         }
@@ -162,7 +165,7 @@ std::string SimRuntime::explainAlarm(const SimReceived &r) const {
     }
     // Origin last, each name cut so that the whole line keeps within the limit.
     text += ", from " + cut(a.computer, 15) + "/" + cut(a.user, 32);
-    return cut("alarm " + text, k_lineLimit - 16);
+    return cut("alarm " + text, k_lineLimit - k_prefixRoom);
 }
 
 std::string SimRuntime::explainDerived(const SimReceived &r) const {
@@ -171,7 +174,7 @@ std::string SimRuntime::explainDerived(const SimReceived &r) const {
     std::string text = "derived values: table " + id + " changed";
     std::string channels = eventChannels(id, 0);
     if (!channels.empty()) text += "; feeds " + channels;
-    return cut(text, k_lineLimit - 16);
+    return cut(text, k_lineLimit - k_prefixRoom);
 }
 
 std::string SimRuntime::explainLogger(const SimReceived &r) const {
@@ -201,7 +204,8 @@ std::string SimRuntime::explainLogger(const SimReceived &r) const {
         if (!c.empty()) channels += (channels.empty() ? "" : ", ") + c;
     }
     if (!channels.empty()) text += "; logs " + channels;
-    return cut(text + " (code " + std::to_string(code) + ")", k_lineLimit - 16);
+    std::string codeText = " (code " + std::to_string(code) + ")";
+    return cut(text, k_lineLimit - k_prefixRoom - codeText.size()) + codeText;
 }
 
 std::string SimRuntime::explainCode(int32_t code) const {

@@ -130,7 +130,8 @@ bool sim_DecodeAlarm(const std::vector<uint8_t> &bytes, SimAlarm *out);
 // ... alarm"), bits without a name in hex at the end.
 std::string sim_StatusText(uint32_t status);
 // The line followed by the items, each after a blank, continued on indented lines so that no
-// line passes 200 characters (an item longer than that stays whole); ends in a newline.
+// line passes 200 characters, the first leaving room for a caller's prefix (an item longer
+// than that stays whole); ends in a newline.
 std::string sim_WrapLine(const std::string &line, const std::vector<std::string> &items);
 
 class SimRuntime {
