@@ -16,8 +16,12 @@ TEST(SimExplain, StatusesNameTheirBitsAndKeepUnnamedOnesInHex) {
 TEST(SimExplain, LongLinesContinueIndentedWithinTheLimit) {
     std::vector<std::string> items;
     for (int i = 0; i < 12; ++i)
-        items.push_back(std::to_string(i + 1) + ": " + sim_StatusText(0xE5F) + ";");
-    std::string text = sim_WrapLine("device 1 table D1: type=4 channels=12", items);
+        items.push_back(std::to_string(i + 1) + ": " + sim_StatusText(0x85F) + ";");
+    // A head of 120 characters: the first item would still fit in 200, not in what is left
+    // for the caller's prefix.
+    std::string head = "table D1: type=4 channels=12 status=0 duration=5 stamp=1796773877";
+    head += std::string(120 - head.size(), '.');
+    std::string text = sim_WrapLine(head, items);
     std::istringstream in(text);
     std::string line, joined;
     int count = 0;
