@@ -5,6 +5,7 @@
 #include <strings.h>
 
 namespace {
+const ServerTransport k_tls = {tls_Connect, tls_Transact, tls_Close, 0};
 // A failed in-process exchange leaves the server open: it holds no stream that could be out
 // of step.
 const ServerTransport k_local = {srv_OpenLocalDataServer, srv_TransactLocalData,
@@ -21,6 +22,7 @@ int srv_ClassifySpec(const char *spec) {
 }
 
 void srv_RegisterServerKinds() {
+    srv_RegisterTransport(SRV_KIND_TLS, &k_tls);
     srv_RegisterTransport(SRV_KIND_INPROC, &k_local);
     srv_SetSpecClassifier(srv_ClassifySpec);
 }

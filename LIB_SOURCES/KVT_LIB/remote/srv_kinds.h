@@ -36,3 +36,7 @@ void srv_SetLocalDataServerFactory(LocalDataServer *(*create)());
 
 // How long a kind-3 close waits before it destroys the server, in milliseconds; tests lower it.
 void srv_SetLocalDataCloseDelay(int milliseconds);
+
+// Lowers the limits of the TLS and SOAP connections (15000 ms per connect or exchange; SOAP 15 s
+// to connect, 30 s to send or receive) to the given milliseconds, for tests. 0 restores them.
+void srv_SetRemoteTimeoutForTests(int milliseconds);

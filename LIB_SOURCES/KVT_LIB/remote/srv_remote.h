@@ -7,8 +7,9 @@
 int tls_Connect(ServerConnection *entry);
 int tls_Transact(ServerConnection *entry, const char *request, int length, char *reply, int *size);
 void tls_Close(ServerConnection *entry);
-// Lowers the 15000 ms limit of a connect or an exchange (tests); 0 restores it.
-void tls_SetTimeoutForTests(int milliseconds);
+
+// The time-out set by srv_SetRemoteTimeoutForTests, or 0.
+int srv_RemoteTimeoutForTests();
 
 // Kind 3: in-process request server.
 int srv_OpenLocalDataServer(ServerConnection *entry);
