@@ -194,9 +194,14 @@ int CLogFileStore::StartLogging(LogHeader *header) {
     }
     // The lock comes before the cut: a second writer of the same run must be refused before it
     // can drop records the first one is appending.
+    // A writer holds the byte at the file's end, so that byte is tried too: a stale header must
+    // not let a second writer cut what the first is still appending.
     int64_t pos = lfile_TimeOf(header->writePos);
-    if (writeFd_ < 0 || pos < header->dataOffset || plat_FileLockByte(writeFd_, pos) != 0 ||
-        plat_FileSetEnd(writeFd_, pos) != 0) {
+    int64_t end = writeFd_ >= 0 ? lfile_GetFileSize(writeFd_) : -1;
+    bool endFree = end >= 0 && (end == pos || plat_FileLockByte(writeFd_, end) == 0);
+    if (endFree && end != pos) plat_FileUnlockByte(writeFd_, end);
+    if (writeFd_ < 0 || pos < header->dataOffset || !endFree ||
+        plat_FileLockByte(writeFd_, pos) != 0 || plat_FileSetEnd(writeFd_, pos) != 0) {
         uint32_t err = writeFd_ < 0 ? WERR_INVALID_HANDLE : plat_GetLastError();
         if (pos < header->dataOffset) err = WERR_INVALID_PARAMETER;
         CloseHandles();
