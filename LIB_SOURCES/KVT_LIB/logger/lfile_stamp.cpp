@@ -16,6 +16,7 @@ bool isBlank(Ch c) {
 template <typename Ch>
 struct Scanner {
     const Ch *p;
+    bool overflow = false;
     bool number(int width, int *out) {
         while (isBlank(*p))
             ++p;
@@ -30,7 +31,10 @@ struct Scanner {
         int digits = 0;
         while (*p >= '0' && *p <= '9' && (width == 0 || used < width)) {
             v = v * 10 + (*p - '0');
-            if (v > INT_MAX) return false;
+            if (v > INT_MAX) {
+                overflow = true;
+                return false;
+            }
             ++p;
             ++used;
             ++digits;
@@ -73,6 +77,8 @@ const Ch *parseStamp(const Ch *line, PreciseTimeStamp *stamp, LfileStampForm *fo
             ok = ok && s.number(2, dst++) && s.literal('/') && s.number(2, dst++) &&
                  s.literal('/') && s.number(2, dst++);
         }
+        // A number too large for its field makes the whole line unparsable.
+        if (s.overflow) return nullptr;
     }
     if (!ok) return nullptr;
     if (!timeFirst) {
