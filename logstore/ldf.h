@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 
 enum : uint16_t {
@@ -134,11 +135,31 @@ int64_t ldf_RecordCount(const LogHeader &header, int64_t fileSize);
 // Sets 0x20 on every present value that is a NaN or an infinity. Blocks without channels or whose
 // values would reach the end marker are skipped.
 void ldf_MarkInvalidValues(const LogHeader &header, uint8_t *record);
+// The same over count records back to back.
+void ldf_MarkInvalidRecords(const LogHeader &header, uint8_t *records, int64_t count);
 
-// Record field accessors.
-uint16_t ldf_Get16(const uint8_t *p);
-int32_t ldf_Get32(const uint8_t *p);
-float ldf_GetFloat(const uint8_t *p);
-void ldf_Put16(uint8_t *p, uint16_t v);
-void ldf_Put32(uint8_t *p, int32_t v);
-void ldf_PutFloat(uint8_t *p, float v);
+// Record field accessors (the fields are mostly unaligned).
+inline uint16_t ldf_Get16(const uint8_t *p) {
+    uint16_t v;
+    memcpy(&v, p, 2);
+    return v;
+}
+inline int32_t ldf_Get32(const uint8_t *p) {
+    int32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
+inline float ldf_GetFloat(const uint8_t *p) {
+    float v;
+    memcpy(&v, p, 4);
+    return v;
+}
+inline void ldf_Put16(uint8_t *p, uint16_t v) {
+    memcpy(p, &v, 2);
+}
+inline void ldf_Put32(uint8_t *p, int32_t v) {
+    memcpy(p, &v, 4);
+}
+inline void ldf_PutFloat(uint8_t *p, float v) {
+    memcpy(p, &v, 4);
+}

@@ -7,31 +7,6 @@
 #include <cmath>
 #include <cstring>
 
-uint16_t ldf_Get16(const uint8_t *p) {
-    uint16_t v;
-    memcpy(&v, p, 2);
-    return v;
-}
-int32_t ldf_Get32(const uint8_t *p) {
-    int32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-float ldf_GetFloat(const uint8_t *p) {
-    float v;
-    memcpy(&v, p, 4);
-    return v;
-}
-void ldf_Put16(uint8_t *p, uint16_t v) {
-    memcpy(p, &v, 2);
-}
-void ldf_Put32(uint8_t *p, int32_t v) {
-    memcpy(p, &v, 4);
-}
-void ldf_PutFloat(uint8_t *p, float v) {
-    memcpy(p, &v, 4);
-}
-
 int ldf_BlockChannels(const LogBlockDescriptor &block) {
     return static_cast<int>(block.last) - static_cast<int>(block.first) + 1;
 }
@@ -159,19 +134,46 @@ int64_t ldf_RecordCount(const LogHeader &h, int64_t fileSize) {
     return std::min<int64_t>((fileSize - h.dataOffset) / h.recordSize, INT32_MAX);
 }
 
-void ldf_MarkInvalidValues(const LogHeader &h, uint8_t *record) {
-    int blocks = std::min<int>(h.blockCount, LDF_MAX_BLOCKS);
+namespace {
+struct ValueSpan {
+    int64_t at;
+    int n;
+};
+
+// The blocks whose flags and values lie inside the record, before the end marker.
+int valueSpans(const LogHeader &h, ValueSpan *spans) {
+    int blocks = std::min<int>(h.blockCount, LDF_MAX_BLOCKS), used = 0;
     for (int k = 0; k < blocks; ++k) {
         int n = ldf_BlockChannels(h.blocks[k]);
         int64_t at = h.blocks[k].valuesOffset;
-        // The end marker sits at recordSize - 2: values must end at or before it.
         if (n < 1 || at + 8 * int64_t{n} > int64_t{h.recordSize} - 2) continue;
-        for (int i = 0; i < n; ++i) {
-            uint8_t *flagAt = record + at + 4 * i;
-            int32_t flags = ldf_Get32(flagAt);
-            if ((flags & LDF_FLAG_PRESENT) == 0 || (flags & LDF_FLAG_INVALID) != 0) continue;
-            if (!std::isfinite(ldf_GetFloat(record + at + 4 * int64_t{n} + 4 * i)))
-                ldf_Put32(flagAt, flags | LDF_FLAG_INVALID);
+        spans[used++] = {at, n};
+    }
+    return used;
+}
+
+void markSpans(const ValueSpan *spans, int count, uint8_t *record) {
+    for (int k = 0; k < count; ++k) {
+        uint8_t *flags = record + spans[k].at;
+        const uint8_t *values = flags + 4 * spans[k].n;
+        for (int i = 0; i < spans[k].n; ++i) {
+            int32_t f = ldf_Get32(flags + 4 * i);
+            if ((f & (LDF_FLAG_PRESENT | LDF_FLAG_INVALID)) != LDF_FLAG_PRESENT) continue;
+            if (!std::isfinite(ldf_GetFloat(values + 4 * i)))
+                ldf_Put32(flags + 4 * i, f | LDF_FLAG_INVALID);
         }
     }
+}
+} // namespace
+
+void ldf_MarkInvalidValues(const LogHeader &h, uint8_t *record) {
+    ldf_MarkInvalidRecords(h, record, 1);
+}
+
+void ldf_MarkInvalidRecords(const LogHeader &h, uint8_t *records, int64_t count) {
+    if (h.recordSize <= 0) return;
+    ValueSpan spans[LDF_MAX_BLOCKS];
+    int n = valueSpans(h, spans);
+    for (int64_t r = 0; r < count; ++r)
+        markSpans(spans, n, records + r * h.recordSize);
 }

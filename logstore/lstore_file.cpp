@@ -359,8 +359,7 @@ int CLogFileStore::ReadLogs(int index, LogHeader *header, void *buffer, int coun
         int64_t n = plat_FileReadAtMost(fd, buffer, static_cast<size_t>(count * size), offset);
         if (n >= 0) {
             int whole = static_cast<int>(n / size);
-            for (int i = 0; i < whole; ++i)
-                ldf_MarkInvalidValues(*header, static_cast<uint8_t *>(buffer) + i * size);
+            ldf_MarkInvalidRecords(*header, static_cast<uint8_t *>(buffer), whole);
             return whole;
         }
         uint32_t err = plat_GetLastError();
@@ -389,8 +388,7 @@ int CLogFileStore::ReadLog(int index, LogHeader *header, void *buffer, int bytes
             plat_FileReadAt(ReadFd(), buffer, static_cast<size_t>(bytes), offset) != 0)
             return plat_Fail(err);
     }
-    for (int64_t i = 0; i < bytes / size; ++i)
-        ldf_MarkInvalidValues(*header, static_cast<uint8_t *>(buffer) + i * size);
+    ldf_MarkInvalidRecords(*header, static_cast<uint8_t *>(buffer), bytes / size);
     return 0;
 }
 
