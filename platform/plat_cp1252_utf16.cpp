@@ -1,15 +1,5 @@
 #include "plat_cp1252.h"
 
-namespace {
-// The byte of a code point, found through the one table; -1 when Windows-1252 has none.
-int narrow(uint32_t cp) {
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
-    for (int b = 0x80; b < 0xA0; ++b)
-        if (plat_Cp1252ToCodePoint(static_cast<uint8_t>(b)) == cp) return b;
-    return -1;
-}
-} // namespace
-
 std::u16string plat_Cp1252ToUtf16(const std::string &text) {
     std::u16string out;
     out.reserve(text.size());
@@ -29,8 +19,7 @@ std::string plat_Utf16ToCp1252(const std::u16string &text) {
             out += '?';
             continue;
         }
-        int b = narrow(u);
-        out += b >= 0 ? static_cast<char>(b) : '?';
+        out += static_cast<char>(plat_CodePointToCp1252(u));
     }
     return out;
 }

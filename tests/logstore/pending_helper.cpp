@@ -1,16 +1,8 @@
-// Weak stand-ins for two time helpers that runtime/ and logger/ are gaining; the library's own
-// definitions replace these as soon as they exist. Remove this file then.
+// A weak stand-in for the calendar carry that logger/ is gaining; the library's own definition
+// replaces it as soon as it exists. Remove this file then.
 #include "lfile.h"
-#include "ts.h"
 
 #include <ctime>
-
-__attribute__((weak)) struct tm ts_GmTime(uint32_t seconds) {
-    time_t t = static_cast<time_t>(seconds);
-    struct tm tm {};
-    gmtime_r(&t, &tm);
-    return tm;
-}
 
 __attribute__((weak)) int64_t lfile_NormalizeTm(struct tm *tm) {
     // Seconds of the fields as UTC with every field carried (days from the civil calendar).

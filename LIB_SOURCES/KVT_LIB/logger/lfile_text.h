@@ -5,9 +5,6 @@
 
 #include <string>
 
-// Calendar fields of a stored time (ts.h; the fields of a time from 2038 on stay positive).
-struct tm ts_GmTime(uint32_t seconds);
-
 // How a stamp was written: its order, its fraction digits (0, 3 or 6) and its fields.
 struct LfileStampForm {
     bool timeFirst = false;

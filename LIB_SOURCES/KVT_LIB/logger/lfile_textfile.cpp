@@ -116,12 +116,7 @@ std::string lfile_EventsPath(const char *file) {
 }
 
 int lfile_UseEventsFile() {
-    const std::string &product = reg_GetProductName();
-    static const char lumbrel[] = "LUMBREL";
-    bool isLumbrel = product.size() == 7;
-    for (size_t i = 0; isLumbrel && i < 7; ++i)
-        isLumbrel = upper(product[i]) == lumbrel[i];
-    if (isLumbrel) return 1;
+    if (reg_IsLumbrelEdition()) return 1;
     char value[64] = {};
     uint32_t type = 0, size = sizeof value - 1;
     if (reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_QUERY_VALUE,
