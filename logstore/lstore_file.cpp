@@ -7,6 +7,8 @@
 #include "plat_error.h"
 #include "plat_file.h"
 #include "plat_fileops.h"
+#include "req.h"
+#include "rfile.h"
 #include "shm.h"
 #include "srv.h"
 
@@ -61,9 +63,28 @@ void CLogFileStore::CloseHandles() {
 }
 
 int CLogFileStore::RemoteUnavailable() {
-    // Remote reads and writes go through the remote file requests, which this build does not
-    // reach from the store yet.
-    return plat_Fail(WERR_NOT_SUPPORTED);
+    // Without a handle only reads go through the server; writes need the file itself.
+    return plat_Fail(server_.empty() ? WERR_INVALID_HANDLE : WERR_NOT_SUPPORTED);
+}
+
+int64_t CLogFileStore::ReadAt(void *buffer, int64_t length, int64_t offset) {
+    int fd = ReadFd();
+    if (fd >= 0) return plat_FileReadAtMost(fd, buffer, static_cast<size_t>(length), offset);
+    if (server_.empty()) return plat_Fail(WERR_INVALID_HANDLE);
+    // Through the server in pieces of at most one read request.
+    int64_t done = 0;
+    while (done < length) {
+        int piece = static_cast<int>(std::min<int64_t>(length - done, RFILE_MAX_READ));
+        int got = 0;
+        if (offset + done > INT32_MAX) return plat_Fail(WERR_FILE_TOO_LARGE);
+        if (!rfile_ReadFile(server_.c_str(), -1, path_.c_str(),
+                            static_cast<uint8_t *>(buffer) + done, piece, &got,
+                            static_cast<int32_t>(offset + done), 0))
+            return -1;
+        done += got;
+        if (got < piece) break;
+    }
+    return done;
 }
 
 int CLogFileStore::Open(const char *server, const char *path, uint32_t access) {
@@ -270,11 +291,13 @@ int CLogFileStore::Reopen(const char *) {
 
 int CLogFileStore::ReadHeader(LogHeader *header) {
     if (header == nullptr) return plat_Fail(WERR_INVALID_PARAMETER);
-    if (writeFd_ < 0) return RemoteUnavailable();
-    if (ldf_ReadHeaderFd(writeFd_, header) != 0) {
+    LdfReader read = [this](void *b, size_t l, int64_t o) {
+        return ReadAt(b, static_cast<int64_t>(l), o);
+    };
+    if (ldf_ReadHeader(read, header) != 0) {
         uint32_t err = plat_GetLastError();
-        if (err == WERR_INVALID_DATA || !Reopen("ReadHeaderEx") ||
-            ldf_ReadHeaderFd(writeFd_, header) != 0)
+        if (err == WERR_INVALID_DATA || writeFd_ < 0 || !Reopen("ReadHeaderEx") ||
+            ldf_ReadHeader(read, header) != 0)
             return plat_Fail(err);
     }
     int count = GetNoLogs(header);
@@ -301,10 +324,10 @@ int CLogFileStore::ReadChannelInfo(LogHeader *header, void *records, int block, 
         plat_SetLastError(0);
         return -1;
     }
-    int fd = ReadFd();
-    if (fd < 0) return RemoteUnavailable();
-    return plat_FileReadAt(fd, records, static_cast<size_t>(count) * LDF_CHANNEL_SIZE,
-                           ldf_ChannelOffset(*header, block, first));
+    int64_t bytes = int64_t{count} * LDF_CHANNEL_SIZE;
+    int64_t n = ReadAt(records, bytes, ldf_ChannelOffset(*header, block, first));
+    if (n < 0) return -1;
+    return n < bytes ? plat_Fail(WERR_HANDLE_EOF) : 0;
 }
 
 int CLogFileStore::WriteLog(LogHeader *header, const void *records, int count) {
@@ -347,28 +370,26 @@ int CLogFileStore::ReadLogs(int index, LogHeader *header, void *buffer, int coun
         plat_Fail(WERR_INVALID_PARAMETER);
         return 0;
     }
-    int fd = ReadFd();
-    if (fd < 0) {
-        RemoteUnavailable();
-        return 0;
-    }
     int64_t size = header->recordSize;
+    bool remote = ReadFd() < 0;
+    // One read request carries at most 65512 bytes.
+    if (remote) count = static_cast<int>(std::min<int64_t>(count, RFILE_MAX_READ / size));
     bool failedOnce = false;
     while (count > 0) {
         int64_t offset = header->dataOffset + index * size;
-        int64_t n = plat_FileReadAtMost(fd, buffer, static_cast<size_t>(count * size), offset);
+        int64_t n = ReadAt(buffer, count * size, offset);
         if (n >= 0) {
             int whole = static_cast<int>(n / size);
             ldf_MarkInvalidRecords(*header, static_cast<uint8_t *>(buffer), whole);
             return whole;
         }
         uint32_t err = plat_GetLastError();
-        if (err == 0 || err == 21 || err == WERR_LOCK_VIOLATION || err == WERR_IO_PENDING) {
+        if (remote || err == 0 || err == 21 || err == WERR_LOCK_VIOLATION ||
+            err == WERR_IO_PENDING) {
             count /= 2;
         } else {
             if (failedOnce || !Reopen("ReadLogs")) return 0;
             failedOnce = true;
-            fd = ReadFd();
         }
     }
     return 0;
@@ -378,14 +399,12 @@ int CLogFileStore::ReadLog(int index, LogHeader *header, void *buffer, int bytes
                            const char *, int, int) {
     if (header == nullptr || buffer == nullptr || index < 0 || bytes < 0 || header->recordSize <= 0)
         return plat_Fail(WERR_INVALID_PARAMETER);
-    int fd = ReadFd();
-    if (fd < 0) return RemoteUnavailable();
     int64_t size = header->recordSize;
     int64_t offset = header->dataOffset + index * size;
-    if (plat_FileReadAt(fd, buffer, static_cast<size_t>(bytes), offset) != 0) {
-        uint32_t err = plat_GetLastError();
-        if (writeFd_ < 0 || !Reopen("ReadLog") ||
-            plat_FileReadAt(ReadFd(), buffer, static_cast<size_t>(bytes), offset) != 0)
+    int64_t n = ReadAt(buffer, bytes, offset);
+    if (n != bytes) {
+        uint32_t err = n < 0 ? plat_GetLastError() : WERR_HANDLE_EOF;
+        if (writeFd_ < 0 || !Reopen("ReadLog") || ReadAt(buffer, bytes, offset) != bytes)
             return plat_Fail(err);
     }
     ldf_MarkInvalidRecords(*header, static_cast<uint8_t *>(buffer), bytes / size);
@@ -410,7 +429,12 @@ int CLogFileStore::RewriteLog(int index, LogHeader *header, const void *records,
 int CLogFileStore::GetNoLogs(LogHeader *header) {
     if (header == nullptr) return plat_Fail(WERR_INVALID_PARAMETER);
     if (header->recordSize <= 0) return plat_Fail(WERR_INVALID_DATA);
-    if (writeFd_ < 0) return RemoteUnavailable();
+    if (writeFd_ < 0) {
+        if (server_.empty()) return plat_Fail(WERR_INVALID_HANDLE);
+        int64_t remoteSize = rfile_GetFileSize(server_.c_str(), path_.c_str());
+        if (remoteSize < 0) return -1;
+        return static_cast<int>(ldf_RecordCount(*header, remoteSize));
+    }
     int64_t size = lfile_GetFileSize(writeFd_);
     if (size < 0 && (!Reopen("GetNoLogs") || (size = lfile_GetFileSize(writeFd_)) < 0)) return -1;
     return static_cast<int>(ldf_RecordCount(*header, size));
@@ -421,16 +445,15 @@ int CLogFileStore::GetNoValidLogs(LogHeader *header) {
     if (header->sigChange == 0) return 0;
     int count = GetNoLogs(header);
     if (count < 0) return -1;
-    int fd = ReadFd();
     int64_t size = header->recordSize;
     // Records are read in blocks of about 64 KiB; only byte 2 of each matters.
     int64_t perBlock = std::max<int64_t>(1, 65536 / size);
     std::vector<uint8_t> block(static_cast<size_t>(perBlock * size));
     for (int64_t first = 0; first < count; first += perBlock) {
         int64_t n = std::min<int64_t>(perBlock, count - first);
-        if (plat_FileReadAt(fd, block.data(), static_cast<size_t>(n * size),
-                            header->dataOffset + first * size) != 0)
-            return -1;
+        int64_t got = ReadAt(block.data(), n * size, header->dataOffset + first * size);
+        if (got < 0) return -1;
+        if (got < n * size) return plat_Fail(WERR_HANDLE_EOF);
         for (int64_t i = 0; i < n; ++i)
             if (block[static_cast<size_t>(i * size + 2)] == 0) return static_cast<int>(first + i);
     }
