@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -221,6 +222,25 @@ TEST_F(LgrSiteTest, PositionsHeadersCodesAndHeaderChannels) {
     ASSERT_EQ(lgr_BuildSiteHeaderChannels(well.c_str(), "", &ch), 7);
     EXPECT_EQ(ch[6].name, "WellNo");
     EXPECT_EQ(ch[6].text, "W7");
+}
+
+TEST_F(LgrSiteTest, FindsTheNewestRunOfASiteFolder) {
+    std::string well = mkdirs("ASIA/JAPAN/ACME/F1/W1");
+    for (const char *name :
+         {"SITE240101_000000_240102_000000.odl", "SITE690101_000000.odl", "OTHER700101_000000.odl"})
+        std::ofstream(well + "/" + name) << "";
+    char name[256];
+    LogTimePair start{}, stop{};
+    ASSERT_EQ(lgr_FindSiteLoggers(nullptr, well.c_str(), "site", name, &start, &stop), 1);
+    EXPECT_STREQ(name, "SITE690101_000000.odl");
+    EXPECT_EQ(stop.seconds, 0u);
+    EXPECT_EQ(lgr_FindSiteLoggers("", well.c_str(), "NONE", name, &start, &stop), 0);
+    EXPECT_EQ(lgr_FindSiteLoggers(nullptr, (well + "/missing").c_str(), "", name, &start, &stop),
+              -1);
+    EXPECT_EQ(lgr_FindSiteLoggers("Provider=SQLOLEDB;Data Source=x", well.c_str(), "", name, &start,
+                                  &stop),
+              -1);
+    EXPECT_EQ(errno, 50);
 }
 
 } // namespace
