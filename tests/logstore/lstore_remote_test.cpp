@@ -1,5 +1,6 @@
 // A run on another computer, read through the runtime stand-in's file service over TLS.
 #include "ldf.h"
+#include "lfile.h"
 #include "lstore_file.h"
 #include "sim_net.h"
 #include "srv.h"
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 
 namespace {
@@ -58,6 +61,27 @@ TEST(RemoteStore, ReadsARunThroughTheServerInBoundedPieces) {
     std::vector<uint8_t> channels(216 * 3);
     EXPECT_EQ(store.ReadChannelInfo(&r, channels.data(), 0, 0, 3), 0);
     EXPECT_EQ(channels[216 * 2], 0x12);
+
+    // The run's text sections, read and written through the server.
+    {
+        std::ofstream(folder / "LINE/240517_083000.txt", std::ios::binary)
+            << "[HEADER]\r\nh\r\n[TEXT]\r\n";
+    }
+    char text[128];
+    int size = sizeof text;
+    EXPECT_EQ(store.ReadSection("HEADER", text, &size), 1);
+    EXPECT_STREQ(text, "h\r\n");
+    EXPECT_EQ(store.WriteText(1715934600, "remote event", nullptr, nullptr), 0);
+    EXPECT_EQ(store.WriteHeaderText("new header"), 0);
+    std::ifstream in(folder / "LINE/240517_083000.txt", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+              "[HEADER]\r\nnew header\r\n[TEXT]\r\n24/05/17 08:30:00 remote event\r\n");
+    int32_t when = 0;
+    EXPECT_EQ(store.GetTextTime(&when), 0);
+    struct stat st;
+    ASSERT_EQ(stat((folder / "LINE/240517_083000.txt").c_str(), &st), 0);
+    EXPECT_EQ(lfile_TimeOf(when), st.st_mtim.tv_sec);
+    EXPECT_EQ(store.WriteTextW(1715934600, u"x", nullptr, nullptr), -1); // UTF-16 only here
 
     // Nothing is written through the server.
     EXPECT_EQ(store.WriteLog(&r, back.data(), 1), -1);

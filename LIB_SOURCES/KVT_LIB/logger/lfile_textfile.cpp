@@ -6,7 +6,11 @@
 #include "plat_fileops.h"
 #include "plat_system.h"
 #include "reg.h"
+#include "rfile.h"
 
+#include <algorithm>
+#include <climits>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -44,6 +48,40 @@ int lfile_LoadText(const char *path, bool create, LfileText *text) {
     text->utf16 = bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF &&
                   static_cast<uint8_t>(bytes[1]) == 0xFE;
     text->bytes = std::move(bytes);
+    return 0;
+}
+
+int lfile_LoadRemoteText(const char *server, const char *path, LfileText *text) {
+    std::string bytes;
+    char piece[9999];
+    for (;;) {
+        int got = 0;
+        if (bytes.size() > INT32_MAX - sizeof piece) return plat_Fail(WERR_FILE_TOO_LARGE);
+        if (!rfile_ReadFile(server, -1, path, piece, sizeof piece, &got,
+                            static_cast<int32_t>(bytes.size()), 0))
+            return bytes.empty() ? -2 : -1;
+        bytes.append(piece, static_cast<size_t>(got));
+        if (got < static_cast<int>(sizeof piece)) break;
+    }
+    text->utf16 = bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF &&
+                  static_cast<uint8_t>(bytes[1]) == 0xFE;
+    text->bytes = std::move(bytes);
+    return 0;
+}
+
+int lfile_SaveRemoteText(const char *server, const char *path, const std::string &bytes) {
+    // Each request (header, data and NUL) stays within what one request may carry.
+    int chunk = RFILE_MAX_REQUEST - 1 - static_cast<int>(strlen(path)) - 80;
+    if (chunk < 1) return plat_Fail(WERR_FILENAME_EXCED_RANGE);
+    size_t at = 0;
+    do {
+        int n = static_cast<int>(std::min<size_t>(bytes.size() - at, static_cast<size_t>(chunk)));
+        int written = 0;
+        if (!rfile_WriteFile(server, -1, path, bytes.data() + at, n, &written,
+                             static_cast<int32_t>(at), 0, at == 0 ? RFILE_CREATE : RFILE_APPEND))
+            return -1;
+        at += static_cast<size_t>(n);
+    } while (at < bytes.size());
     return 0;
 }
 
@@ -201,4 +239,30 @@ char *lfile_FindTextFile(const char *dataPath, char *out) {
     }
     plat_Fail(WERR_FILE_NOT_FOUND);
     return nullptr;
+}
+
+char *lfile_FindTextFileEx(const char *server, const char *dataPath, char *out) {
+    char *found = lfile_FindTextFile(dataPath, out);
+    if (found != nullptr || server == nullptr || *server == '\0' || dataPath == nullptr ||
+        out == nullptr || errno == WERR_FILENAME_EXCED_RANGE)
+        return found;
+    // On the server: the data file's name with ".txt", or a closed run's open name.
+    std::string path = dataPath;
+    size_t slash = lastSeparator(path);
+    size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot < nameAt) dot = path.size();
+    std::string base = path.substr(0, dot);
+    if (rfile_GetFileSize(server, (base + ".txt").c_str()) >= 0) return answer(base + ".txt", out);
+    const char *part = lfile_FindTimeSuffix(path.c_str() + nameAt, path.c_str() + dot);
+    if (part != nullptr && strlen(part) - (path.size() - dot) == 27)
+        return answer(path.substr(0, static_cast<size_t>(part - path.c_str()) + 13) + ".txt", out);
+    plat_Fail(WERR_FILE_NOT_FOUND);
+    return nullptr;
+}
+
+std::string lfile_FindTextFileEx(const char *server, const char *dataPath) {
+    char out[LFILE_MAX_PATH + 1];
+    return lfile_FindTextFileEx(server, dataPath, out) != nullptr ? std::string(out)
+                                                                  : std::string();
 }
