@@ -72,7 +72,8 @@ public:
     int GetWriteHandle() const { return writeFd_; }
 
 private:
-    int WriteChannelBlocks(const LogHeader &header, const void *const *channelRecords);
+    int WriteChannelBlocks(const LogHeader &header, const void *const *channelRecords,
+                           const char *server);
     int Reopen(const char *operation);
     int ReadFd() const { return posFd_ >= 0 ? posFd_ : writeFd_; }
     int RemoteUnavailable();

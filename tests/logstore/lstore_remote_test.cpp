@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
@@ -86,6 +87,36 @@ TEST(RemoteStore, ReadsARunThroughTheServerInBoundedPieces) {
     // Nothing is written through the server.
     EXPECT_EQ(store.WriteLog(&r, back.data(), 1), -1);
     EXPECT_EQ(store.RewriteLog(0, &r, back.data(), 62), -1);
+
+    // A run created for another computer takes its channel records from the server's current
+    // values; a short reply fails the creation.
+    std::string hexRecord;
+    for (int c = 1; c <= 6; ++c) {
+        std::string reply = std::string("1,000216");
+        reply += std::string(216, static_cast<char>(0x60 + c));
+        std::string hex;
+        for (unsigned char b : reply) {
+            char two[3];
+            snprintf(two, sizeof two, "%02x", b);
+            hex += two;
+        }
+        const char *prefix = c <= 3 ? "ai" : "di";
+        ASSERT_TRUE(
+            server.script(std::string("CV,") + prefix + "," + std::to_string(c) + " raw " + hex));
+    }
+    CLogFileStore created;
+    LogHeader nh = fx::twoBlockHeader(1715934600);
+    std::string local = folder / "LINE/240517_093000.odl";
+    ASSERT_EQ(created.Create(local.c_str(), 0, &nh, spec.c_str(), nullptr), 0);
+    std::vector<uint8_t> got(216 * 2);
+    ASSERT_EQ(created.ReadChannelInfo(&nh, got.data(), 1, 0, 2), 0);
+    EXPECT_EQ(got[0], 0x65);
+    EXPECT_EQ(got[216], 0x66);
+    created.Close();
+    ASSERT_TRUE(server.script("CV,di,6 1,short"));
+    nh = fx::twoBlockHeader(1715934600);
+    EXPECT_EQ(created.Create(local.c_str(), 0, &nh, spec.c_str(), nullptr), -1);
+    EXPECT_EQ(errno, 13);
     server.stop();
     srv_CloseAll();
 }
