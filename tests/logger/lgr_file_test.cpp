@@ -307,6 +307,11 @@ TEST_F(LoggerFiles, UnknownKindsKeepTheirBinaryFiles) {
     EXPECT_EQ(lgr_WriteLoggerSchema(loggers_.c_str(), "trend", data, sizeof data), -1);
     EXPECT_EQ(errno, 87);
     EXPECT_EQ(eventLog(), before);
+    // A folder without a separator has no SCHEMA folder beside it.
+    EXPECT_EQ(lgr_WriteLoggerSchema("LOGGERS", "stand", data, sizeof data), -1);
+    EXPECT_EQ(errno, 1465);
+    EXPECT_NE(eventLog().find("Creating Schema - Logger Type - Invalid Pathname"),
+              std::string::npos);
     // Read from the binary file even when an XML file is there.
     writeFile(file("trend_1.xml"), "<Loggers/>");
     char back[sizeof data] = {};
