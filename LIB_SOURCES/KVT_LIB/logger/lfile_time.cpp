@@ -83,12 +83,7 @@ int64_t lfile_NormalizeTm(struct tm *tm) {
 
 TimeStamp lgr_SubtractPeriod(const TimeStamp &stamp, const uint8_t period[6]) {
     // Times are seconds since 1970 read as uint32, so stamps after 2038 still break down.
-    uint32_t seconds = static_cast<uint32_t>(stamp.seconds);
-    struct tm t = {};
-    t.tm_year = 70;
-    t.tm_mday = 1 + static_cast<int>(seconds / 86400);
-    t.tm_sec = static_cast<int>(seconds % 86400);
-    lfile_NormalizeTm(&t);
+    struct tm t = ts_GmTime(static_cast<uint32_t>(stamp.seconds));
     t.tm_sec -= period[5];
     t.tm_min -= period[4];
     t.tm_hour -= period[3];

@@ -114,7 +114,7 @@ void writeHistory(const char *folder, const char *user, int k, int number, uint8
 void rewriteAutoEnable() {
     int saved = cfg_GetHistoryFlag();
     uint8_t autoEnable = 0;
-    if (lgr_ReadAutoEnableInCwd(&autoEnable) == 0) lgr_WriteAutoEnableInCwd(autoEnable);
+    if (cfg_ReadAutoEnableInCwd(&autoEnable) == 0) cfg_WriteAutoEnableInCwd(autoEnable);
     cfg_SetHistoryFlag(saved);
 }
 } // namespace

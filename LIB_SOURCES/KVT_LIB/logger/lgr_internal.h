@@ -12,7 +12,3 @@ std::string lgr_Join(const char *folder, const char *name);
 
 // The leaf fields of a kind's record in type order (empty for an unknown kind).
 const std::vector<StructsLeaf> &lgr_Leaves(int kind);
-
-// AutoEnable of the device configuration in the current directory. 0 or -1.
-int lgr_ReadAutoEnableInCwd(uint8_t *autoEnable);
-int lgr_WriteAutoEnableInCwd(uint8_t autoEnable);

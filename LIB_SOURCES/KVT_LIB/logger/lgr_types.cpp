@@ -1,7 +1,7 @@
 // Structs types of the three logger records. The field order is the element order of the XML
 // form, its schema and the change history; offsets are offsets in the record.
 #include "lgr.h"
-#include "lgr_pending_types.h"
+#include "structs_settings.h"
 
 #include "structs_type_array.h"
 #include "structs_type_boolean.h"
