@@ -72,9 +72,9 @@ public:
     std::string formatRequests() const;
     int connections() const;
 
-private:
-    struct Connection;
+    struct Connection; // one accepted client (sim_net_connection.h)
 
+private:
     void acceptLoop();
     void serve(std::shared_ptr<Connection> c);
     void serveTls(Connection &c);
