@@ -1,9 +1,16 @@
-// kvt-runtime <description> [script]: the runtime-server stand-in as a command.
+// kvt-runtime [options] <description> [script]: the runtime-server stand-in as a command.
+//
+// Options (before the description; they add to what it says):
+//   --tls ADDR:PORT  --soap ADDR:PORT  --soap-tls ADDR:PORT   network endpoints
+//   --auth USER:PASSWORD   --files DIR   --cert FILE --key FILE   --cert-out FILE
 #include "sim_runtime.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 #include <fstream>
 #include <iostream>
 #include <pthread.h>
@@ -14,16 +21,47 @@ std::atomic<bool> g_interrupted{false};
 }
 
 int main(int argc, char **argv) {
-    if (argc < 2 || argc > 3) {
-        fprintf(stderr, "usage: kvt-runtime <description> [script]\n");
+    std::vector<std::string> options;
+    int first = 1;
+    while (first + 1 < argc && strncmp(argv[first], "--", 2) == 0) {
+        // "--cert-out F" becomes the description statement "cert-out F".
+        options.push_back(std::string(argv[first] + 2) + " " + argv[first + 1]);
+        first += 2;
+    }
+    if (argc - first < 1 || argc - first > 2 || strncmp(argv[first], "--", 2) == 0) {
+        fprintf(stderr, "usage: kvt-runtime [--tls ADDR:PORT] [--soap ADDR:PORT] "
+                        "[--soap-tls ADDR:PORT] [--auth USER:PASSWORD] [--files DIR] "
+                        "[--cert FILE --key FILE] [--cert-out FILE] <description> [script]\n");
         return 2;
     }
+    const char *descriptionPath = argv[first];
+    const char *scriptPath = argc - first == 2 ? argv[first + 1] : nullptr;
     SimDescription description;
     std::string error;
-    if (sim_LoadDescription(argv[1], &description, &error) != 0) {
-        fprintf(stderr, "kvt-runtime: %s: %s\n", argv[1], error.c_str());
+    if (sim_LoadDescription(descriptionPath, &description, &error) != 0) {
+        fprintf(stderr, "kvt-runtime: %s: %s\n", descriptionPath, error.c_str());
         return 2;
     }
+    for (const std::string &option : options) {
+        SimDescription added;
+        if (sim_ParseDescription(option, &added, &error) != 0) {
+            fprintf(stderr, "kvt-runtime: --%s\n", option.c_str());
+            return 2;
+        }
+        if (!added.tls.empty()) description.tls = added.tls;
+        if (!added.soap.empty()) description.soap = added.soap;
+        if (!added.soapTls.empty()) description.soapTls = added.soapTls;
+        if (!added.user.empty()) {
+            description.user = added.user;
+            description.password = added.password;
+        }
+        if (!added.files.empty()) description.files = added.files;
+        if (!added.certFile.empty()) description.certFile = added.certFile;
+        if (!added.keyFile.empty()) description.keyFile = added.keyFile;
+        if (!added.certOut.empty()) description.certOut = added.certOut;
+    }
+    // A client that goes away must never end the stand-in.
+    signal(SIGPIPE, SIG_IGN);
     // Interrupts are taken by one thread, so that scanners are stopped and every shared
     // object removed before the command ends.
     sigset_t signals;
@@ -52,10 +90,10 @@ int main(int argc, char **argv) {
         return 1;
     }
     int status = 0;
-    if (argc == 3) {
-        std::ifstream script(argv[2]);
+    if (scriptPath != nullptr) {
+        std::ifstream script(scriptPath);
         if (!script) {
-            fprintf(stderr, "kvt-runtime: cannot read %s\n", argv[2]);
+            fprintf(stderr, "kvt-runtime: cannot read %s\n", scriptPath);
             runtime->shutdown();
             return 2;
         }

@@ -1,6 +1,7 @@
 #include "sim_runtime.h"
 
 #include "pipe_server.h"
+#include "sim_net.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -61,6 +62,29 @@ public:
         if (verb == "layout") {
             if (w.size() != 2 || (w[1] != "new" && w[1] != "old")) return "layout is new or old";
             d_->oldLayout = w[1] == "old";
+            return "";
+        }
+        if (verb == "tls" || verb == "soap" || verb == "soap-tls") {
+            std::string address;
+            int port = 0;
+            if (w.size() != 2 || !sim_ParseAddress(w[1], &address, &port))
+                return verb + " needs ADDR:PORT";
+            (verb == "tls" ? d_->tls : verb == "soap" ? d_->soap : d_->soapTls) = w[1];
+            return "";
+        }
+        if (verb == "auth") {
+            size_t colon = w.size() == 2 ? w[1].find(':') : std::string::npos;
+            if (colon == std::string::npos) return "auth needs USER:PASSWORD";
+            d_->user = w[1].substr(0, colon);
+            d_->password = w[1].substr(colon + 1);
+            return "";
+        }
+        if (verb == "files" || verb == "cert" || verb == "key" || verb == "cert-out") {
+            if (w.size() != 2) return verb + " needs one path";
+            (verb == "files"  ? d_->files
+             : verb == "cert" ? d_->certFile
+             : verb == "key"  ? d_->keyFile
+                              : d_->certOut) = w[1];
             return "";
         }
         if (verb == "device") return device(w);
@@ -167,8 +191,8 @@ std::string replyStatement(const std::string &line, SimDescription *d) {
     std::string rest = from == std::string::npos ? "" : line.substr(from);
     while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ' || rest.back() == '\t'))
         rest.pop_back();
-    PipeServer check;
-    if (rest.empty() || !check.script(rest)) return "reply <request> <text|raw|close|big|empty>";
+    SimReplyScript check;
+    if (rest.empty() || !check.add(rest)) return "reply <request> <text|raw|close|big|empty|...>";
     d->replies.push_back(rest);
     return "";
 }

@@ -143,7 +143,10 @@ bool SimNetEndpoint::start() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (running_) return true;
     if (settings_.kind != SimNetKind::Soap && ctx_ == nullptr) {
-        if (settings_.certFile.empty()) {
+        if (!settings_.certPem.empty()) {
+            certPem_ = settings_.certPem;
+            keyPem_ = settings_.keyPem;
+        } else if (settings_.certFile.empty()) {
             if (!sim_MakeCertificate(false, &certPem_, &keyPem_)) {
                 error_ = "cannot make a certificate";
                 return false;
