@@ -7,6 +7,7 @@
 #include "srv_kinds.h"
 #include "temp_registry.h"
 #include "test_ipc.h"
+#include "trace_capture.h"
 
 #include <atomic>
 #include <cerrno>
@@ -172,4 +173,26 @@ TEST_F(SoapKind, ThreadsShareTheConnection) {
         t.join();
     EXPECT_EQ(good.load(), 120);
     EXPECT_EQ(server_->connections(), 1);
+}
+
+TEST_F(SoapKind, FailuresAreTraced) {
+    ASSERT_TRUE(server_->script("FA fault boom more"));
+    ASSERT_TRUE(server_->script("AU unauthorized"));
+    TraceCapture trace;
+    EXPECT_EQ(ask("FA"), -1);
+    std::string text = trace.text();
+    std::string head = "SOAP 1.1 fault: SOAP-ENV:Server [no subcode]\n\"boom\"\nDetail: more\n";
+    EXPECT_EQ(text.substr(0, head.size()), head) << text;
+    // Then the received text, with the place the parser stopped.
+    EXPECT_NE(text.find("\n<!-- ** HERE ** -->\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("<<" + spec_ + " Error 2 to FA\r\n"), std::string::npos) << text;
+    EXPECT_EQ(ask("AU"), -1);
+    EXPECT_NE(trace.text().find("HTTP Error 401\n"), std::string::npos) << trace.text();
+}
+
+TEST_F(SoapKind, WithoutRegistrationKindFourFailsWith50) {
+    srv_RegisterTransport(4, nullptr);
+    EXPECT_EQ(ask("OK"), -1);
+    EXPECT_EQ(errno, 50);
+    EXPECT_EQ(server_->connections(), 0);
 }

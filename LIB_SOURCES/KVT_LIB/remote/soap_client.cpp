@@ -81,7 +81,8 @@ void traceFailure(struct soap *s, int rc) {
         text = line;
     } else {
         const char **code = soap_faultcode(s);
-        const char *subcode = soap_fault_subcode(s);
+        // SOAP 1.1 has no subcode; gSOAP would answer the fault code again.
+        const char *subcode = s->version == 2 ? soap_fault_subcode(s) : nullptr;
         const char *reason = soap_fault_string(s);
         const char *detail = soap_fault_detail(s);
         text = s->version != 0 ? "SOAP 1." + std::to_string(s->version)
