@@ -1,64 +1,127 @@
-// kvt-runtime [options] <description> [script]: the runtime-server stand-in as a command.
-//
-// Options (before the description; they add to what it says):
-//   --tls ADDR:PORT  --soap ADDR:PORT  --soap-tls ADDR:PORT   network endpoints
-//   --auth USER:PASSWORD   --files DIR   --cert FILE --key FILE   --cert-out FILE
+// kvt-runtime [option]... <description> [script]: the runtime-server stand-in as a command.
 #include "sim_runtime.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
 #include <fstream>
+#include <sstream>
 #include <iostream>
 #include <pthread.h>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 std::atomic<bool> g_interrupted{false};
+
+struct Settings {
+    bool help = false;
+    bool hex = false;
+    std::vector<std::string> files;      // description, then script
+    std::vector<std::string> statements; // description statements the options add
+};
+
+// The command's options; the usage is made from this table.
+// An option with an argument becomes the description statement of the same name (without
+// "--"), read after the description's own.
+const struct Option {
+    const char *name;
+    const char *argument; // null: none
+    const char *meaning;
+    void (*set)(Settings *);
+} k_options[] = {
+    {"--hex", nullptr,
+     "show received messages raw: alarm messages as 592 hex digits, codes as numbers, "
+     "statuses in hex alone (byte-exact output for tests)",
+     [](Settings *s) { s->hex = true; }},
+    {"--tls", "ADDR:PORT", "the TLS request socket (port 0: any free port)", nullptr},
+    {"--soap", "ADDR:PORT", "the SOAP service over HTTP", nullptr},
+    {"--soap-tls", "ADDR:PORT", "the SOAP service over HTTPS", nullptr},
+    {"--auth", "USER:PASSWORD", "the SOAP service's Basic credential", nullptr},
+    {"--files", "DIR", "the remote file service's folder (the server's KVT_CURRENT_CONFIG)",
+     nullptr},
+    {"--cert", "FILE", "certificate of the TLS endpoints (PEM); without, a self-signed one",
+     nullptr},
+    {"--key", "FILE", "the certificate's key (PEM)", nullptr},
+    {"--cert-out", "FILE", "where the certificate in use is written (PEM)", nullptr},
+    {"--help", nullptr, "show this usage and end", [](Settings *s) { s->help = true; }},
+};
+
+std::string usage() {
+    std::string text = "usage: kvt-runtime [option]... <description> [script]\n"
+                       "The runtime-server stand-in: creates the shared memory of the installation "
+                       "the description\nnames, runs the script (standard input without one), "
+                       "and removes every object at the end.\n\nOptions:\n";
+    for (const Option &o : k_options)
+        text += std::string("  ") + o.name +
+                (o.argument != nullptr ? std::string(" ") + o.argument : "") + "\n      " +
+                o.meaning + "\n";
+    text += "\nDescription statements (one per line, '#' starts a comment):\n";
+    text += sim_DescriptionUsage();
+    text += "\nScript commands (one per line, '#' starts a comment):\n";
+    text += SimRuntime::scriptUsage();
+    return text;
 }
 
-int main(int argc, char **argv) {
-    std::vector<std::string> options;
-    int first = 1;
-    while (first + 1 < argc && strncmp(argv[first], "--", 2) == 0) {
-        // "--cert-out F" becomes the description statement "cert-out F".
-        options.push_back(std::string(argv[first] + 2) + " " + argv[first + 1]);
-        first += 2;
+// 0, or 2 with the reason on standard error.
+int parseArguments(int argc, char **argv, Settings *settings) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.size() > 1 && arg[0] == '-') {
+            const Option *found = nullptr;
+            for (const Option &o : k_options)
+                if (arg == o.name) found = &o;
+            if (found == nullptr) {
+                fprintf(stderr, "kvt-runtime: unknown option %s (kvt-runtime --help)\n", argv[i]);
+                return 2;
+            }
+            if (found->argument == nullptr) {
+                found->set(settings);
+            } else if (i + 1 < argc) {
+                settings->statements.push_back(arg.substr(2) + " " + argv[++i]);
+            } else {
+                fprintf(stderr, "kvt-runtime: %s needs %s\n", argv[i], found->argument);
+                return 2;
+            }
+        } else {
+            settings->files.push_back(arg);
+        }
     }
-    if (argc - first < 1 || argc - first > 2 || strncmp(argv[first], "--", 2) == 0) {
-        fprintf(stderr, "usage: kvt-runtime [--tls ADDR:PORT] [--soap ADDR:PORT] "
-                        "[--soap-tls ADDR:PORT] [--auth USER:PASSWORD] [--files DIR] "
-                        "[--cert FILE --key FILE] [--cert-out FILE] <description> [script]\n");
+    if (!settings->help && (settings->files.empty() || settings->files.size() > 2)) {
+        fprintf(stderr,
+                "usage: kvt-runtime [option]... <description> [script] (kvt-runtime --help)\n");
         return 2;
     }
-    const char *descriptionPath = argv[first];
-    const char *scriptPath = argc - first == 2 ? argv[first + 1] : nullptr;
+    return 0;
+}
+} // namespace
+
+int main(int argc, char **argv) {
+    Settings settings;
+    if (int rc = parseArguments(argc, argv, &settings); rc != 0) return rc;
+    if (settings.help) {
+        fputs(usage().c_str(), stdout);
+        return 0;
+    }
+    const char *descriptionPath = settings.files[0].c_str();
     SimDescription description;
     std::string error;
     if (sim_LoadDescription(descriptionPath, &description, &error) != 0) {
         fprintf(stderr, "kvt-runtime: %s: %s\n", descriptionPath, error.c_str());
         return 2;
     }
-    for (const std::string &option : options) {
-        SimDescription added;
-        if (sim_ParseDescription(option, &added, &error) != 0) {
-            fprintf(stderr, "kvt-runtime: --%s\n", option.c_str());
+    if (!settings.statements.empty()) {
+        // The options' statements after the description's own, so that they take precedence.
+        std::ifstream in(descriptionPath);
+        std::stringstream text;
+        text << in.rdbuf() << "\n";
+        for (const std::string &statement : settings.statements)
+            text << statement << "\n";
+        if (sim_ParseDescription(text.str(), &description, &error) != 0) {
+            fprintf(stderr, "kvt-runtime: options: %s\n", error.c_str());
             return 2;
         }
-        if (!added.tls.empty()) description.tls = added.tls;
-        if (!added.soap.empty()) description.soap = added.soap;
-        if (!added.soapTls.empty()) description.soapTls = added.soapTls;
-        if (!added.user.empty()) {
-            description.user = added.user;
-            description.password = added.password;
-        }
-        if (!added.files.empty()) description.files = added.files;
-        if (!added.certFile.empty()) description.certFile = added.certFile;
-        if (!added.keyFile.empty()) description.keyFile = added.keyFile;
-        if (!added.certOut.empty()) description.certOut = added.certOut;
     }
     // A client that goes away must never end the stand-in.
     signal(SIGPIPE, SIG_IGN);
@@ -71,6 +134,7 @@ int main(int argc, char **argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     static SimRuntime *runtime = new SimRuntime(description);
+    runtime->setHexOutput(settings.hex);
     std::thread([signals] {
         int sig = 0;
         sigwait(&signals, &sig);
@@ -90,10 +154,10 @@ int main(int argc, char **argv) {
         return 1;
     }
     int status = 0;
-    if (scriptPath != nullptr) {
-        std::ifstream script(scriptPath);
+    if (settings.files.size() == 2) {
+        std::ifstream script(settings.files[1]);
         if (!script) {
-            fprintf(stderr, "kvt-runtime: cannot read %s\n", scriptPath);
+            fprintf(stderr, "kvt-runtime: cannot read %s\n", settings.files[1].c_str());
             runtime->shutdown();
             return 2;
         }

@@ -52,54 +52,105 @@ class Parser {
 public:
     explicit Parser(SimDescription *d) : d_(d) {}
 
+    // The statements: their words as the usage shows them, and the member that reads them.
+    struct Statement {
+        const char *name;
+        const char *arguments;
+        const char *meaning;
+        std::string (Parser::*read)(const std::vector<std::string> &);
+    };
+    static const std::vector<Statement> &statements() {
+        static const std::vector<Statement> table = {
+            {"root", "<folder>",
+             "installation folder: CURRENT_CONFIG, SAVED_VALUES, bin, ports, registry below it",
+             &Parser::path},
+            {"scanner", "<path>", "the scanner program, started with the device number",
+             &Parser::path},
+            {"bin", "<folder>", "KVT_BIN instead of <root>/bin", &Parser::path},
+            {"layout", "new|old", "segment layout (old: short tables only)", &Parser::layout},
+            {"device",
+             "<type> <number> <name> <folder> [ai=XX] [di=XX] [ao=XX] [do=XX] [ci=XX] [own=XX]",
+             "a device slot and the table ids of its channel kinds", &Parser::device},
+            {"table", "<id> <4|8> <channels> [runtime]",
+             "a channel table: 4 bytes per channel digital, 8 analogue; runtime records behind",
+             &Parser::table},
+            {"process", "<name> [id=XX] [kindflag=n] [enabled=0|1] [attribute=n]",
+             "a data process (ALARM and DERIVED receive alarm messages and notices)",
+             &Parser::process},
+            {"logger", "<type> <name> [active=0|1]", "a logger, whose codes are received",
+             &Parser::logger},
+            {"errors", "<count>", "entries of the system error table", &Parser::errors},
+            {"reply", "<request> <text>|raw <hex>|close|big <n>|empty|stall|...",
+             "the answer of every endpoint to a request (the rest of the line; sim_replies.h)",
+             nullptr},
+            {"tls", "<addr:port>", "the TLS request socket (port 0: any free port)",
+             &Parser::endpoint},
+            {"soap", "<addr:port>", "the SOAP service over HTTP", &Parser::endpoint},
+            {"soap-tls", "<addr:port>", "the SOAP service over HTTPS", &Parser::endpoint},
+            {"auth", "<user:password>", "the SOAP service's Basic credential", &Parser::auth},
+            {"files", "<folder>",
+             "the remote file service's folder (the server's KVT_CURRENT_CONFIG)", &Parser::file},
+            {"cert", "<file>", "the endpoints' certificate (PEM); without, a self-signed one",
+             &Parser::file},
+            {"key", "<file>", "the certificate's key (PEM)", &Parser::file},
+            {"cert-out", "<file>", "where the certificate in use is written (PEM)", &Parser::file},
+        };
+        return table;
+    }
+
     std::string statement(const std::vector<std::string> &w) {
-        const std::string &verb = w[0];
-        if (verb == "root" || verb == "scanner" || verb == "bin") {
-            if (w.size() != 2) return verb + " needs one folder or path";
-            (verb == "root" ? d_->root : verb == "scanner" ? d_->scanner : d_->bin) = w[1];
-            return "";
-        }
-        if (verb == "layout") {
-            if (w.size() != 2 || (w[1] != "new" && w[1] != "old")) return "layout is new or old";
-            d_->oldLayout = w[1] == "old";
-            return "";
-        }
-        if (verb == "tls" || verb == "soap" || verb == "soap-tls") {
-            std::string address;
-            int port = 0;
-            if (w.size() != 2 || !sim_ParseAddress(w[1], &address, &port))
-                return verb + " needs ADDR:PORT";
-            (verb == "tls" ? d_->tls : verb == "soap" ? d_->soap : d_->soapTls) = w[1];
-            return "";
-        }
-        if (verb == "auth") {
-            size_t colon = w.size() == 2 ? w[1].find(':') : std::string::npos;
-            if (colon == std::string::npos) return "auth needs USER:PASSWORD";
-            d_->user = w[1].substr(0, colon);
-            d_->password = w[1].substr(colon + 1);
-            return "";
-        }
-        if (verb == "files" || verb == "cert" || verb == "key" || verb == "cert-out") {
-            if (w.size() != 2) return verb + " needs one path";
-            (verb == "files"  ? d_->files
-             : verb == "cert" ? d_->certFile
-             : verb == "key"  ? d_->keyFile
-                              : d_->certOut) = w[1];
-            return "";
-        }
-        if (verb == "device") return device(w);
-        if (verb == "table") return table(w);
-        if (verb == "process") return process(w);
-        if (verb == "logger") return logger(w);
-        if (verb == "errors") {
-            if (w.size() != 2 || !number(w[1], 0, 10000, &d_->errors))
-                return "errors needs a count";
-            return "";
-        }
-        return "unknown statement '" + verb + "'";
+        for (const Statement &s : statements())
+            if (w[0] == s.name && s.read != nullptr) return (this->*s.read)(w);
+        return "unknown statement '" + w[0] + "'";
     }
 
 private:
+    std::string path(const std::vector<std::string> &w) {
+        const std::string &verb = w[0];
+        if (w.size() != 2) return verb + " needs one folder or path";
+        (verb == "root" ? d_->root : verb == "scanner" ? d_->scanner : d_->bin) = w[1];
+        return "";
+    }
+
+    std::string endpoint(const std::vector<std::string> &w) {
+        const std::string &verb = w[0];
+        std::string address;
+        int port = 0;
+        if (w.size() != 2 || !sim_ParseAddress(w[1], &address, &port))
+            return verb + " needs ADDR:PORT";
+        (verb == "tls" ? d_->tls : verb == "soap" ? d_->soap : d_->soapTls) = w[1];
+        return "";
+    }
+
+    std::string auth(const std::vector<std::string> &w) {
+        size_t colon = w.size() == 2 ? w[1].find(':') : std::string::npos;
+        if (colon == std::string::npos) return "auth needs USER:PASSWORD";
+        d_->user = w[1].substr(0, colon);
+        d_->password = w[1].substr(colon + 1);
+        return "";
+    }
+
+    std::string file(const std::vector<std::string> &w) {
+        const std::string &verb = w[0];
+        if (w.size() != 2) return verb + " needs one path";
+        (verb == "files"  ? d_->files
+         : verb == "cert" ? d_->certFile
+         : verb == "key"  ? d_->keyFile
+                          : d_->certOut) = w[1];
+        return "";
+    }
+
+    std::string layout(const std::vector<std::string> &w) {
+        if (w.size() != 2 || (w[1] != "new" && w[1] != "old")) return "layout is new or old";
+        d_->oldLayout = w[1] == "old";
+        return "";
+    }
+
+    std::string errors(const std::vector<std::string> &w) {
+        if (w.size() != 2 || !number(w[1], 0, 10000, &d_->errors)) return "errors needs a count";
+        return "";
+    }
+
     std::string device(const std::vector<std::string> &w) {
         SimDeviceDesc dev;
         if (w.size() < 5) return "device <type> <number> <name> <folder> [ai=XX] ...";
@@ -227,6 +278,13 @@ int sim_LoadDescription(const std::string &path, SimDescription *out, std::strin
     std::stringstream text;
     text << in.rdbuf();
     return sim_ParseDescription(text.str(), out, error);
+}
+
+std::string sim_DescriptionUsage() {
+    std::string text;
+    for (const auto &s : Parser::statements())
+        text += std::string("  ") + s.name + " " + s.arguments + "\n      " + s.meaning + "\n";
+    return text;
 }
 
 std::string sim_TableId(const std::string &id) {
