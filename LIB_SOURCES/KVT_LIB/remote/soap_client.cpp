@@ -142,6 +142,7 @@ int soap_client_Open(ServerConnection *entry) {
     parts.pathSize = sizeof path;
     parts.extra = extra;
     parts.extraSize = sizeof extra;
+    plat_SetLastError(0);
     if (srv_CrackServerUrl(entry->name, 0, PLAT_URL_DECODE, &parts) == 0) {
         if (plat_GetLastError() == 0) plat_SetLastError(WERR_INTERNET_INVALID_URL);
         dbg_WriteTrace("InternetCrackUrl failed\r\n");
