@@ -26,8 +26,10 @@ inline int64_t lfile_TimeOf(int32_t stored) {
 // A computed time as stored: below 0 becomes 0, above 2^32 - 1 becomes 2^32 - 1.
 int32_t lfile_StoreTime(int64_t seconds);
 
-// Carries every field of tm into its range (both directions) and returns the fields as seconds
-// since 1970, taken as UTC.
+// Brings every field of tm into its range (carrying in both directions, February 29 by the
+// Gregorian rule), counting tm_year from 1900 and ignoring the time zone, and returns the
+// moment as seconds since 1970-01-01 00:00:00 (negative before it). tm_wday and tm_yday are
+// set; tm_isdst becomes 0.
 int64_t lfile_NormalizeTm(struct tm *tm);
 
 // ---- Run names ----
