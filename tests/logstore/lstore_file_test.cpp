@@ -84,6 +84,15 @@ TEST(FileStore, AppendsOnlyWholeCheckedRecordsAtItsPosition) {
     }
     appender.join();
 
+    // With significant changes, the valid records end at the first without a changed channel.
+    LogHeader sig = r;
+    sig.sigChange = 1;
+    EXPECT_EQ(store.GetNoValidLogs(&sig), 10);
+    std::vector<uint8_t> none(recs.begin() + 5 * 62, recs.begin() + 6 * 62);
+    none[2] = 0;
+    ASSERT_EQ(store.RewriteLog(5, &r, none.data(), 62), 0);
+    EXPECT_EQ(store.GetNoValidLogs(&sig), 5);
+
     // Rewriting checks every record start, a partial one when its marker is there.
     EXPECT_EQ(store.RewriteLog(2, &r, recs.data(), 62 + 1), 0);
     EXPECT_EQ(store.RewriteLog(2, &r, broken.data(), 62 + 2), -1);
