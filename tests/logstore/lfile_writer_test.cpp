@@ -65,7 +65,8 @@ TEST(LogWriter, QueuesMergesWritesClosesAndAges) {
     for (const char *n : {"W230101_000000_230102_000000.log", "W230101_000000.log",
                           "X230101_000000_230102_000000.log", "W380101_000000_380102_000000.log"})
         std::ofstream(dir / (std::string("runs/") + n)) << "x";
-    EXPECT_EQ(lfile_DeleteOlder(s.folder.c_str(), "W", ".log", 1715934600 + 3601), 2);
+    const uint8_t day[6] = {0, 0, 1, 0, 0, 0};
+    EXPECT_EQ(lfile_DeleteOlder(s.folder.c_str(), "W", ".log", 1715934600 + 3601 + 86400, day), 2);
     EXPECT_EQ(access((dir / "runs/W230101_000000.log").c_str(), F_OK), 0);
     EXPECT_EQ(access((dir / "runs/X230101_000000_230102_000000.log").c_str(), F_OK), 0);
     EXPECT_EQ(access((dir / "runs/W380101_000000_380102_000000.log").c_str(), F_OK), 0);

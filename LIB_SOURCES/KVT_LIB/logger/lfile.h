@@ -104,9 +104,10 @@ int lfile_QueueWrite(LfileWriter *writer, const void *data, int size, int64_t of
 int lfile_StopWriter(LfileWriter *writer, int32_t stop, int readOnly);
 // Path of the writer's current file.
 std::string lfile_WriterPath(const LfileWriter *writer);
-// Deletes the folder's runs (prefix + extension) whose start and stop both lie before the limit:
-// the number deleted.
-int lfile_DeleteOlder(const char *folder, const char *prefix, const char *extension, int32_t limit);
+// Deletes the folder's closed runs (prefix + extension) whose start and stop both lie more than
+// the period (years, months, days, hours, minutes, seconds) before now: the number deleted.
+int lfile_DeleteOlder(const char *folder, const char *prefix, const char *extension, int32_t now,
+                      const uint8_t period[6]);
 
 // ---- Text files of runs: sections and events ----
 

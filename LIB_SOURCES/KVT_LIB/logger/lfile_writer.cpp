@@ -4,6 +4,7 @@
 #include "lfile.h"
 
 #include "ldf.h"
+#include "lgr.h"
 #include "plat_error.h"
 #include "plat_file.h"
 #include "plat_fileops.h"
@@ -179,8 +180,10 @@ int lfile_StopWriter(LfileWriter *w, int32_t stop, int readOnly) {
     return 0;
 }
 
-int lfile_DeleteOlder(const char *folder, const char *prefix, const char *extension,
-                      int32_t limit) {
+int lfile_DeleteOlder(const char *folder, const char *prefix, const char *extension, int32_t now,
+                      const uint8_t period[6]) {
+    if (period == nullptr) return 0;
+    int32_t limit = lgr_SubtractPeriod(TimeStamp{now, 0, 0}, period).seconds;
     LfileFolderList *list = lfile_OpenFolderList(folder);
     if (list == nullptr) return 0;
     std::string pre = prefix != nullptr ? prefix : "";
