@@ -83,6 +83,13 @@ TEST(RemoteStore, ReadsARunThroughTheServerInBoundedPieces) {
     ASSERT_EQ(stat((folder / "LINE/240517_083000.txt").c_str(), &st), 0);
     EXPECT_EQ(lfile_TimeOf(when), st.st_mtim.tv_sec);
     EXPECT_EQ(store.WriteTextW(1715934600, u"x", nullptr, nullptr), -1); // UTF-16 only here
+    // A text file under another name of the run is found through the server's listing.
+    ASSERT_EQ(rename((folder / "LINE/240517_083000.txt").c_str(),
+                     (folder / "LINE/240517_083000_240517_100000.txt").c_str()),
+              0);
+    size = sizeof text;
+    EXPECT_EQ(store.ReadSection("HEADER", text, &size), 1);
+    EXPECT_STREQ(text, "new header\r\n");
 
     // Nothing is written through the server.
     EXPECT_EQ(store.WriteLog(&r, back.data(), 1), -1);
