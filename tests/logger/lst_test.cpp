@@ -6,6 +6,7 @@
 #include "ipc_prefix.h"
 #include "lstore_filecoll.h"
 #include "plat_clock.h"
+#include "runtime_tables.h"
 #include "shm.h"
 #include "sim_runtime.h"
 #include "tag.h"
@@ -276,6 +277,44 @@ TEST_F(LstPublish, PublishesStateCountersTimesAndStoreTexts) {
     EXPECT_EQ(value(2, 16), 0);
     // Logger 1's block was never touched.
     EXPECT_TRUE(cleared(record(1, 1)));
+}
+
+// Segments whose sizes disagree with their headers, made by hand. The module's segments stay
+// mapped in a process, so each case runs in a fresh one.
+int attachWithSizes(int capacity, int dataChannels, int confRecords, int n) {
+    UniqueIpcPrefix ipc("lstsize");
+    dm_ResetForTests();
+    rt::makeProcesses({{"LOGST", "LS", 0, 1, 0, 1}});
+    rt::makeLoggers({{"L1", 1, 2}, {"L2", 1, 3}});
+    SegmentHeader *errors = shm_OpenOrCreateSegment("dm_errors", 4 + 443 * 2);
+    rt::setCount(errors, 2);
+    for (int i = 0; i < 2; ++i) {
+        uint8_t *e = shm_Payload(errors) + 4 + 57 * 2 + 386 * i;
+        e[0] = 4;
+        memcpy(e + 1, i == 0 ? "L1" : "L2", 2);
+    }
+    shm_OpenOrCreateSegment("dm_LS_conf", 216 * confRecords);
+    rt::Table t = rt::makeTable("LS", dataChannels, true);
+    t.header->channelCount = static_cast<uint16_t>(capacity);
+    if (dm_MapLoggerTable() != 0) return 99;
+    int result = lst_Attach(n, dm_GetLogger(n - 1));
+    lst_Detach();
+    return result;
+}
+
+TEST(LstSizes, SegmentsSmallerThanTheirHeadersAreRefused) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Sound sizes attach.
+    EXPECT_EXIT(exit(attachWithSizes(64, 64, 64, 2) == 0 ? 0 : 1), ::testing::ExitedWithCode(0),
+                "");
+    // A data payload shorter than the capacity claims.
+    EXPECT_EXIT(exit(attachWithSizes(64, 32, 64, 1) == -1 ? 0 : 1), ::testing::ExitedWithCode(0),
+                "");
+    // A configuration segment without room for logger 2's records.
+    EXPECT_EXIT(exit(attachWithSizes(64, 64, 32, 2) == -1 ? 0 : 1), ::testing::ExitedWithCode(0),
+                "");
+    EXPECT_EXIT(exit(attachWithSizes(64, 64, 32, 1) == 0 ? 0 : 1), ::testing::ExitedWithCode(0),
+                "");
 }
 
 } // namespace
