@@ -1,0 +1,6 @@
+#include "dll.h"
+
+void dll_WireServices() {
+    dll_SetHostServices(nullptr);
+    dll_GetHelpFilePath();
+}
