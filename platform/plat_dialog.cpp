@@ -185,6 +185,11 @@ int PlatDialog::ControlKind(int id) const {
     return c != nullptr ? c->kind : -1;
 }
 
+const char *PlatDialog::TextAt(int index) const {
+    if (index < 0 || index >= static_cast<int>(controls_.size())) return "";
+    return controls_[index].text.c_str();
+}
+
 const char *PlatDialog::Text(int id) const {
     const PlatControl *c = Find(id);
     return c != nullptr ? c->text.c_str() : "";

@@ -38,6 +38,8 @@ public:
     virtual int ControlCount() const = 0;
     virtual int ControlId(int index) const = 0; // -1 past the end
     virtual int ControlKind(int id) const = 0;  // -1 for an unknown id
+    // The text of the control at an index; labels share the id -1, so they are read this way.
+    virtual const char *TextAt(int index) const = 0;
     // The caption of a label, button or box; an edit's text; a combo's edit text.
     virtual const char *Text(int id) const = 0;
     virtual int Visible(int id) const = 0;
@@ -181,6 +183,7 @@ public:
     int ControlCount() const override { return static_cast<int>(controls_.size()); }
     int ControlId(int index) const override;
     int ControlKind(int id) const override;
+    const char *TextAt(int index) const override;
     const char *Text(int id) const override;
     int Visible(int id) const override;
     int Enabled(int id) const override;

@@ -7,9 +7,10 @@
 
 namespace {
 
+// The golden files lie beside this source.
 std::string SourceFile(const std::string &name) {
-    const char *src = getenv("KVT_SOURCE_DIR");
-    return std::string(src != nullptr ? src : ".") + "/tests/cfdll/golden/" + name;
+    std::string self = __FILE__;
+    return self.substr(0, self.find_last_of('/')) + "/golden/" + name;
 }
 
 std::string ReadAll(const std::string &path) {

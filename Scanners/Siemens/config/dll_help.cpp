@@ -8,8 +8,13 @@
 
 namespace {
 std::mutex g_lock;
-std::string g_helpFile;
 char g_resourceTag;
+
+// Made on first use: the module's constructor sets it before static initialisers have run.
+std::string &HelpFile() {
+    static std::string path;
+    return path;
+}
 } // namespace
 
 std::string dll_HelpPathFor(const std::string &modulePath) {
@@ -35,14 +40,14 @@ std::string dll_GetHelpFilePath() {
     std::string path =
         dll_HelpPathFor(plat_ModulePath(reinterpret_cast<const void *>(&dll_GetHelpFilePath)));
     std::lock_guard<std::mutex> lock(g_lock);
-    g_helpFile = path;
+    HelpFile() = path;
     return path;
 }
 
 const char *dll_HelpFile() {
     std::lock_guard<std::mutex> lock(g_lock);
     // Kept for the life of the module: set once at load, read by the help buttons.
-    return g_helpFile.c_str();
+    return HelpFile().c_str();
 }
 
 void *dll_ResourceModule() {
