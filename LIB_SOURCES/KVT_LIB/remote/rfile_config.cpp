@@ -7,7 +7,7 @@
 #include "env.h"
 #include "plat_error.h"
 #include "plat_system.h"
-#include "rfile_pieces.h"
+#include "rfile.h"
 #include "srv.h"
 
 #include <atomic>
@@ -26,6 +26,8 @@ constexpr int kPieceBudget = 32668; // a request of 32768 bytes less its line
 constexpr int kLoggerPiece = 65512; // the largest RF read
 constexpr int kCommandLimit = 32768;
 constexpr int kMinReply = 250;
+// Writes open always, so that a file keeps the bytes after those written.
+constexpr RemoteFileMode kWriteMode = {0x40000000u, 3, 1, 4, 128};
 
 bool IsLocalWork(const char *server) {
     return srv_IsLocal(server) || srv_ServerKind(server) == SRV_KIND_PIPE;
@@ -65,13 +67,14 @@ bool Final(int result) {
 }
 
 // Reads count bytes at offset in pieces of at most piece bytes; each piece must come whole.
+// Reads open existing files only, so none is left behind on the server.
 int ReadWhole(const char *server, const std::string &path, uint8_t *out, int64_t offset, int count,
-              int piece, int disposition) {
+              int piece) {
     for (int done = 0; done < count;) {
         int n = count - done < piece ? count - done : piece;
         int got = 0;
-        if (rfile_ReadPiece(server, path.c_str(), out + done, n, offset + done, disposition, &got) <
-            0)
+        if (rfile_ReadFile(server, -1, path.c_str(), out + done, n, &got,
+                           static_cast<int32_t>(offset + done), 0, RFILE_READ) == 0)
             return -1;
         // The exchange worked but the file ended: no code of its own, so the short read's.
         if (got != n) return plat_Fail(WERR_HANDLE_EOF);
@@ -85,7 +88,11 @@ int WriteWhole(const char *server, const std::string &path, const uint8_t *data,
     int done = 0;
     do {
         int n = count - done < piece ? count - done : piece;
-        if (rfile_WritePiece(server, path.c_str(), data + done, n, done, 4) < 0) return -1;
+        int written = 0;
+        if (rfile_WriteFile(server, -1, path.c_str(), data + done, n, &written, done, 0,
+                            kWriteMode) == 0)
+            return -1;
+        if (written != n) return plat_Fail(WERR_HANDLE_EOF);
         done += n;
     } while (done < count);
     return 0;
@@ -143,7 +150,7 @@ int rfile_ReadChannelsEx(const char *server, const char *folder, int kind, Chann
     for (int done = 0; done < count;) {
         int n = count - done < perRequest ? count - done : perRequest;
         if (ReadWhole(server, path, records[done].bytes, chfile_ChannelOffset(first + done),
-                      n * static_cast<int>(CHANNEL_RECORD_SIZE), n * CHANNEL_RECORD_SIZE, 3) < 0)
+                      n * static_cast<int>(CHANNEL_RECORD_SIZE), n * CHANNEL_RECORD_SIZE) < 0)
             return -1;
         done += n;
     }
@@ -151,7 +158,7 @@ int rfile_ReadChannelsEx(const char *server, const char *folder, int kind, Chann
         // Open existing: a read must not leave an empty file behind on the server.
         std::string extraPath = RemotePath(folder, extraFile ? extraFile : "");
         if (ReadWhole(server, extraPath, static_cast<uint8_t *>(extra), 0, extraLength,
-                      PieceFor(extraPath), 3) < 0)
+                      PieceFor(extraPath)) < 0)
             return -1;
     }
     return 0;
@@ -198,12 +205,12 @@ int rfile_ReadDeviceConfigEx(const char *server, const char *folder, void *buffe
     }
 
     std::string path = RemotePath(folder, "config");
-    if (ReadWhole(server, path, static_cast<uint8_t *>(buffer), 1, size, PieceFor(path), 3) < 0)
+    if (ReadWhole(server, path, static_cast<uint8_t *>(buffer), 1, size, PieceFor(path)) < 0)
         return -1;
     if (extraSize > 0) {
         std::string extraPath = RemotePath(folder, extraFile ? extraFile : "");
         if (ReadWhole(server, extraPath, static_cast<uint8_t *>(extra), 0, extraSize,
-                      PieceFor(extraPath), 3) < 0)
+                      PieceFor(extraPath)) < 0)
             return -1;
     }
     return 0;
@@ -219,7 +226,7 @@ int rfile_ReadDeviceSaveSettings(const char *server, const char *folder, uint8_t
                                     nullptr, saveOutputs, saveByTag, saveRate);
     }
     uint8_t bytes[6];
-    if (ReadWhole(server, RemotePath(folder, "saveconfig"), bytes, 0, 6, 6, 3) < 0) return -1;
+    if (ReadWhole(server, RemotePath(folder, "saveconfig"), bytes, 0, 6, 6) < 0) return -1;
     if (saveOutputs) *saveOutputs = bytes[0];
     if (saveByTag) *saveByTag = bytes[1];
     if (saveRate) std::memcpy(saveRate, bytes + 2, sizeof *saveRate);
@@ -234,7 +241,7 @@ int rfile_ReadDeviceAutoEnable(const char *server, const char *folder, uint8_t *
                                     autoEnable, nullptr, nullptr, nullptr);
     }
     uint8_t byte = 0;
-    if (ReadWhole(server, RemotePath(folder, "config"), &byte, 0, 1, 1, 3) < 0) return -1;
+    if (ReadWhole(server, RemotePath(folder, "config"), &byte, 0, 1, 1) < 0) return -1;
     if (autoEnable) *autoEnable = byte;
     return 0;
 }
@@ -274,7 +281,7 @@ int rfile_ReadLoggerConfig(const char *server, const char *kind, int number, voi
         return read(Join(config, "LOGGERS").c_str(), kind, number, buffer, size);
     }
     return ReadWhole(server, LoggerPath(kind, number), static_cast<uint8_t *>(buffer), 0, size,
-                     kLoggerPiece, 3);
+                     kLoggerPiece);
 }
 
 int rfile_WriteLoggerConfig(const char *server, const char *kind, int number, const void *buffer,

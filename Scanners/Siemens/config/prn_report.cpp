@@ -2,6 +2,7 @@
 #include "prn.h"
 
 #include "chrec.h"
+#include "fmt.h"
 #include "rfile_config.h"
 
 #include <cstdarg>
@@ -52,11 +53,10 @@ std::string prn_FormatFloat(float value) {
 }
 
 std::string prn_FormatMinSecMs(int32_t milliseconds) {
-    int32_t ms = milliseconds % 1000;
-    int32_t sec = (milliseconds % 60000) / 1000;
-    int32_t min = milliseconds / 60000;
-    if (min > 99) min = 99;
-    return Format("%02d(min) %02d(sec) %03d(ms)", min, sec, ms);
+    MinutesSeconds split;
+    fmt_SplitMilliseconds(&split, milliseconds);
+    int minutes = split.minutes > 99 ? 99 : split.minutes;
+    return Format("%02d(min) %02d(sec) %03d(ms)", minutes, split.seconds, split.milliseconds);
 }
 
 int prn_PrintDeviceHeader(const char *title, const char *server, const char *deviceName, int status,

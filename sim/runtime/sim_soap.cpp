@@ -1,0 +1,3 @@
+#include "sim_net.h"
+
+void SimNetEndpoint::serveSoap(Connection &) {}
