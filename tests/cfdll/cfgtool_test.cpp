@@ -4,6 +4,8 @@
 #include "plat_module.h"
 #include "printer_dc.h"
 #include "prn.h"
+#include "sim_net.h"
+#include "test_ipc.h"
 
 #include <sstream>
 #include <sys/wait.h>
@@ -176,6 +178,53 @@ TEST_F(CfgToolTest, DeviceReportThroughTheModuleToTextAndPdf) {
                          &out),
               1);
     EXPECT_NE(out.find("result -1"), std::string::npos);
+}
+
+TEST_F(CfgToolTest, RemoteReportGivesTheLocalText) {
+    test_UseUniqueIpcPrefix("cfgtool");
+    SimNetSettings settings;
+    settings.filesRoot = root_;
+    SimNetEndpoint server(settings);
+    ASSERT_TRUE(server.start()) << server.error();
+    std::string spec = "tls://127.0.0.2:" + std::to_string(server.port());
+    std::string local = expectedText();
+    std::string remote = local;
+    remote.replace(remote.find("[]"), 2, "[" + spec + "]");
+
+    std::string out, text = tmp_.path() + "/remote.txt";
+    auto print = [&] {
+        return RunCommand(tool() + "print --all --server " + spec + " --text " + Quote(text), &out);
+    };
+    // IF and GF answered: the status byte and save settings come by RF, the record by GF, and
+    // each kind's channels by one IF.
+    ASSERT_EQ(print(), 0) << out;
+    EXPECT_EQ(ReadAll(text), remote);
+    std::string requests = server.formatRequests();
+    EXPECT_NE(requests.find("GF,713,KSTRN_01,704,0,,0,0,0,0"), std::string::npos) << requests;
+    EXPECT_NE(requests.find("IF,4322,KSTRN_01,0,20,0,,0"), std::string::npos) << requests;
+    EXPECT_EQ(requests.find("RF,KVT_CURRENT_CONFIG\\KSTRN_01\\ai"), std::string::npos) << requests;
+
+    // Refused or answered short: the records come piece by piece through RF.
+    server.clearRequests();
+    ASSERT_TRUE(server.script("IF, -1,5"));
+    ASSERT_TRUE(server.script("GF, 1,xx"));
+    ASSERT_EQ(print(), 0) << out;
+    EXPECT_EQ(ReadAll(text), remote);
+    requests = server.formatRequests();
+    EXPECT_NE(requests.find("RF,KVT_CURRENT_CONFIG\\KSTRN_01\\ai\t4320\t8\t"), std::string::npos)
+        << requests;
+    EXPECT_NE(requests.find("RF,KVT_CURRENT_CONFIG\\KSTRN_01\\saveconfig\t6\t0\t"),
+              std::string::npos)
+        << requests;
+
+    // The server's configuration error is final: no fallback, and the report fails.
+    server.clearRequests();
+    ASSERT_TRUE(server.script("IF, -1,1465,bad channel file"));
+    EXPECT_EQ(print(), 1) << out;
+    EXPECT_NE(out.find("result -1"), std::string::npos);
+    requests = server.formatRequests();
+    EXPECT_EQ(requests.find("RF,KVT_CURRENT_CONFIG\\KSTRN_01\\ai"), std::string::npos) << requests;
+    server.stop();
 }
 
 TEST_F(CfgToolTest, ScriptedDialogsAndPaste) {
