@@ -51,31 +51,65 @@ class Parser {
 public:
     explicit Parser(SimDescription *d) : d_(d) {}
 
+    // The statements: their words as the usage shows them, and the member that reads them.
+    struct Statement {
+        const char *name;
+        const char *arguments;
+        const char *meaning;
+        std::string (Parser::*read)(const std::vector<std::string> &);
+    };
+    static const std::vector<Statement> &statements() {
+        static const std::vector<Statement> table = {
+            {"root", "<folder>",
+             "installation folder: CURRENT_CONFIG, SAVED_VALUES, bin, ports, registry below it",
+             &Parser::path},
+            {"scanner", "<path>", "the scanner program, started with the device number",
+             &Parser::path},
+            {"bin", "<folder>", "KVT_BIN instead of <root>/bin", &Parser::path},
+            {"layout", "new|old", "segment layout (old: short tables only)", &Parser::layout},
+            {"device",
+             "<type> <number> <name> <folder> [ai=XX] [di=XX] [ao=XX] [do=XX] [ci=XX] [own=XX]",
+             "a device slot and the table ids of its channel kinds", &Parser::device},
+            {"table", "<id> <4|8> <channels> [runtime]",
+             "a channel table: 4 bytes per channel digital, 8 analogue; runtime records behind",
+             &Parser::table},
+            {"process", "<name> [id=XX] [kindflag=n] [enabled=0|1] [attribute=n]",
+             "a data process (ALARM and DERIVED receive alarm messages and notices)",
+             &Parser::process},
+            {"logger", "<type> <name> [active=0|1]", "a logger, whose codes are received",
+             &Parser::logger},
+            {"errors", "<count>", "entries of the system error table", &Parser::errors},
+            {"reply", "<request> <text>|raw <hex>|close|big <n>|empty",
+             "the runtime pipe's answer to a request (the rest of the line)", nullptr},
+        };
+        return table;
+    }
+
     std::string statement(const std::vector<std::string> &w) {
-        const std::string &verb = w[0];
-        if (verb == "root" || verb == "scanner" || verb == "bin") {
-            if (w.size() != 2) return verb + " needs one folder or path";
-            (verb == "root" ? d_->root : verb == "scanner" ? d_->scanner : d_->bin) = w[1];
-            return "";
-        }
-        if (verb == "layout") {
-            if (w.size() != 2 || (w[1] != "new" && w[1] != "old")) return "layout is new or old";
-            d_->oldLayout = w[1] == "old";
-            return "";
-        }
-        if (verb == "device") return device(w);
-        if (verb == "table") return table(w);
-        if (verb == "process") return process(w);
-        if (verb == "logger") return logger(w);
-        if (verb == "errors") {
-            if (w.size() != 2 || !number(w[1], 0, 10000, &d_->errors))
-                return "errors needs a count";
-            return "";
-        }
-        return "unknown statement '" + verb + "'";
+        for (const Statement &s : statements())
+            if (w[0] == s.name && s.read != nullptr) return (this->*s.read)(w);
+        return "unknown statement '" + w[0] + "'";
     }
 
 private:
+    std::string path(const std::vector<std::string> &w) {
+        const std::string &verb = w[0];
+        if (w.size() != 2) return verb + " needs one folder or path";
+        (verb == "root" ? d_->root : verb == "scanner" ? d_->scanner : d_->bin) = w[1];
+        return "";
+    }
+
+    std::string layout(const std::vector<std::string> &w) {
+        if (w.size() != 2 || (w[1] != "new" && w[1] != "old")) return "layout is new or old";
+        d_->oldLayout = w[1] == "old";
+        return "";
+    }
+
+    std::string errors(const std::vector<std::string> &w) {
+        if (w.size() != 2 || !number(w[1], 0, 10000, &d_->errors)) return "errors needs a count";
+        return "";
+    }
+
     std::string device(const std::vector<std::string> &w) {
         SimDeviceDesc dev;
         if (w.size() < 5) return "device <type> <number> <name> <folder> [ai=XX] ...";
@@ -203,6 +237,13 @@ int sim_LoadDescription(const std::string &path, SimDescription *out, std::strin
     std::stringstream text;
     text << in.rdbuf();
     return sim_ParseDescription(text.str(), out, error);
+}
+
+std::string sim_DescriptionUsage() {
+    std::string text;
+    for (const auto &s : Parser::statements())
+        text += std::string("  ") + s.name + " " + s.arguments + "\n      " + s.meaning + "\n";
+    return text;
 }
 
 std::string sim_TableId(const std::string &id) {

@@ -204,11 +204,6 @@ TEST_F(ArchiveTest, TarThatComplainsOrFailsLeavesNoArchive) {
     EXPECT_EQ(-1, prog_ArchiveFolder(archive.c_str(), folder_.c_str(), 0));
     EXPECT_EQ(2, errno);
     EXPECT_FALSE(exists(archive));
-
-    // A lot of error output never blocks either side.
-    fake(tar, "head -c 300000 /dev/zero >&2\n");
-    EXPECT_EQ(-1, prog_ArchiveFolder(archive.c_str(), folder_.c_str(), 0));
-    EXPECT_EQ(31, errno);
 }
 
 TEST_F(ArchiveTest, OtherExtensionsGoToTbzip) {

@@ -331,8 +331,8 @@ TEST_F(SimFixture, ScriptCommandsAndTheirFailures) {
     unsetenv("SIM_FAKE_SCANNER");
     EXPECT_NE(out.str().find("scan of device 5 finished"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("table D1: type=4 channels=2"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("statuses=0x1,0x0"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("runtime code 1001"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("statuses 1: 0x1 state; 2: 0x0\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("runtime: D1 published"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("scanner 5 exited with 0"), std::string::npos) << out.str();
 
     std::istringstream bad("show slot 5\nscan 5\nshow slot 5\n");
