@@ -116,6 +116,10 @@ TEST_F(ConfigAccessTest, ChannelsLocallyAndFromTheServer) {
               -1);
     EXPECT_EQ(errno, WERR_FILE_NOT_FOUND);
     EXPECT_FALSE(Exists(root_ + "/KSTRN_01/extra.bin"));
+    EXPECT_NE(requests().find(
+                  "RF,KVT_CURRENT_CONFIG\\KSTRN_01\\extra.bin\t16\t0\t0\t-2147483648\t3\t0\t3\t"),
+              std::string::npos)
+        << requests();
 
     // The server's configuration error is final and its text is kept.
     server_->clearRequests();
