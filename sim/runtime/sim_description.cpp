@@ -76,8 +76,14 @@ public:
             {"process", "<name> [id=XX] [kindflag=n] [enabled=0|1] [attribute=n]",
              "a data process (ALARM and DERIVED receive alarm messages and notices)",
              &Parser::process},
-            {"logger", "<type> <name> [active=0|1]", "a logger, whose codes are received",
-             &Parser::logger},
+            {"logger",
+             "<type> <name> [active=0|1] [state=N] [rtlog=N] [folder=<path>] [conn=<text>]",
+             "a logger, whose codes are received; folder= and conn= fill its second-table entry "
+             "(conn= last: the rest of the line)",
+             nullptr},
+            {"loggers-long", "",
+             "\"dm_loggers\" also holds the second table (1528 bytes per logger)",
+             &Parser::loggersLong},
             {"errors", "<count>", "entries of the system error table", &Parser::errors},
             {"reply", "<request> <text>|raw <hex>|close|big <n>|empty",
              "the runtime pipe's answer to a request (the rest of the line)", nullptr},
@@ -102,6 +108,12 @@ private:
     std::string layout(const std::vector<std::string> &w) {
         if (w.size() != 2 || (w[1] != "new" && w[1] != "old")) return "layout is new or old";
         d_->oldLayout = w[1] == "old";
+        return "";
+    }
+
+    std::string loggersLong(const std::vector<std::string> &w) {
+        if (w.size() != 1) return "loggers-long takes no argument";
+        d_->loggersLong = true;
         return "";
     }
 
@@ -176,21 +188,44 @@ private:
         return "";
     }
 
-    std::string logger(const std::vector<std::string> &w) {
+public:
+    // conn= is cut from the line before the words are split, since it may hold blanks.
+    std::string logger(const std::vector<std::string> &w, const std::string &connection,
+                       bool hasConnection) {
+        static const char *const k_usage = "logger <type> <name> [active=0|1] [state=N] "
+                                           "[rtlog=N] [folder=<path>] [conn=<text>]";
         SimLoggerDesc l;
-        if (w.size() < 3 || w.size() > 4 || w[1].size() > 8 || w[2].size() > 32)
-            return "logger <type> <name> [active=0|1]";
+        if (w.size() < 3 || w[1].size() > 8 || w[2].size() > 130) return k_usage;
         l.type = w[1];
         l.name = w[2];
-        if (w.size() == 4) {
+        for (size_t i = 3; i < w.size(); ++i) {
             std::string key, value;
-            if (!option(w[3], &key, &value) || key != "active" || !number(value, 0, 1, &l.active))
-                return "bad logger option '" + w[3] + "'";
+            bool ok = option(w[i], &key, &value);
+            if (ok && key == "active") {
+                ok = number(value, 0, 1, &l.active);
+            } else if (ok && key == "state") {
+                ok = number(value, 0, 255, &l.state);
+            } else if (ok && key == "rtlog") {
+                ok = number(value, INT32_MIN, INT32_MAX, &l.rtlog);
+            } else if (ok && key == "folder") {
+                ok = !value.empty() && value.size() <= 259;
+                l.folder = value;
+            } else {
+                ok = false;
+            }
+            if (!ok) return "bad logger option '" + w[i] + "'";
         }
+        if (hasConnection) {
+            if (connection.size() > 1267) return "conn= text longer than 1267 characters";
+            l.connection = connection;
+        }
+        if ((!l.folder.empty() || hasConnection) && !d_->loggersLong)
+            return "folder= and conn= need loggers-long first";
         d_->loggers.push_back(l);
         return "";
     }
 
+private:
     SimDescription *d_;
 };
 // "reply <request prefix> <answer>": the answer is the rest of the line as written, so that it
@@ -207,6 +242,17 @@ std::string replyStatement(const std::string &line, SimDescription *d) {
     return "";
 }
 
+// "logger ... conn=<text>": the text is the rest of the line as written (no comment is cut
+// from it), so that connection strings keep their blanks.
+std::string loggerStatement(const std::string &line, Parser &parser) {
+    size_t at = line.find(" conn=");
+    if (at == std::string::npos) at = line.find("\tconn=");
+    if (at == std::string::npos) return parser.logger(words(line), "", false);
+    std::string connection = line.substr(at + 6);
+    while (!connection.empty() && connection.back() == '\r')
+        connection.pop_back();
+    return parser.logger(words(line.substr(0, at)), connection, true);
+}
 } // namespace
 
 int sim_ParseDescription(const std::string &text, SimDescription *out, std::string *error) {
@@ -218,7 +264,14 @@ int sim_ParseDescription(const std::string &text, SimDescription *out, std::stri
         ++lineNumber;
         std::vector<std::string> w = words(line);
         if (w.empty()) continue;
-        std::string problem = w[0] == "reply" ? replyStatement(line, &d) : parser.statement(w);
+        std::string problem;
+        if (w[0] == "reply") {
+            problem = replyStatement(line, &d);
+        } else if (w[0] == "logger") {
+            problem = loggerStatement(line, parser);
+        } else {
+            problem = parser.statement(w);
+        }
         if (!problem.empty()) {
             if (error != nullptr) *error = "line " + std::to_string(lineNumber) + ": " + problem;
             return -1;
@@ -242,7 +295,8 @@ int sim_LoadDescription(const std::string &path, SimDescription *out, std::strin
 std::string sim_DescriptionUsage() {
     std::string text;
     for (const auto &s : Parser::statements())
-        text += std::string("  ") + s.name + " " + s.arguments + "\n      " + s.meaning + "\n";
+        text += std::string("  ") + s.name + (*s.arguments != '\0' ? " " : "") + s.arguments +
+                "\n      " + s.meaning + "\n";
     return text;
 }
 

@@ -164,7 +164,9 @@ int SimRuntime::create() {
     int32_t loggers = static_cast<int32_t>(d.loggers.size());
     SegmentHeader *dev = make("dm_device", 4 + 790LL * devices);
     SegmentHeader *proc = make("dm_datproc", 4 + 60LL * processes);
-    SegmentHeader *logs = make("dm_loggers", 4 + 172LL * loggers);
+    const int64_t loggerBytes =
+        d.loggersLong ? DM_LOGGER_SIZE + DM_LOGGER_SECOND_SIZE : DM_LOGGER_SIZE;
+    SegmentHeader *logs = make("dm_loggers", 4 + loggerBytes * loggers);
     SegmentHeader *errs = make("dm_errors", 4 + 443LL * d.errors);
     if (!dev || !proc || !logs || !errs) return -1;
 
@@ -208,8 +210,15 @@ int SimRuntime::create() {
         auto *e = reinterpret_cast<LoggerEntry *>(p + 4 + 172LL * i);
         copyText(e->typeName, sizeof e->typeName, ld.type);
         e->active = static_cast<uint8_t>(ld.active);
+        e->state = static_cast<uint8_t>(ld.state);
         e->pid = k_loggerPidBase + i;
         copyText(e->name, sizeof e->name - 1, ld.name);
+        e->realTimeLog = ld.rtlog;
+        if (!d.loggersLong) continue;
+        auto *second = reinterpret_cast<LoggerSecondEntry *>(
+            p + 4 + 172LL * loggers + static_cast<int64_t>(DM_LOGGER_SECOND_SIZE) * i);
+        copyText(second->folder, sizeof second->folder - 1, ld.folder);
+        copyText(second->connection, sizeof second->connection - 1, ld.connection);
     }
     memcpy(shm_Payload(errs), &d.errors, 4);
 

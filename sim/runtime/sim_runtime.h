@@ -12,7 +12,10 @@
 //   device <type> <number> <name> <folder> [ai=XX] [di=XX] [ao=XX] [do=XX] [ci=XX] [own=XX]
 //   table <id> <4|8> <channels> [runtime]
 //   process <name> [id=XX] [kindflag=n] [enabled=0|1] [attribute=n]
-//   logger <type> <name> [active=0|1]
+//   logger <type> <name> [active=0|1] [state=N] [rtlog=N] [folder=<path>] [conn=<text>]
+//                            conn= comes last and takes the rest of the line, blanks included;
+//                            folder= and conn= fill the second table and need loggers-long
+//   loggers-long             "dm_loggers" also holds the second table (1528 bytes per logger)
 //   errors <E>
 //   reply <request> <answer>  the pipe's scripted answer (see pipe_server.h)
 //
@@ -73,6 +76,10 @@ struct SimLoggerDesc {
     std::string type;
     std::string name;
     int active = 1;
+    int state = 0;
+    int rtlog = 0;
+    std::string folder;     // second table, at most 259 characters
+    std::string connection; // second table, at most 1267 characters
 };
 
 struct SimDescription {
@@ -84,6 +91,7 @@ struct SimDescription {
     std::vector<SimTableDesc> tables;
     std::vector<SimProcessDesc> processes;
     std::vector<SimLoggerDesc> loggers;
+    bool loggersLong = false; // "dm_loggers" with its second table
     int errors = 0;
     std::vector<std::string> replies; // pipe script statements
 };

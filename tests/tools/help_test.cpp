@@ -35,16 +35,16 @@ TEST(Help, KvtRuntimeNamesEveryOptionStatementAndCommandItAccepts) {
     ToolResult r = tool_Run(bin("kvt-runtime") + " --help 2>/dev/null");
     ASSERT_EQ(r.status, 0);
     for (const char *word :
-         {"--hex",          "--help",           "root <folder>",  "scanner <path>", "bin <folder>",
-          "layout new|old", "device <type>",    "table <id>",     "process <name>", "logger <type>",
-          "errors <count>", "reply <request>",  "start <device>", "wait-ready",     "scan <device>",
-          "post <device>",  "write <table>",    "stop <device>",  "show slot",      "show table",
-          "show errors",    "show codes",       "show alarms",    "show requests",  "show received",
-          "events <table>", "enable <process>", "receiver",       "run [scans]"})
+         {"--hex",          "--help",         "root <folder>",    "scanner <path>", "bin <folder>",
+          "layout new|old", "device <type>",  "table <id>",       "process <name>", "logger <type>",
+          "errors <count>", "loggers-long",   "reply <request>",  "start <device>", "wait-ready",
+          "scan <device>",  "post <device>",  "write <table>",    "stop <device>",  "show slot",
+          "show table",     "show errors",    "show codes",       "show alarms",    "show requests",
+          "show received",  "events <table>", "enable <process>", "receiver",       "run [scans]"})
         EXPECT_NE(r.output.find(std::string("  ") + word), std::string::npos) << word;
 
     // Each statement the usage names is one the description parser knows: given without its
-    // arguments it is refused for them, never as unknown.
+    // arguments it is refused for them, never as unknown (one without arguments is accepted).
     fs::path folder = fs::temp_directory_path() / ("kvt-help-" + std::to_string(getpid()));
     fs::create_directories(folder);
     std::vector<std::string> statements = entries(r.output, "Description statements");
@@ -54,7 +54,9 @@ TEST(Help, KvtRuntimeNamesEveryOptionStatementAndCommandItAccepts) {
         std::ofstream(folder / "d") << verb << "\n";
         ToolResult bad = tool_Run(bin("kvt-runtime") + " " + tool_Quote((folder / "d").string()) +
                                   " /dev/null 2>&1");
-        EXPECT_EQ(bad.status, 2) << verb;
+        if (verb != s) {
+            EXPECT_EQ(bad.status, 2) << verb;
+        }
         EXPECT_EQ(bad.output.find("unknown statement"), std::string::npos) << bad.output;
     }
     // Each script command likewise, against a description with nothing in it.
