@@ -206,7 +206,16 @@ TEST_F(ConfigAccessTest, DeviceConfigurationAndItsOutputs) {
 
 TEST_F(ConfigAccessTest, LoggerFiles) {
     char buffer[40];
-    // Locally the logger services' reader and writer, through the hooks; none: 50.
+    // The module's set-up wires the logger services' own reader and writer.
+    std::string record("\x01\x02\0\x04", 4);
+    ASSERT_EQ(rfile_WriteLoggerConfig(".", "zz", 8, record.data(), 4, "ann"), 0);
+    EXPECT_EQ(ReadAll(root_ + "/LOGGERS/zz_8"), record);
+    std::memset(buffer, 0, sizeof buffer);
+    ASSERT_EQ(rfile_ReadLoggerConfig(".", "zz", 8, buffer, 4), 0);
+    EXPECT_EQ(std::string(buffer, 4), record);
+
+    // Locally any reader and writer installed, through the hooks; none: 50.
+    rfile_SetLoggerFileHooks(nullptr, nullptr);
     EXPECT_EQ(rfile_ReadLoggerConfig(".", "stand", 3, buffer, sizeof buffer), -1);
     EXPECT_EQ(plat_GetLastError(), WERR_NOT_SUPPORTED);
     rfile_SetLoggerFileHooks(HookRead, HookWrite);
@@ -217,7 +226,7 @@ TEST_F(ConfigAccessTest, LoggerFiles) {
     EXPECT_EQ(g_hookCalls[1], "write " + root_ + "/LOGGERS ann stand 3 12");
 
     // Remotely CF carries every byte, a zero included.
-    std::string record("ab\0cd\0", 6);
+    record.assign("ab\0cd\0", 6);
     ASSERT_EQ(rfile_WriteLoggerConfig(spec_.c_str(), "stand", 4, record.data(), 6, "ann"), 1);
     EXPECT_EQ(ReadAll(root_ + "/LOGGERS/stand_4"), record);
     EXPECT_EQ(server_->requests().back().bytes, std::string("CF,stand,4,6,ann,") + record + '\0');
