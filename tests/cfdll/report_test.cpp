@@ -161,6 +161,20 @@ TEST_F(ReportTest, KindsWithoutChannelsAndOddStoredBytes) {
     EXPECT_EQ(dll_PrintConfig(&dc, "", d.entry.data(), 1, 0, 0, &d.config, d.di.data()), -1);
 }
 
+TEST_F(ReportTest, AGroupThatFindsItsPageFullStartsANewOne) {
+    Device d;
+    RecordingPrinterDC dc;
+    dc.SetCaps(2550, 1100, 50, 50); // 16 lines a page: the device header alone fills more
+    dc.StartDoc("short");
+    ASSERT_EQ(dll_PrintAllConfig(&dc, "", d.entry.data(), 1, 0, 0, 0, &d.config, d.Tables()), 0);
+    std::string log = dc.LogText();
+    EXPECT_EQ(log.find("CHANNELS AI1 - AI20 DISABLED"), std::string::npos);
+    EXPECT_EQ(log.find("CHANNELS DI1 - DI5 DISABLED"), std::string::npos);
+    EXPECT_NE(log.find("AI20    [Y]"), std::string::npos);
+    EXPECT_NE(log.find("DI5     [Y]"), std::string::npos);
+    EXPECT_NE(log.find("CHANNELS AO1 - AO2 DISABLED"), std::string::npos);
+}
+
 TEST(ReportFormatTest, FloatsAndTimes) {
     EXPECT_EQ(prn_FormatFloat(3.14159265f), "3.141593");
     EXPECT_EQ(prn_FormatFloat(123456.7f), "123456.7");

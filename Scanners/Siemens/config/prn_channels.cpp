@@ -206,6 +206,10 @@ int prn_PrintChannelGroup(PrinterDC *dc, const char *server, const uint8_t *entr
     int capacity = prn_LinesPerPage();
     bool printed = false;
     int n = first;
+    // A page already past its capacity (a long device header on a short page, or lines carried
+    // over in the job) would take no channel and report enabled channels as disabled: the
+    // group starts on a new page instead.
+    if (prn_CurrentLine() > capacity && prn_PrintLine("\f") < 0) return -1;
     for (;;) {
         bool headed = false;
         while (n <= last) {
