@@ -122,6 +122,18 @@ TEST_F(AdvancedTest, StoredValuesOpenAsThePartSaysAndOkWithoutChangeKeepsTheFlag
               1);
     EXPECT_EQ(rec.get().priority, 0);
     EXPECT_EQ(rec.get().baud_rate, 12345u);
+
+    // A parity beyond the list selects nothing and is kept, not turned into 255.
+    s = rec.get();
+    s.parity = 9;
+    rec.set(s);
+    EXPECT_EQ(run(rec,
+                  [](DialogView *d) {
+                      EXPECT_EQ(d->Selection(CAdvanced::IDC_PARITY), -1);
+                      d->Press(OK);
+                  }),
+              7);
+    EXPECT_EQ(rec.get().parity, 9);
     EXPECT_EQ(PortText(rec.get()), "COM1000");
 }
 
