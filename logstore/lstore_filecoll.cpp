@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -604,5 +605,7 @@ void CLogFileCollection::MakeStoreName(const char *name, char *buffer, int *leng
         fail(WERR_FILENAME_EXCED_RANGE);
         return;
     }
-    snprintf(buffer, LFILE_MAX_PATH + 1, "%s/%s", folder_, n);
+    // The length was checked above: the joined path and its terminator fit.
+    std::string path = std::string(folder_) + "/" + n;
+    memcpy(buffer, path.c_str(), path.size() + 1);
 }
