@@ -1,0 +1,204 @@
+#include "lfile_text.h"
+
+#include "plat_cp1252.h"
+#include "plat_error.h"
+#include "plat_file.h"
+#include "plat_fileops.h"
+#include "plat_system.h"
+#include "reg.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+char upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+size_t lastSeparator(const std::string &path) {
+    return path.find_last_of("/\\");
+}
+} // namespace
+
+int lfile_LoadText(const char *path, bool create, LfileText *text) {
+    int fd =
+        plat_FileCreate(path, PLAT_GENERIC_READ, create ? PLAT_OPEN_ALWAYS : PLAT_OPEN_EXISTING,
+                        PLAT_OPEN_NULL_ACCESS_LIST);
+    if (fd < 0) return -2;
+    std::string bytes;
+    char block[65536];
+    int64_t at = 0;
+    for (;;) {
+        int64_t n = plat_FileReadAtMost(fd, block, sizeof block, at);
+        if (n < 0) {
+            uint32_t err = plat_GetLastError();
+            plat_FileClose(fd);
+            plat_Fail(err);
+            return -1;
+        }
+        bytes.append(block, static_cast<size_t>(n));
+        at += n;
+        if (n < static_cast<int64_t>(sizeof block)) break;
+    }
+    plat_FileClose(fd);
+    text->utf16 = bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF &&
+                  static_cast<uint8_t>(bytes[1]) == 0xFE;
+    text->bytes = std::move(bytes);
+    return 0;
+}
+
+std::u16string lfile_TextWide(const LfileText &text) {
+    if (!text.utf16) return plat_Cp1252ToUtf16(text.bytes);
+    std::u16string out;
+    out.reserve(text.bytes.size() / 2);
+    for (size_t i = 2; i + 1 < text.bytes.size(); i += 2)
+        out += static_cast<char16_t>(static_cast<uint8_t>(text.bytes[i]) |
+                                     (static_cast<uint8_t>(text.bytes[i + 1]) << 8));
+    return out;
+}
+
+std::string lfile_TextNarrow(const LfileText &text) {
+    return text.utf16 ? plat_Utf16ToCp1252(lfile_TextWide(text)) : text.bytes;
+}
+
+std::string lfile_EncodeText(const std::u16string &content, bool utf16) {
+    if (!utf16) return plat_Utf16ToCp1252(content);
+    std::string out("\xFF\xFE", 2);
+    out.reserve(2 + 2 * content.size());
+    for (char16_t c : content) {
+        out += static_cast<char>(c & 0xFF);
+        out += static_cast<char>(c >> 8);
+    }
+    return out;
+}
+
+std::string lfile_MakeTempName(const char *file) {
+    std::string path = file != nullptr ? file : "";
+    size_t slash = lastSeparator(path);
+    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string pid = std::to_string(plat_ProcessId());
+    for (size_t i = 0; i + 4 <= name.size(); ++i)
+        if (upper(name[i]) == '.' && upper(name[i + 1]) == 'T' && upper(name[i + 2]) == 'X' &&
+            upper(name[i + 3]) == 'T')
+            return folder + name.substr(0, i) + " " + pid + ".tmp";
+    return folder + "logger " + pid + ".tmp";
+}
+
+int lfile_ReplaceFile(const char *path, const std::string &bytes) {
+    std::string temp = lfile_MakeTempName(path);
+    int fd = plat_FileCreate(temp.c_str(), PLAT_GENERIC_WRITE, PLAT_CREATE_ALWAYS,
+                             PLAT_OPEN_NULL_ACCESS_LIST);
+    if (fd < 0) return -1;
+    int rc = plat_FileWriteAt(fd, bytes.data(), bytes.size(), 0);
+    uint32_t err = plat_GetLastError();
+    if (plat_FileClose(fd) != 0 && rc == 0) {
+        rc = -1;
+        err = plat_GetLastError();
+    }
+    // One atomic rename: readers see the old file or the new one, never none.
+    for (int attempt = 0; rc == 0; ++attempt) {
+        if (plat_FileReplace(temp.c_str(), path) == 0) return 0;
+        err = plat_GetLastError();
+        if (attempt == 9)
+            rc = -1;
+        else
+            plat_SleepMs(100);
+    }
+    plat_FileDelete(temp.c_str());
+    return plat_Fail(err);
+}
+
+std::string lfile_EventsPath(const char *file) {
+    std::string path = file != nullptr ? file : "";
+    size_t slash = lastSeparator(path);
+    return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "events.txt";
+}
+
+int lfile_UseEventsFile() {
+    if (reg_IsLumbrelEdition()) return 1;
+    char value[64] = {};
+    uint32_t type = 0, size = sizeof value - 1;
+    if (reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_QUERY_VALUE,
+                        "EventsTextFile", &type, value, &size) != 0)
+        return 0;
+    return upper(value[0]) == 'O' && upper(value[1]) == 'N' ? 1 : 0;
+}
+
+namespace {
+bool exists(const std::string &path) {
+    return plat_FileInfoPath(path.c_str(), nullptr, nullptr) == 0;
+}
+
+char *answer(const std::string &path, char *out) {
+    if (path.size() > LFILE_MAX_PATH) {
+        plat_Fail(WERR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    memcpy(out, path.c_str(), path.size() + 1);
+    return out;
+}
+
+// A ".txt" of the folder whose time part begins as the data file's does (13 characters).
+bool findTextByStart(const std::string &folder, const char *timePart, std::string *found) {
+    LfileFolderList *list = lfile_OpenFolderList(folder.empty() ? "." : folder.c_str());
+    if (list == nullptr) return false;
+    bool ok = false;
+    while (const char *name = lfile_NextFolderEntry(list)) {
+        const char *part = lfile_FindTimeSuffix(name, ".txt");
+        if (part != nullptr && strncmp(part, timePart, 13) == 0) {
+            *found = folder + name;
+            ok = true;
+            break;
+        }
+    }
+    lfile_CloseFolderList(list);
+    return ok;
+}
+} // namespace
+
+char *lfile_FindTextFile(const char *dataPath, char *out) {
+    if (dataPath == nullptr || out == nullptr) {
+        plat_Fail(WERR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    std::string path = dataPath;
+    if (path.size() > LFILE_MAX_PATH) {
+        plat_Fail(WERR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    size_t slash = lastSeparator(path);
+    size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot < nameAt) dot = path.size();
+    std::string extension = path.substr(dot);
+    std::string base = path.substr(0, dot);
+    if (exists(base + ".txt")) return answer(base + ".txt", out);
+    const char *part = lfile_FindTimeSuffix(path.c_str() + nameAt, extension.c_str());
+    std::vector<size_t> underscores;
+    if (part != nullptr)
+        for (size_t i = dot; i > static_cast<size_t>(part - path.c_str()) && underscores.size() < 3;
+             --i)
+            if (path[i - 1] == '_') underscores.push_back(i - 1);
+    if (underscores.size() == 1 || underscores.size() == 2) {
+        LogHeader header;
+        uint8_t last[16];
+        int hasRecord = 0;
+        if (lfile_ReadRunInfo(dataPath, &header, last, &hasRecord) == 0) {
+            std::string name;
+            if (header.stop != 0 &&
+                exists(name = base + "_" + lfile_FormatRunTime(header.stop) + ".txt"))
+                return answer(name, out);
+            int32_t lastTime;
+            memcpy(&lastTime, last + 4, 4);
+            if (hasRecord && exists(name = base + "_" + lfile_FormatRunTime(lastTime) + ".txt"))
+                return answer(name, out);
+        }
+        std::string found;
+        if (findTextByStart(path.substr(0, nameAt), part, &found)) return answer(found, out);
+    } else if (underscores.size() == 3) {
+        return answer(path.substr(0, underscores[1]) + ".txt", out);
+    }
+    plat_Fail(WERR_FILE_NOT_FOUND);
+    return nullptr;
+}
