@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <iostream>
 #include <pthread.h>
 #include <string>
@@ -17,20 +18,34 @@ std::atomic<bool> g_interrupted{false};
 struct Settings {
     bool help = false;
     bool hex = false;
-    std::vector<std::string> files; // description, then script
+    std::vector<std::string> files;      // description, then script
+    std::vector<std::string> statements; // description statements the options add
 };
 
 // The command's options; the usage is made from this table.
+// An option with an argument becomes the description statement of the same name (without
+// "--"), read after the description's own.
 const struct Option {
     const char *name;
+    const char *argument; // null: none
     const char *meaning;
     void (*set)(Settings *);
 } k_options[] = {
-    {"--hex",
+    {"--hex", nullptr,
      "show received messages raw: alarm messages as 592 hex digits, codes as numbers, "
      "statuses in hex alone (byte-exact output for tests)",
      [](Settings *s) { s->hex = true; }},
-    {"--help", "show this usage and end", [](Settings *s) { s->help = true; }},
+    {"--tls", "ADDR:PORT", "the TLS request socket (port 0: any free port)", nullptr},
+    {"--soap", "ADDR:PORT", "the SOAP service over HTTP", nullptr},
+    {"--soap-tls", "ADDR:PORT", "the SOAP service over HTTPS", nullptr},
+    {"--auth", "USER:PASSWORD", "the SOAP service's Basic credential", nullptr},
+    {"--files", "DIR", "the remote file service's folder (the server's KVT_CURRENT_CONFIG)",
+     nullptr},
+    {"--cert", "FILE", "certificate of the TLS endpoints (PEM); without, a self-signed one",
+     nullptr},
+    {"--key", "FILE", "the certificate's key (PEM)", nullptr},
+    {"--cert-out", "FILE", "where the certificate in use is written (PEM)", nullptr},
+    {"--help", nullptr, "show this usage and end", [](Settings *s) { s->help = true; }},
 };
 
 std::string usage() {
@@ -39,7 +54,9 @@ std::string usage() {
                        "the description\nnames, runs the script (standard input without one), "
                        "and removes every object at the end.\n\nOptions:\n";
     for (const Option &o : k_options)
-        text += std::string("  ") + o.name + "\n      " + o.meaning + "\n";
+        text += std::string("  ") + o.name +
+                (o.argument != nullptr ? std::string(" ") + o.argument : "") + "\n      " +
+                o.meaning + "\n";
     text += "\nDescription statements (one per line, '#' starts a comment):\n";
     text += sim_DescriptionUsage();
     text += "\nScript commands (one per line, '#' starts a comment):\n";
@@ -59,7 +76,14 @@ int parseArguments(int argc, char **argv, Settings *settings) {
                 fprintf(stderr, "kvt-runtime: unknown option %s (kvt-runtime --help)\n", argv[i]);
                 return 2;
             }
-            found->set(settings);
+            if (found->argument == nullptr) {
+                found->set(settings);
+            } else if (i + 1 < argc) {
+                settings->statements.push_back(arg.substr(2) + " " + argv[++i]);
+            } else {
+                fprintf(stderr, "kvt-runtime: %s needs %s\n", argv[i], found->argument);
+                return 2;
+            }
         } else {
             settings->files.push_back(arg);
         }
@@ -87,6 +111,20 @@ int main(int argc, char **argv) {
         fprintf(stderr, "kvt-runtime: %s: %s\n", descriptionPath, error.c_str());
         return 2;
     }
+    if (!settings.statements.empty()) {
+        // The options' statements after the description's own, so that they take precedence.
+        std::ifstream in(descriptionPath);
+        std::stringstream text;
+        text << in.rdbuf() << "\n";
+        for (const std::string &statement : settings.statements)
+            text << statement << "\n";
+        if (sim_ParseDescription(text.str(), &description, &error) != 0) {
+            fprintf(stderr, "kvt-runtime: options: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    // A client that goes away must never end the stand-in.
+    signal(SIGPIPE, SIG_IGN);
     // Interrupts are taken by one thread, so that scanners are stopped and every shared
     // object removed before the command ends.
     sigset_t signals;

@@ -1,6 +1,7 @@
 #include "sim_runtime.h"
 
 #include "pipe_server.h"
+#include "sim_net.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -85,8 +86,20 @@ public:
              "\"dm_loggers\" also holds the second table (1528 bytes per logger)",
              &Parser::loggersLong},
             {"errors", "<count>", "entries of the system error table", &Parser::errors},
-            {"reply", "<request> <text>|raw <hex>|close|big <n>|empty",
-             "the runtime pipe's answer to a request (the rest of the line)", nullptr},
+            {"reply", "<request> <text>|raw <hex>|close|big <n>|empty|stall|...",
+             "the answer of every endpoint to a request (the rest of the line; sim_replies.h)",
+             nullptr},
+            {"tls", "<addr:port>", "the TLS request socket (port 0: any free port)",
+             &Parser::endpoint},
+            {"soap", "<addr:port>", "the SOAP service over HTTP", &Parser::endpoint},
+            {"soap-tls", "<addr:port>", "the SOAP service over HTTPS", &Parser::endpoint},
+            {"auth", "<user:password>", "the SOAP service's Basic credential", &Parser::auth},
+            {"files", "<folder>",
+             "the remote file service's folder (the server's KVT_CURRENT_CONFIG)", &Parser::file},
+            {"cert", "<file>", "the endpoints' certificate (PEM); without, a self-signed one",
+             &Parser::file},
+            {"key", "<file>", "the certificate's key (PEM)", &Parser::file},
+            {"cert-out", "<file>", "where the certificate in use is written (PEM)", &Parser::file},
         };
         return table;
     }
@@ -102,6 +115,34 @@ private:
         const std::string &verb = w[0];
         if (w.size() != 2) return verb + " needs one folder or path";
         (verb == "root" ? d_->root : verb == "scanner" ? d_->scanner : d_->bin) = w[1];
+        return "";
+    }
+
+    std::string endpoint(const std::vector<std::string> &w) {
+        const std::string &verb = w[0];
+        std::string address;
+        int port = 0;
+        if (w.size() != 2 || !sim_ParseAddress(w[1], &address, &port))
+            return verb + " needs ADDR:PORT";
+        (verb == "tls" ? d_->tls : verb == "soap" ? d_->soap : d_->soapTls) = w[1];
+        return "";
+    }
+
+    std::string auth(const std::vector<std::string> &w) {
+        size_t colon = w.size() == 2 ? w[1].find(':') : std::string::npos;
+        if (colon == std::string::npos) return "auth needs USER:PASSWORD";
+        d_->user = w[1].substr(0, colon);
+        d_->password = w[1].substr(colon + 1);
+        return "";
+    }
+
+    std::string file(const std::vector<std::string> &w) {
+        const std::string &verb = w[0];
+        if (w.size() != 2) return verb + " needs one path";
+        (verb == "files"  ? d_->files
+         : verb == "cert" ? d_->certFile
+         : verb == "key"  ? d_->keyFile
+                          : d_->certOut) = w[1];
         return "";
     }
 
@@ -236,8 +277,8 @@ std::string replyStatement(const std::string &line, SimDescription *d) {
     std::string rest = from == std::string::npos ? "" : line.substr(from);
     while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ' || rest.back() == '\t'))
         rest.pop_back();
-    PipeServer check;
-    if (rest.empty() || !check.script(rest)) return "reply <request> <text|raw|close|big|empty>";
+    SimReplyScript check;
+    if (rest.empty() || !check.add(rest)) return "reply <request> <text|raw|close|big|empty|...>";
     d->replies.push_back(rest);
     return "";
 }

@@ -17,7 +17,14 @@
 //                            folder= and conn= fill the second table and need loggers-long
 //   loggers-long             "dm_loggers" also holds the second table (1528 bytes per logger)
 //   errors <E>
-//   reply <request> <answer>  the pipe's scripted answer (see pipe_server.h)
+//   reply <request> <answer>  the scripted answer of every endpoint (see sim_replies.h)
+//   tls <addr:port>           the TLS request socket (port 0: any free port)
+//   soap <addr:port>          the SOAP service over HTTP; soap-tls <addr:port> over HTTPS
+//   auth <user:password>      the SOAP service's Basic credential
+//   files <folder>            the remote file service's folder (the server's KVT_CURRENT_CONFIG)
+//   cert <file> key <file>    the endpoints' certificate and key (PEM); without, a self-signed
+//                             EC P-256 certificate made at start
+//   cert-out <file>           where the certificate in use is written (PEM)
 //
 // Fixture use (every wait is limited, by default to 10 s; -1 means it failed or timed out,
 // and lastError() says why):
@@ -36,6 +43,7 @@
 
 #include "dm.h"
 #include "pipe_server.h"
+#include "sim_net.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -93,7 +101,16 @@ struct SimDescription {
     std::vector<SimLoggerDesc> loggers;
     bool loggersLong = false; // "dm_loggers" with its second table
     int errors = 0;
-    std::vector<std::string> replies; // pipe script statements
+    std::vector<std::string> replies; // script statements of every endpoint
+    std::string tls;                  // "ADDR:PORT" of the endpoints; "" none
+    std::string soap;
+    std::string soapTls;
+    std::string user; // SOAP credential; "" none
+    std::string password;
+    std::string files; // the file service's folder; "" none
+    std::string certFile;
+    std::string keyFile;
+    std::string certOut;
 };
 
 // 0, or -1 with "line N: ..." in *error.
@@ -193,6 +210,12 @@ public:
 
     // The runtime's pipe: scripted answers and the record of requests.
     PipeServer &pipe() { return pipe_; }
+    // The network endpoints the description asks for (null when not asked for).
+    SimNetEndpoint *tls() { return tls_.get(); }
+    SimNetEndpoint *soap() { return soap_.get(); }
+    SimNetEndpoint *soapTls() { return soapTls_.get(); }
+    // Starts the network endpoints alone (create() does it too): 0, or -1 with lastError().
+    int startEndpoints();
 
     // Runs script commands (one per line) until the end, a failure (returns 1) or stop.
     int runScript(std::istream &in, std::ostream &out, const std::atomic<bool> &stopFlag);
@@ -292,4 +315,7 @@ private:
     int platformId_ = 2;
     bool hexOutput_ = false;
     PipeServer pipe_;
+    std::unique_ptr<SimNetEndpoint> tls_;
+    std::unique_ptr<SimNetEndpoint> soap_;
+    std::unique_ptr<SimNetEndpoint> soapTls_;
 };
