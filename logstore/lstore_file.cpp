@@ -50,6 +50,25 @@ int channelsFromRuntime(const LogBlockDescriptor &block, uint8_t *out) {
     shm_Unlock(seg);
     return rc;
 }
+// Channel records of one block from the server's current-values request, one channel per
+// request; the record follows the reply's first 8 bytes.
+int channelsFromServer(const char *server, const LogBlockDescriptor &block, uint8_t *out) {
+    std::vector<char> reply(REQ_REPLY_SIZE);
+    for (int c = block.first; c <= block.last; ++c) {
+        char line[32];
+        snprintf(line, sizeof line, "CV,%.2s,%d", block.prefix, c);
+        int size = REQ_REPLY_SIZE;
+        plat_SetLastError(0);
+        int rc = srv_Command(server, line, reply.data(), &size);
+        if (rc < 0 || size < 8 + LDF_CHANNEL_SIZE || reply[0] != '1' || reply[1] != ',') {
+            uint32_t err = plat_GetLastError();
+            return plat_Fail(err != 0 ? err : WERR_INVALID_DATA);
+        }
+        memcpy(out + int64_t{LDF_CHANNEL_SIZE} * (c - block.first), reply.data() + 8,
+               LDF_CHANNEL_SIZE);
+    }
+    return 0;
+}
 } // namespace
 
 CLogFileStore::~CLogFileStore() {
@@ -118,7 +137,8 @@ int CLogFileStore::Open(const char *server, const char *path, uint32_t access) {
     return 0;
 }
 
-int CLogFileStore::WriteChannelBlocks(const LogHeader &h, const void *const *channelRecords) {
+int CLogFileStore::WriteChannelBlocks(const LogHeader &h, const void *const *channelRecords,
+                                      const char *server) {
     if (ldf_WriteHeader(writeFd_, h) != 0) return -1;
     std::vector<uint8_t> area;
     for (int k = 0; k < h.blockCount; ++k) {
@@ -130,7 +150,9 @@ int CLogFileStore::WriteChannelBlocks(const LogHeader &h, const void *const *cha
         uint8_t *records = &area[at + 2];
         if (channelRecords != nullptr && channelRecords[k] != nullptr)
             memcpy(records, channelRecords[k], n * LDF_CHANNEL_SIZE);
-        else if (channelsFromRuntime(block, records) != 0)
+        else if (server != nullptr && channelsFromServer(server, block, records) != 0)
+            return -1;
+        else if (server == nullptr && channelsFromRuntime(block, records) != 0)
             return -1;
         ldf_Put16(&area[at + 2 + n * LDF_CHANNEL_SIZE], LDF_BLOCK_END);
     }
@@ -144,9 +166,9 @@ int CLogFileStore::Create(const char *path, int, LogHeader *header, const char *
     if (strlen(path) > LFILE_MAX_PATH) return plat_Fail(WERR_FILENAME_EXCED_RANGE);
     LogHeader h = *header;
     if (ldf_LayoutNewFile(&h) != 0) return -1;
-    if (channelRecords == nullptr && server != nullptr && *server != '\0' && !srv_IsLocal(server))
-        return RemoteUnavailable(); // the channel records would come from the server's current
-                                    // values
+    // Channel records come from the server's current values for a server other than this one.
+    const char *recordServer =
+        server != nullptr && *server != '\0' && !srv_IsLocal(server) ? server : nullptr;
     CloseHandles();
     writeFd_ = plat_FileCreate(path, k_readWrite, PLAT_CREATE_ALWAYS,
                                PLAT_OPEN_WRITE_THROUGH | PLAT_OPEN_NULL_ACCESS_LIST);
@@ -156,7 +178,7 @@ int CLogFileStore::Create(const char *path, int, LogHeader *header, const char *
         CloseHandles();
         return plat_Fail(err);
     };
-    if (WriteChannelBlocks(h, channelRecords) != 0) return fail();
+    if (WriteChannelBlocks(h, channelRecords, recordServer) != 0) return fail();
     posFd_ = plat_FileCreate(path, k_readWrite, PLAT_OPEN_EXISTING, PLAT_OPEN_NULL_ACCESS_LIST);
     if (posFd_ < 0) return fail();
     writePos_ = h.dataOffset;

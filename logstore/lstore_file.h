@@ -72,10 +72,12 @@ public:
     int GetWriteHandle() const { return writeFd_; }
 
 private:
-    int WriteChannelBlocks(const LogHeader &header, const void *const *channelRecords);
+    int WriteChannelBlocks(const LogHeader &header, const void *const *channelRecords,
+                           const char *server);
     int Reopen(const char *operation);
     int ReadFd() const { return posFd_ >= 0 ? posFd_ : writeFd_; }
     int RemoteUnavailable();
+    bool Remote() const { return writeFd_ < 0 && !server_.empty(); }
     // Reads through a handle, or through the server: the count read, or -1.
     int64_t ReadAt(void *buffer, int64_t length, int64_t offset);
     int ReplaceSection(const char *section, const char *text);

@@ -3,6 +3,7 @@
 #include "lstore_file.h"
 #include "plat_error.h"
 #include "plat_fileops.h"
+#include "rfile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -43,15 +44,16 @@ int renameWithStem(const std::string &file, const char *extension, const char *s
 } // namespace
 
 int CLogFileStore::TextFile(std::string *path) {
-    if (writeFd_ < 0 && !server_.empty()) return RemoteUnavailable();
     char found[LFILE_MAX_PATH + 1];
-    if (lfile_FindTextFile(path_.c_str(), found) == nullptr) return -1;
+    if (lfile_FindTextFileEx(Remote() ? server_.c_str() : nullptr, path_.c_str(), found) == nullptr)
+        return -1;
     *path = found;
     return 0;
 }
 
 int CLogFileStore::ReadSectionW(const char *section, char16_t *buffer, int *size, const TimeStamp *,
                                 const TimeStamp *) {
+    if (Remote()) return RemoteUnavailable();
     std::string text;
     if (TextFile(&text) != 0) return -1;
     return lfile_ReadSectionW(text.c_str(), section, buffer, size);
@@ -61,12 +63,14 @@ int CLogFileStore::ReadSection(const char *section, char *buffer, int *size, con
                                const TimeStamp *) {
     std::string text;
     if (TextFile(&text) != 0) return -1;
-    return lfile_ReadSection(text.c_str(), section, buffer, size);
+    return lfile_ReadSectionEx(Remote() ? server_.c_str() : nullptr, text.c_str(), section, buffer,
+                               size);
 }
 
 int CLogFileStore::ReadSectionLinesW(const char *section, char16_t **lines, int *count,
                                      char16_t *buffer, int *size, const TimeStamp *,
                                      const TimeStamp *) {
+    if (Remote()) return RemoteUnavailable();
     std::string text;
     if (TextFile(&text) != 0) return -1;
     return lfile_ReadSectionLinesW(text.c_str(), section, lines, count, buffer, size);
@@ -76,7 +80,8 @@ int CLogFileStore::ReadSectionLines(const char *section, char **lines, int *coun
                                     int *size, const TimeStamp *, const TimeStamp *) {
     std::string text;
     if (TextFile(&text) != 0) return -1;
-    return lfile_ReadSectionLines(text.c_str(), section, lines, count, buffer, size);
+    return lfile_ReadSectionLinesEx(Remote() ? server_.c_str() : nullptr, text.c_str(), section,
+                                    lines, count, buffer, size);
 }
 
 int CLogFileStore::AddEvent(const char *section, const PreciseTimeStamp &stamp, const char *text,
@@ -84,11 +89,15 @@ int CLogFileStore::AddEvent(const char *section, const PreciseTimeStamp &stamp, 
     std::string file;
     if (TextFile(&file) != 0) return -1;
     std::string header = sectionHeader(section, "[TEXT]");
-    return lfile_AddEvent(file.c_str(), header.c_str(), &stamp, text, match) == 0 ? 0 : -1;
+    return lfile_AddEventEx(Remote() ? server_.c_str() : nullptr, file.c_str(), header.c_str(),
+                            &stamp, text, match) == 0
+               ? 0
+               : -1;
 }
 
 int CLogFileStore::AddEventW(const char *section, const PreciseTimeStamp &stamp,
                              const char16_t *text, const char16_t *match) {
+    if (Remote()) return RemoteUnavailable();
     std::string file;
     if (TextFile(&file) != 0) return -1;
     std::string header = sectionHeader(section, "[TEXT]");
@@ -126,10 +135,14 @@ int CLogFileStore::WritePosition(int32_t time, int hasValue, float value) {
 int CLogFileStore::ReplaceSection(const char *section, const char *text) {
     std::string file;
     if (TextFile(&file) != 0) return -1;
-    return lfile_ReplaceSection(file.c_str(), section, text) == 1 ? 0 : -1;
+    return lfile_ReplaceSectionEx(Remote() ? server_.c_str() : nullptr, file.c_str(), section,
+                                  text) == 1
+               ? 0
+               : -1;
 }
 
 int CLogFileStore::WriteHeaderTextW(const char16_t *text) {
+    if (Remote()) return RemoteUnavailable();
     std::string file;
     if (TextFile(&file) != 0) return -1;
     return lfile_ReplaceSectionW(file.c_str(), "[HEADER]", text) == 1 ? 0 : -1;
@@ -159,6 +172,17 @@ int CLogFileStore::GetTextTime(int32_t *time) {
     std::string file;
     if (TextFile(&file) != 0) return -1;
     int64_t mtime;
+    if (Remote()) {
+        // A FILETIME counts 100 ns from 1601.
+        uint64_t written = 0;
+        if (!rfile_GetFileTime(server_.c_str(), -1, file.c_str(), nullptr, nullptr, &written) ||
+            written == 0)
+            return -1;
+        if (time)
+            *time =
+                lfile_StoreTime(static_cast<int64_t>(written / 10000000u) - INT64_C(11644473600));
+        return 0;
+    }
     if (plat_FileInfoPath(file.c_str(), nullptr, &mtime) != 0) return -1;
     if (lfile_UseEventsFile()) {
         size_t slash = file.find_last_of("/\\");

@@ -113,7 +113,12 @@ TEST(DataFile, RunWrittenClosedReopenedAndReadBack) {
     EXPECT_EQ(reader.ReadChannelInfo(&r, channels.data(), 0, -1, 1), -1);
     EXPECT_EQ(reader.ReadLogs(-1, &r, back.data(), 1), 0);
     EXPECT_EQ(errno, 87);
-    EXPECT_EQ(reader.GetNoValidLogs(&r), 0); // no significant-change flag
+    EXPECT_EQ(reader.GetNoValidLogs(&r), 0);            // no significant-change flag
+    EXPECT_EQ(ldf_RecordCount(r, r.dataOffset - 1), 0); // shorter than the data offset
+    LogHeader zero = r;
+    zero.recordSize = 0;
+    EXPECT_EQ(reader.GetNoLogs(&zero), -1);
+    EXPECT_EQ(errno, 13);
 }
 
 TEST(DataFile, NonFiniteValuesAreMarkedInvalidWithinBounds) {
@@ -184,6 +189,10 @@ TEST_F(DamagedHeader, CountsAndLengthsOutsideTheLayoutAreRefused) {
     poke16(extOffset_, 65);
     EXPECT_EQ(readHeader(&h), -1);
     EXPECT_EQ(errno, 13);
+    poke32(892, 0);
+    EXPECT_EQ(readHeader(&h), -1); // the header's own count, without an extension
+    EXPECT_EQ(errno, 13);
+    poke32(892, 3504);
     poke16(6, 2);
     EXPECT_EQ(readHeader(&h), -1); // the extension's count
     EXPECT_EQ(errno, 13);

@@ -252,6 +252,26 @@ TEST(SectionFiles, StoreTextSectionsAndRename) {
     EXPECT_EQ(std::string(text), dir / "240517_083000.txt");
     ASSERT_EQ(rename((dir / "240517_083000_240517_093000.odl").c_str(), data.c_str()), 0);
 
+    // An open run's text file named with the stop time of the header, or of the last record.
+    std::string other = dir / "240517_083000_240517_093000.txt";
+    ASSERT_EQ(rename((dir / "240517_083000.txt").c_str(), other.c_str()), 0);
+    LogHeader stopped = h;
+    stopped.stop = k_t0 + 3600;
+    ASSERT_EQ(store.WriteHeader(&stopped, 0), 0);
+    ASSERT_NE(lfile_FindTextFile(data.c_str(), text), nullptr);
+    EXPECT_EQ(std::string(text), other);
+    ASSERT_EQ(store.WriteHeader(&h, 0), 0);
+    std::vector<uint8_t> last = fx::records(h, 0, 1, k_t0 + 3600);
+    ASSERT_EQ(store.WriteLog(&h, last.data(), 1), 0);
+    ASSERT_NE(lfile_FindTextFile(data.c_str(), text), nullptr);
+    EXPECT_EQ(std::string(text), other);
+    std::string byStart =
+        dir / "240517_083000_240517_100000.txt"; // found by its first 13 characters
+    ASSERT_EQ(rename(other.c_str(), byStart.c_str()), 0);
+    ASSERT_NE(lfile_FindTextFile(data.c_str(), text), nullptr);
+    EXPECT_EQ(std::string(text), byStart);
+    ASSERT_EQ(rename(byStart.c_str(), (dir / "240517_083000.txt").c_str()), 0);
+
     EXPECT_EQ(store.Rename("LINE_"), 1);
     EXPECT_EQ(access((dir / "LINE_240517_083000.odl").c_str(), F_OK), 0);
     EXPECT_EQ(access((dir / "LINE_240517_083000.txt").c_str(), F_OK), 0);

@@ -61,11 +61,21 @@ TEST(LogWriter, QueuesMergesWritesClosesAndAges) {
     ASSERT_EQ(stat(closed.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0222, 0u);
 
+    // Started again with the same start, the closed run returns to its open name and continues.
+    w = lfile_StartWriter(s);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(access(closed.c_str(), F_OK), -1);
+    int64_t end = static_cast<int64_t>(expect.size());
+    ASSERT_EQ(lfile_QueueWrite(w, "tail", 4, end), 0);
+    ASSERT_EQ(lfile_StopWriter(w, 1715938200, 0), 0);
+    EXPECT_EQ(slurp(closed).substr(4), expect.substr(4) + "tail");
+
     // Age deletion: closed runs wholly before the limit go; open runs and later runs stay.
     for (const char *n : {"W230101_000000_230102_000000.log", "W230101_000000.log",
                           "X230101_000000_230102_000000.log", "W380101_000000_380102_000000.log"})
         std::ofstream(dir / (std::string("runs/") + n)) << "x";
-    EXPECT_EQ(lfile_DeleteOlder(s.folder.c_str(), "W", ".log", 1715934600 + 3601), 2);
+    const uint8_t day[6] = {0, 0, 1, 0, 0, 0};
+    EXPECT_EQ(lfile_DeleteOlder(s.folder.c_str(), "W", ".log", 1715934600 + 3601 + 86400, day), 2);
     EXPECT_EQ(access((dir / "runs/W230101_000000.log").c_str(), F_OK), 0);
     EXPECT_EQ(access((dir / "runs/X230101_000000_230102_000000.log").c_str(), F_OK), 0);
     EXPECT_EQ(access((dir / "runs/W380101_000000_380102_000000.log").c_str(), F_OK), 0);

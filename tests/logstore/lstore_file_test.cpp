@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -82,6 +83,15 @@ TEST(FileStore, AppendsOnlyWholeCheckedRecordsAtItsPosition) {
         EXPECT_EQ(back, fx::records(h, 0, n, 1715934600));
     }
     appender.join();
+
+    // With significant changes, the valid records end at the first without a changed channel.
+    LogHeader sig = r;
+    sig.sigChange = 1;
+    EXPECT_EQ(store.GetNoValidLogs(&sig), 10);
+    std::vector<uint8_t> none(recs.begin() + 5 * 62, recs.begin() + 6 * 62);
+    none[2] = 0;
+    ASSERT_EQ(store.RewriteLog(5, &r, none.data(), 62), 0);
+    EXPECT_EQ(store.GetNoValidLogs(&sig), 5);
 
     // Rewriting checks every record start, a partial one when its marker is there.
     EXPECT_EQ(store.RewriteLog(2, &r, recs.data(), 62 + 1), 0);
@@ -160,6 +170,52 @@ TEST(FileStore, CreateRefusesImpossibleHeadersBeforeMakingTheFile) {
     h.recordSize = 0;
     EXPECT_EQ(fx::createRun(store, path, &h), -1);
     EXPECT_EQ(access(path.c_str(), F_OK), -1);
+}
+
+TEST(FileStore, AFailedAppendIsCutBackSoLaterRecordsStayAligned) {
+    TempFolder dir;
+    std::string path = dir / "240517_083000.odl";
+    LogHeader h = fx::twoBlockHeader(1715934600);
+    std::vector<uint8_t> recs = fx::records(h, 0, 8, 1715934600);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The file may not grow past two and a half records: the third append is short.
+        CLogFileStore store;
+        if (fx::createRun(store, path, &h) != 0) _exit(10);
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(h.dataOffset + 62 * 2 + 31);
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(11);
+        if (store.WriteLog(&h, recs.data(), 1) != 0) _exit(12);
+        if (store.WriteLog(&h, recs.data() + 62, 3) != -1) _exit(13);
+        if (errno != 223 && errno != 112) _exit(14);
+        if (sizeOf(path) != h.dataOffset + 62) _exit(15);
+        if (store.WriteLog(&h, recs.data() + 62, 1) != 0) _exit(16);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    CLogFileStore reader;
+    ASSERT_EQ(reader.Open(nullptr, path.c_str(), LSTORE_READ), 0);
+    LogHeader r;
+    ASSERT_EQ(reader.ReadHeader(&r), 0);
+    ASSERT_EQ(r.recordCount, 2);
+    std::vector<uint8_t> back(2 * 62);
+    ASSERT_EQ(reader.ReadLogs(0, &r, back.data(), 2), 2);
+    EXPECT_EQ(back, fx::records(h, 0, 2, 1715934600));
+
+    // A run may not pass the header's 2 GiB write position.
+    CLogFileStore big;
+    ASSERT_EQ(big.Open(nullptr, path.c_str(), LSTORE_READ | LSTORE_WRITE), 0);
+    r.writePos = INT32_MAX - 100;
+    ASSERT_EQ(big.StartLogging(&r), 0);
+    EXPECT_EQ(big.WriteLog(&r, recs.data(), 1), 0);
+    EXPECT_EQ(big.WriteLog(&r, recs.data(), 1), -1);
+    EXPECT_EQ(errno, 223);
+    EXPECT_EQ(sizeOf(path), INT64_C(2147483647) - 100 + 62);
 }
 
 TEST(FileStore, KilledWriterLeavesWholeRecordsThatReadAndResume) {

@@ -1,5 +1,6 @@
 // A run on another computer, read through the runtime stand-in's file service over TLS.
 #include "ldf.h"
+#include "lfile.h"
 #include "lstore_file.h"
 #include "sim_net.h"
 #include "srv.h"
@@ -11,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 
 namespace {
@@ -59,9 +63,67 @@ TEST(RemoteStore, ReadsARunThroughTheServerInBoundedPieces) {
     EXPECT_EQ(store.ReadChannelInfo(&r, channels.data(), 0, 0, 3), 0);
     EXPECT_EQ(channels[216 * 2], 0x12);
 
+    // The run's text sections, read and written through the server.
+    {
+        std::ofstream(folder / "LINE/240517_083000.txt", std::ios::binary)
+            << "[HEADER]\r\nh\r\n[TEXT]\r\n";
+    }
+    char text[128];
+    int size = sizeof text;
+    EXPECT_EQ(store.ReadSection("HEADER", text, &size), 1);
+    EXPECT_STREQ(text, "h\r\n");
+    EXPECT_EQ(store.WriteText(1715934600, "remote event", nullptr, nullptr), 0);
+    EXPECT_EQ(store.WriteHeaderText("new header"), 0);
+    std::ifstream in(folder / "LINE/240517_083000.txt", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+              "[HEADER]\r\nnew header\r\n[TEXT]\r\n24/05/17 08:30:00 remote event\r\n");
+    int32_t when = 0;
+    EXPECT_EQ(store.GetTextTime(&when), 0);
+    struct stat st;
+    ASSERT_EQ(stat((folder / "LINE/240517_083000.txt").c_str(), &st), 0);
+    EXPECT_EQ(lfile_TimeOf(when), st.st_mtim.tv_sec);
+    EXPECT_EQ(store.WriteTextW(1715934600, u"x", nullptr, nullptr), -1); // UTF-16 only here
+    // A text file under another name of the run is found through the server's listing.
+    ASSERT_EQ(rename((folder / "LINE/240517_083000.txt").c_str(),
+                     (folder / "LINE/240517_083000_240517_100000.txt").c_str()),
+              0);
+    size = sizeof text;
+    EXPECT_EQ(store.ReadSection("HEADER", text, &size), 1);
+    EXPECT_STREQ(text, "new header\r\n");
+
     // Nothing is written through the server.
     EXPECT_EQ(store.WriteLog(&r, back.data(), 1), -1);
     EXPECT_EQ(store.RewriteLog(0, &r, back.data(), 62), -1);
+
+    // A run created for another computer takes its channel records from the server's current
+    // values; a short reply fails the creation.
+    std::string hexRecord;
+    for (int c = 1; c <= 6; ++c) {
+        std::string reply = std::string("1,000216");
+        reply += std::string(216, static_cast<char>(0x60 + c));
+        std::string hex;
+        for (unsigned char b : reply) {
+            char two[3];
+            snprintf(two, sizeof two, "%02x", b);
+            hex += two;
+        }
+        const char *prefix = c <= 3 ? "ai" : "di";
+        ASSERT_TRUE(
+            server.script(std::string("CV,") + prefix + "," + std::to_string(c) + " raw " + hex));
+    }
+    CLogFileStore created;
+    LogHeader nh = fx::twoBlockHeader(1715934600);
+    std::string local = folder / "LINE/240517_093000.odl";
+    ASSERT_EQ(created.Create(local.c_str(), 0, &nh, spec.c_str(), nullptr), 0);
+    std::vector<uint8_t> got(216 * 2);
+    ASSERT_EQ(created.ReadChannelInfo(&nh, got.data(), 1, 0, 2), 0);
+    EXPECT_EQ(got[0], 0x65);
+    EXPECT_EQ(got[216], 0x66);
+    created.Close();
+    ASSERT_TRUE(server.script("CV,di,6 1,short"));
+    nh = fx::twoBlockHeader(1715934600);
+    EXPECT_EQ(created.Create(local.c_str(), 0, &nh, spec.c_str(), nullptr), -1);
+    EXPECT_EQ(errno, 13);
     server.stop();
     srv_CloseAll();
 }

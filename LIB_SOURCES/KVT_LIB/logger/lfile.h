@@ -26,8 +26,10 @@ inline int64_t lfile_TimeOf(int32_t stored) {
 // A computed time as stored: below 0 becomes 0, above 2^32 - 1 becomes 2^32 - 1.
 int32_t lfile_StoreTime(int64_t seconds);
 
-// Carries every field of tm into its range (both directions) and returns the fields as seconds
-// since 1970, taken as UTC.
+// Brings every field of tm into its range (carrying in both directions, February 29 by the
+// Gregorian rule), counting tm_year from 1900 and ignoring the time zone, and returns the
+// moment as seconds since 1970-01-01 00:00:00 (negative before it). tm_wday and tm_yday are
+// set; tm_isdst becomes 0.
 int64_t lfile_NormalizeTm(struct tm *tm);
 
 // ---- Run names ----
@@ -102,15 +104,21 @@ int lfile_QueueWrite(LfileWriter *writer, const void *data, int size, int64_t of
 int lfile_StopWriter(LfileWriter *writer, int32_t stop, int readOnly);
 // Path of the writer's current file.
 std::string lfile_WriterPath(const LfileWriter *writer);
-// Deletes the folder's runs (prefix + extension) whose start and stop both lie before the limit:
-// the number deleted.
-int lfile_DeleteOlder(const char *folder, const char *prefix, const char *extension, int32_t limit);
+// Deletes the folder's closed runs (prefix + extension) whose start and stop both lie more than
+// the period (years, months, days, hours, minutes, seconds) before now: the number deleted.
+int lfile_DeleteOlder(const char *folder, const char *prefix, const char *extension, int32_t now,
+                      const uint8_t period[6]);
 
 // ---- Text files of runs: sections and events ----
 
 // The text file of a data file into out (260 bytes): out, or null with errno 2 (206 for a path
 // too long).
 char *lfile_FindTextFile(const char *dataPath, char *out);
+
+// The same, probing the server's files when the data file's text file is not found here. The
+// second form gives the path by value ("" when none is found).
+char *lfile_FindTextFileEx(const char *server, const char *dataPath, char *out);
+std::string lfile_FindTextFileEx(const char *server, const char *dataPath);
 
 // 1 when TEXT events live in events.txt of the run's folder.
 int lfile_UseEventsFile();
@@ -125,15 +133,28 @@ int lfile_ReadSectionLines(const char *file, const char *section, char **lines, 
 int lfile_ReadSectionLinesW(const char *file, const char *section, char16_t **lines, int *count,
                             char16_t *buffer, int *size);
 
+// The Ex forms try this computer first and go through the server's file requests only when the
+// file cannot be opened here. A UTF-16 file on a server is never rewritten (-1, 13).
+int lfile_ReadSectionEx(const char *server, const char *file, const char *section, char *buffer,
+                        int *size);
+int lfile_ReadSectionLinesEx(const char *server, const char *file, const char *section,
+                             char **lines, int *count, char *buffer, int *size);
+
 // Replaces (or appends) a section: 1, -1, or -2 when the file cannot be opened.
 int lfile_ReplaceSection(const char *file, const char *section, const char *text);
 int lfile_ReplaceSectionW(const char *file, const char *section, const char16_t *text);
+int lfile_ReplaceSectionEx(const char *server, const char *file, const char *section,
+                           const char *text);
 
 // Adds a time-stamped line to a section in time order: 0, -1, or -2.
 int lfile_AddEvent(const char *file, const char *header, const PreciseTimeStamp *stamp,
                    const char *text, const char *match);
 int lfile_AddEventAt(const char *file, const char *header, int32_t seconds, const char *text,
                      const char *match);
+int lfile_AddEventEx(const char *server, const char *file, const char *header,
+                     const PreciseTimeStamp *stamp, const char *text, const char *match);
+int lfile_AddEventAtEx(const char *server, const char *file, const char *header, int32_t seconds,
+                       const char *text, const char *match);
 int lfile_AddEventW(const char *file, const char *header, const PreciseTimeStamp *stamp,
                     const char16_t *text, const char16_t *match);
 int lfile_AddEventAtW(const char *file, const char *header, int32_t seconds, const char16_t *text,
@@ -144,6 +165,13 @@ const char *lfile_ParseStamp(const char *line, PreciseTimeStamp *stamp);
 const char16_t *lfile_ParseStampW(const char16_t *line, PreciseTimeStamp *stamp);
 const char *lfile_StampSeconds(const char *line, int32_t *seconds);
 const char16_t *lfile_StampSecondsW(const char16_t *line, int32_t *seconds);
+
+// Sections of a logger's definition text file: "<kind>_<number>.txt" in the working folder for
+// this computer or a server of connection kind 1, else on the server's LOGGERS folder.
+int lfile_ReadLoggerSection(const char *server, const char *kind, int number, const char *section,
+                            char *buffer, int *size);
+int lfile_WriteLoggerSection(const char *server, const char *kind, int number, const char *section,
+                             const char *text);
 
 // The temporary name of a rewrite of file: "<folder>/<stem> <pid>.tmp" or "<folder>/logger
 // <pid>.tmp".

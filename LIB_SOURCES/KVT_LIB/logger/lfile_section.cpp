@@ -9,12 +9,40 @@
 #include "plat_file.h"
 #include "plat_fileops.h"
 #include "plat_folder.h"
+#include "srv.h"
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 namespace {
+// Where a text file is read and written: this computer, or a server through its file requests.
+struct TextSource {
+    const char *server = nullptr;
+    bool remote() const { return server != nullptr && *server != '\0'; }
+    int load(const char *path, bool create, LfileText *text) const {
+        if (!remote()) return lfile_LoadText(path, create, text);
+        int rc = lfile_LoadRemoteText(server, path, text);
+        if (rc == -2 && create) {
+            *text = LfileText{};
+            return 0;
+        }
+        return rc;
+    }
+    int save(const char *path, const std::string &bytes) const {
+        return remote() ? lfile_SaveRemoteText(server, path, bytes)
+                        : lfile_ReplaceFile(path, bytes);
+    }
+    bool readable(const std::string &path) const {
+        LfileText probe;
+        return remote() ? lfile_LoadRemoteText(server, path.c_str(), &probe) == 0
+                        : plat_CheckAccess(path.c_str(), PLAT_ACCESS_READ) != 0;
+    }
+    bool exists(const std::string &path) const {
+        return remote() ? readable(path) : plat_FileInfoPath(path.c_str(), nullptr, nullptr) == 0;
+    }
+};
+
 template <typename Ch>
 Ch fold(Ch c) {
     return c >= 'a' && c <= 'z' ? static_cast<Ch>(c - 'a' + 'A') : c;
@@ -142,7 +170,8 @@ int collectSection(const S &content, const S &header, bool fromStart, bool isTex
 
 // Reads a section as ANSI or UTF-16; TEXT comes from events.txt when events live there.
 template <typename S>
-int readSection(const char *file, const char *section, typename S::value_type *buffer, int *size) {
+int readSection(const TextSource &src, const char *file, const char *section,
+                typename S::value_type *buffer, int *size) {
     if (section == nullptr || *section == '\0' || size == nullptr)
         return plat_Fail(WERR_INVALID_PARAMETER);
     bool isText = isTextSection(section);
@@ -151,17 +180,17 @@ int readSection(const char *file, const char *section, typename S::value_type *b
     bool fromStart = false;
     if (isText && lfile_UseEventsFile()) {
         events = lfile_EventsPath(file);
-        if (plat_CheckAccess(events.c_str(), PLAT_ACCESS_READ)) {
+        if (src.readable(events)) {
             path = events.c_str();
             fromStart = true;
-        } else if (plat_FileInfoPath(events.c_str(), nullptr, nullptr) != 0) {
+        } else if (!src.exists(events)) {
             *size = 0;
             if (buffer != nullptr) buffer[0] = 0;
             return 0;
         }
     }
     LfileText text;
-    int rc = lfile_LoadText(path, false, &text);
+    int rc = src.load(path, false, &text);
     if (rc != 0) return rc;
     S header = widenAscii<S>(bracketed(section).c_str());
     if constexpr (sizeof(typename S::value_type) == 1)
@@ -303,13 +332,17 @@ bool folderHasTextSection(const std::string &events) {
 }
 
 // The file an event of the header goes to, and whether its stamps are time-first.
-std::string eventTarget(const char *file, const char *header, bool *timeFirst) {
+std::string eventTarget(const TextSource &src, const char *file, const char *header,
+                        bool *timeFirst) {
     *timeFirst = false;
     std::string h = header != nullptr ? header : "";
     if (startsNoCase(h, std::string("[TEXT]")) && h.size() == 6 && lfile_UseEventsFile()) {
         std::string events = lfile_EventsPath(file);
-        if (plat_CheckAccess(events.c_str(), PLAT_ACCESS_READ | PLAT_ACCESS_WRITE) ||
-            !folderHasTextSection(events)) {
+        bool use = src.remote()
+                       ? src.readable(events)
+                       : plat_CheckAccess(events.c_str(), PLAT_ACCESS_READ | PLAT_ACCESS_WRITE) ||
+                             !folderHasTextSection(events);
+        if (use) {
             *timeFirst = true;
             return events;
         }
@@ -323,51 +356,57 @@ bool hasWide(const std::u16string &text) {
     return false;
 }
 
-int addEvent(const char *file, const char *header, const PreciseTimeStamp &stamp,
-             const std::u16string &text, const char16_t *match, bool wideCaller) {
+int addEvent(const TextSource &src, const char *file, const char *header,
+             const PreciseTimeStamp &stamp, const std::u16string &text, const char16_t *match,
+             bool wideCaller) {
     if (file == nullptr || header == nullptr) return plat_Fail(WERR_INVALID_PARAMETER);
     bool timeFirst;
-    std::string target = eventTarget(file, header, &timeFirst);
+    std::string target = eventTarget(src, file, header, &timeFirst);
     if (target.size() > LFILE_MAX_PATH) return plat_Fail(WERR_FILENAME_EXCED_RANGE);
     LfileText loaded;
-    int rc = lfile_LoadText(target.c_str(), true, &loaded);
+    int rc = src.load(target.c_str(), true, &loaded);
     if (rc != 0) return rc;
+    // A UTF-16 file on a server is never rewritten from here.
+    if (src.remote() && loaded.utf16) return plat_Fail(WERR_INVALID_DATA);
     std::u16string content = lfile_TextWide(loaded);
     std::u16string sectionHeader =
         timeFirst ? std::u16string() : widenAscii<std::u16string>(header);
     if (!insertEvent(content, sectionHeader, timeFirst, stamp, text, match)) return 0;
     // A wide text with characters ANSI cannot hold turns an ANSI file into UTF-16.
     bool utf16 = loaded.utf16 || (wideCaller && hasWide(text));
-    return lfile_ReplaceFile(target.c_str(), lfile_EncodeText(content, utf16)) == 0 ? 0 : -1;
+    return src.save(target.c_str(), lfile_EncodeText(content, utf16)) == 0 ? 0 : -1;
 }
 } // namespace
 
 int lfile_ReadSection(const char *file, const char *section, char *buffer, int *size) {
-    return readSection<std::string>(file, section, buffer, size);
+    return readSection<std::string>(TextSource{}, file, section, buffer, size);
 }
 
 int lfile_ReadSectionW(const char *file, const char *section, char16_t *buffer, int *size) {
-    return readSection<std::u16string>(file, section, buffer, size);
+    return readSection<std::u16string>(TextSource{}, file, section, buffer, size);
 }
 
 int lfile_ReadSectionLines(const char *file, const char *section, char **lines, int *count,
                            char *buffer, int *size) {
-    int rc = readSection<std::string>(file, section, lines != nullptr ? buffer : nullptr, size);
+    int rc = readSection<std::string>(TextSource{}, file, section,
+                                      lines != nullptr ? buffer : nullptr, size);
     return readLines(rc, lines, count, buffer, size != nullptr ? *size : 0);
 }
 
 int lfile_ReadSectionLinesW(const char *file, const char *section, char16_t **lines, int *count,
                             char16_t *buffer, int *size) {
-    int rc = readSection<std::u16string>(file, section, lines != nullptr ? buffer : nullptr, size);
+    int rc = readSection<std::u16string>(TextSource{}, file, section,
+                                         lines != nullptr ? buffer : nullptr, size);
     return readLines(rc, lines, count, buffer, size != nullptr ? *size : 0);
 }
 
-int lfile_ReplaceSection(const char *file, const char *section, const char *text) {
+namespace {
+int replaceSection(const TextSource &src, const char *file, const char *section, const char *text) {
     if (file == nullptr || section == nullptr || *section == '\0')
         return plat_Fail(WERR_INVALID_PARAMETER);
     if (strlen(file) > LFILE_MAX_PATH) return plat_Fail(WERR_FILENAME_EXCED_RANGE);
     LfileText loaded;
-    int rc = lfile_LoadText(file, true, &loaded);
+    int rc = src.load(file, true, &loaded);
     if (rc != 0) return rc;
     if (loaded.utf16) return plat_Fail(WERR_INVALID_DATA);
     std::string header = bracketed(section);
@@ -393,7 +432,80 @@ int lfile_ReplaceSection(const char *file, const char *section, const char *text
         if (!out.empty() && !endsWithCrlf(out)) out += "\r\n";
         out += header + "\r\n" + newText;
     }
-    return lfile_ReplaceFile(file, out) == 0 ? 1 : -1;
+    return src.save(file, out) == 0 ? 1 : -1;
+}
+
+// The local form first; the server's file requests only when the file cannot be opened here.
+template <typename F>
+int localThenRemote(const char *server, F run) {
+    int rc = run(TextSource{});
+    if (rc != -2 || server == nullptr || *server == '\0') return rc;
+    return run(TextSource{server});
+}
+} // namespace
+
+int lfile_ReplaceSection(const char *file, const char *section, const char *text) {
+    return replaceSection(TextSource{}, file, section, text);
+}
+
+int lfile_ReplaceSectionEx(const char *server, const char *file, const char *section,
+                           const char *text) {
+    return localThenRemote(
+        server, [&](const TextSource &src) { return replaceSection(src, file, section, text); });
+}
+
+int lfile_ReadSectionEx(const char *server, const char *file, const char *section, char *buffer,
+                        int *size) {
+    return localThenRemote(server, [&](const TextSource &src) {
+        return readSection<std::string>(src, file, section, buffer, size);
+    });
+}
+
+int lfile_ReadSectionLinesEx(const char *server, const char *file, const char *section,
+                             char **lines, int *count, char *buffer, int *size) {
+    int rc = lfile_ReadSectionEx(server, file, section, lines != nullptr ? buffer : nullptr, size);
+    return readLines(rc, lines, count, buffer, size != nullptr ? *size : 0);
+}
+
+int lfile_AddEventEx(const char *server, const char *file, const char *header,
+                     const PreciseTimeStamp *stamp, const char *text, const char *match) {
+    if (stamp == nullptr) return plat_Fail(WERR_INVALID_PARAMETER);
+    std::u16string wideText = plat_Cp1252ToUtf16(text != nullptr ? text : "");
+    std::u16string wideMatch = plat_Cp1252ToUtf16(match != nullptr ? match : "");
+    return localThenRemote(server, [&](const TextSource &src) {
+        return addEvent(src, file, header, *stamp, wideText,
+                        match != nullptr ? wideMatch.c_str() : nullptr, false);
+    });
+}
+
+int lfile_AddEventAtEx(const char *server, const char *file, const char *header, int32_t seconds,
+                       const char *text, const char *match) {
+    PreciseTimeStamp stamp{seconds, 0, 0};
+    return lfile_AddEventEx(server, file, header, &stamp, text, match);
+}
+
+namespace {
+std::string loggerTextFile(const char *server, const char *kind, int number) {
+    char name[300];
+    if (server == nullptr || *server == '\0' || srv_IsLocal(server) || srv_ServerKind(server) == 1)
+        snprintf(name, sizeof name, "%s_%d.txt", kind != nullptr ? kind : "", number);
+    else
+        snprintf(name, sizeof name, "\\\\%s\\KVT_CURRENT_CONFIG\\LOGGERS\\%s_%d.txt", server,
+                 kind != nullptr ? kind : "", number);
+    return name;
+}
+} // namespace
+
+int lfile_ReadLoggerSection(const char *server, const char *kind, int number, const char *section,
+                            char *buffer, int *size) {
+    return lfile_ReadSectionEx(server, loggerTextFile(server, kind, number).c_str(), section,
+                               buffer, size);
+}
+
+int lfile_WriteLoggerSection(const char *server, const char *kind, int number, const char *section,
+                             const char *text) {
+    return lfile_ReplaceSectionEx(server, loggerTextFile(server, kind, number).c_str(), section,
+                                  text);
 }
 
 int lfile_ReplaceSectionW(const char *file, const char *section, const char16_t *text) {
@@ -411,7 +523,8 @@ int lfile_AddEvent(const char *file, const char *header, const PreciseTimeStamp 
                    const char *text, const char *match) {
     if (stamp == nullptr) return plat_Fail(WERR_INVALID_PARAMETER);
     std::u16string wideMatch = plat_Cp1252ToUtf16(match != nullptr ? match : "");
-    return addEvent(file, header, *stamp, plat_Cp1252ToUtf16(text != nullptr ? text : ""),
+    return addEvent(TextSource{}, file, header, *stamp,
+                    plat_Cp1252ToUtf16(text != nullptr ? text : ""),
                     match != nullptr ? wideMatch.c_str() : nullptr, false);
 }
 
@@ -424,8 +537,8 @@ int lfile_AddEventAt(const char *file, const char *header, int32_t seconds, cons
 int lfile_AddEventW(const char *file, const char *header, const PreciseTimeStamp *stamp,
                     const char16_t *text, const char16_t *match) {
     if (stamp == nullptr) return plat_Fail(WERR_INVALID_PARAMETER);
-    return addEvent(file, header, *stamp, text != nullptr ? std::u16string(text) : std::u16string(),
-                    match, true);
+    return addEvent(TextSource{}, file, header, *stamp,
+                    text != nullptr ? std::u16string(text) : std::u16string(), match, true);
 }
 
 int lfile_AddEventAtW(const char *file, const char *header, int32_t seconds, const char16_t *text,

@@ -31,6 +31,12 @@ struct LfileText {
 // Reads a whole file (create: a missing one is made, mode 0666). 0, -1 read error, -2 open error.
 int lfile_LoadText(const char *path, bool create, LfileText *text);
 
+// The same through the server's file requests (reads in pieces of 9999 bytes). 0, -1, or -2
+// when the file cannot be read.
+int lfile_LoadRemoteText(const char *server, const char *path, LfileText *text);
+// Writes a whole file back through the server, the first piece creating it. 0, or -1.
+int lfile_SaveRemoteText(const char *server, const char *path, const std::string &bytes);
+
 // The content as UTF-16 (ANSI widened through the Windows-1252 table), without the mark.
 std::u16string lfile_TextWide(const LfileText &text);
 // The content as Windows-1252 ('?' for what the table lacks).

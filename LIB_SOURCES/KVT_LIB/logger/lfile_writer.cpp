@@ -4,6 +4,7 @@
 #include "lfile.h"
 
 #include "ldf.h"
+#include "lgr.h"
 #include "plat_error.h"
 #include "plat_file.h"
 #include "plat_fileops.h"
@@ -120,10 +121,25 @@ LfileWriter *lfile_StartWriter(const LfileWriterSettings &s) {
         plat_Fail(WERR_FILENAME_EXCED_RANGE);
         return nullptr;
     }
-    w->fd =
-        plat_FileCreate(w->path.c_str(), PLAT_GENERIC_READ | PLAT_GENERIC_WRITE, PLAT_CREATE_ALWAYS,
-                        PLAT_OPEN_WRITE_THROUGH | PLAT_OPEN_NULL_ACCESS_LIST);
+    // A run closed earlier with the same start goes back to its open name and is continued.
+    std::string closedStem = s.prefix + lfile_FormatRunTime(s.start) + "_";
+    PlatFindEntry entry;
+    PlatFindHandle list =
+        plat_FindFirst((s.folder + "/" + closedStem + "*" + s.extension).c_str(), &entry);
+    bool reopened = false;
+    if (list && entry.name.compare(0, closedStem.size(), closedStem) == 0) {
+        std::string closed = s.folder + "/" + entry.name;
+        plat_FileSetReadOnly(closed.c_str(), 0);
+        reopened = plat_FileMove(closed.c_str(), w->path.c_str()) == 0;
+    }
+    w->fd = plat_FileCreate(w->path.c_str(), PLAT_GENERIC_READ | PLAT_GENERIC_WRITE,
+                            reopened ? PLAT_OPEN_EXISTING : PLAT_CREATE_ALWAYS,
+                            PLAT_OPEN_WRITE_THROUGH | PLAT_OPEN_NULL_ACCESS_LIST);
     if (w->fd < 0) return nullptr;
+    if (reopened) {
+        w->written = std::max<int64_t>(lfile_GetFileSize(w->fd), 0);
+        if (plat_FileLockByte(w->fd, w->written) == 0) w->lockPos = w->written;
+    }
     if (s.positionWord) {
         w->posFd = plat_FileCreate(w->path.c_str(), PLAT_GENERIC_READ | PLAT_GENERIC_WRITE,
                                    PLAT_OPEN_EXISTING, PLAT_OPEN_WRITE_THROUGH);
@@ -179,8 +195,10 @@ int lfile_StopWriter(LfileWriter *w, int32_t stop, int readOnly) {
     return 0;
 }
 
-int lfile_DeleteOlder(const char *folder, const char *prefix, const char *extension,
-                      int32_t limit) {
+int lfile_DeleteOlder(const char *folder, const char *prefix, const char *extension, int32_t now,
+                      const uint8_t period[6]) {
+    if (period == nullptr) return 0;
+    int32_t limit = lgr_SubtractPeriod(TimeStamp{now, 0, 0}, period).seconds;
     LfileFolderList *list = lfile_OpenFolderList(folder);
     if (list == nullptr) return 0;
     std::string pre = prefix != nullptr ? prefix : "";
