@@ -1,4 +1,5 @@
 #include "lstore.h"
+#include "lstore_filecoll.h"
 #include "lstore_file.h"
 
 #include "plat_error.h"
@@ -127,6 +128,7 @@ CLogStore *lstore_CreateStore(const char *connection) {
 CLogCollection *lstore_CreateCollection(const char *connection) {
     switch (lstore_GetProviderType(connection)) {
     case -1:
+        return new CLogFileCollection;
     case 0:
     case 1:
         plat_Fail(WERR_NOT_SUPPORTED);
