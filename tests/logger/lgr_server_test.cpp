@@ -1,6 +1,7 @@
 // The logged-data request server over runs written with the file store: every request against
 // replies worked out by hand, hostile requests, buffers one byte short, times after 2038.
 #include "ldf.h"
+#include "lfile.h"
 #include "lgr_server.h"
 #include "lstore_file.h"
 #include "plat_clock.h"
@@ -23,77 +24,6 @@
 #include <vector>
 
 namespace {
-
-int g_closeLoggers = 0;
-
-LogHeader readHeader(const std::string &path) {
-    CLogFileStore store;
-    LogHeader h{};
-    if (store.Open("", path.c_str(), LSTORE_READ) == 0) store.ReadHeader(&h);
-    store.Close();
-    return h;
-}
-
-// Lists the data files of a folder as the folder collection does: names with their folder,
-// start and stop from the headers, the newest run by start time.
-class FolderCollection : public CLogCollection {
-public:
-    int Open(const char *, const char *folder, const char *, const char *, uint32_t) override {
-        folder_ = folder;
-        if (!plat_FolderExists(folder)) return plat_Fail(WERR_PATH_NOT_FOUND);
-        return 0;
-    }
-    int FindFirst(int *size) override {
-        names_.clear();
-        at_ = 0;
-        DIR *dir = opendir(folder_.c_str());
-        if (dir == nullptr) return 0;
-        while (dirent *e = readdir(dir)) {
-            std::string n = e->d_name;
-            if (n.size() > 4 && n.substr(n.size() - 4) == ".odl") names_.push_back(n);
-        }
-        closedir(dir);
-        std::sort(names_.begin(), names_.end());
-        *size = 260;
-        return 1;
-    }
-    int FindNext(char *name, LogTimePair *start, LogTimePair *stop) override {
-        if (at_ >= names_.size()) return 0;
-        std::string path = folder_ + "/" + names_[at_++];
-        LogHeader h = readHeader(path);
-        snprintf(name, 260, "%s", path.c_str());
-        *start = {static_cast<uint32_t>(h.start), 0};
-        *stop = {static_cast<uint32_t>(h.stop), 0};
-        return 1;
-    }
-    int FindLogger(char *name, int *size, LogTimePair *start, LogTimePair *stop, int) override {
-        if (FindFirst(size) != 1) return 0;
-        bool found = false;
-        char n[260];
-        LogTimePair s{}, t{};
-        while (FindNext(n, &s, &t) == 1)
-            if (!found || s.seconds >= start->seconds) {
-                found = true;
-                snprintf(name, 260, "%s", n);
-                *start = s;
-                *stop = t;
-            }
-        return found ? 1 : 0;
-    }
-    int CloseLogger(CLogStore *store, const int32_t *, const int32_t *, int) override {
-        ++g_closeLoggers;
-        return store->Close();
-    }
-
-private:
-    std::string folder_;
-    std::vector<std::string> names_;
-    size_t at_ = 0;
-};
-
-CLogCollection *makeFolderCollection(const char *) {
-    return new FolderCollection;
-}
 
 // AI 1..3 analogue outputs, DI 5..6 digital outputs (records 40 + 16 + 2 + 2 = 62 bytes).
 LogHeader header(uint32_t start) {
@@ -159,28 +89,39 @@ std::vector<uint8_t> makeRecords(const LogHeader &h, uint32_t start, int first, 
     return out;
 }
 
-// A run of count records; stop 0 leaves it open.
-void writeRun(const std::string &path, uint32_t start, int count, uint32_t stop,
-              const std::string &text = "") {
+// The data file of a run: the start time, and for a closed run the stop time, in its name.
+std::string runPath(const std::string &folder, const std::string &prefix, uint32_t start,
+                    uint32_t stop) {
+    std::string name = prefix + lfile_FormatRunTime(static_cast<int32_t>(start));
+    if (stop != 0) name += "_" + lfile_FormatRunTime(static_cast<int32_t>(stop));
+    return folder + "/" + name + ".odl";
+}
+
+// A run of count records; stop 0 leaves it open. openName keeps the open form of the name.
+std::string writeRun(const std::string &folder, const std::string &prefix, uint32_t start,
+                     int count, uint32_t stop, const std::string &text = "",
+                     bool openName = false) {
+    std::string path = runPath(folder, prefix, start, openName ? 0 : stop);
     static const std::vector<uint8_t> ai = channelRecords("AI", 1, 3, 2);
     static const std::vector<uint8_t> di = channelRecords("DI", 5, 2, 3);
     const void *arrays[2] = {ai.data(), di.data()};
     LogHeader h = header(start);
     CLogFileStore store;
-    ASSERT_EQ(store.Create(path.c_str(), 0, &h, nullptr, arrays), 0) << path;
+    EXPECT_EQ(store.Create(path.c_str(), 0, &h, nullptr, arrays), 0) << path;
     if (count > 0) {
         std::vector<uint8_t> records = makeRecords(h, start, 0, count);
-        ASSERT_EQ(store.WriteLog(&h, records.data(), count), 0);
+        EXPECT_EQ(store.WriteLog(&h, records.data(), count), 0);
     }
     if (stop != 0) {
         h.stop = static_cast<int32_t>(stop);
-        ASSERT_EQ(store.WriteHeader(&h, 1), 0);
+        EXPECT_EQ(store.WriteHeader(&h, 1), 0);
     }
     store.Close();
     if (!text.empty()) {
         std::ofstream txt(path.substr(0, path.size() - 4) + ".txt", std::ios::binary);
         txt << text;
     }
+    return path;
 }
 
 struct Answer {
@@ -216,15 +157,8 @@ std::string addr(const void *p) {
 
 class LgrServer : public ::testing::Test {
 protected:
-    void SetUp() override {
-        lgr_SetServerFactories(makeFolderCollection, nullptr);
-        plat_SetFakeTick(1000);
-        g_closeLoggers = 0;
-    }
-    void TearDown() override {
-        lgr_SetServerFactories(nullptr, nullptr);
-        plat_ClearFakeClock();
-    }
+    void SetUp() override { plat_SetFakeTick(1000); }
+    void TearDown() override { plat_ClearFakeClock(); }
     // Lets the store, reopen and run-list throttles pass.
     void later(uint32_t ms = 31000) { plat_AdvanceFakeTick(ms); }
     TempFolder temp_;
@@ -237,8 +171,10 @@ constexpr uint32_t T0 = 1700000000; // 2023-11-14 22:13:20
 TEST_F(LgrServer, AnswersEveryRequestFromTheNewestRun) {
     std::string line = temp_ / "LINE";
     ASSERT_EQ(mkdir(line.c_str(), 0777), 0);
-    writeRun(line + "/LINE_1.odl", T0, 5, T0 + 100, "[TEXT]\r\nfirst run\r\n[HEADER]\r\nHDR\r\n");
-    writeRun(line + "/LINE_2.odl", T0 + 1000, 10, 0, "[TEXT]\r\nsecond\r\n");
+    // The first run is finished but still has its open name.
+    std::string first = writeRun(line, "LINE_", T0, 5, T0 + 100,
+                                 "[TEXT]\r\nfirst run\r\n[HEADER]\r\nHDR\r\n", true);
+    writeRun(line, "LINE_", T0 + 1000, 10, 0, "[TEXT]\r\nsecond\r\n");
 
     CLogRequestServer server;
     ASSERT_EQ(server.Open(line.c_str()), 0);
@@ -366,14 +302,17 @@ TEST_F(LgrServer, AnswersEveryRequestFromTheNewestRun) {
     // Addresses of 0 for buffers the request would write.
     EXPECT_EQ(ask(server, "7S,0,0,0,0,0,3,0," + addr(values) + ",0,0").bytes, z("-1,87"));
 
+    // Closing renames the finished run into its closed form and leaves the open one.
     server.Close();
-    EXPECT_EQ(g_closeLoggers, 1); // the closed run renamed to its closed form; the open one kept
+    EXPECT_NE(access(first.c_str(), F_OK), 0);
+    EXPECT_EQ(access(runPath(line, "LINE_", T0, T0 + 100).c_str(), F_OK), 0);
+    EXPECT_EQ(access(runPath(line, "LINE_", T0 + 1000, 0).c_str(), F_OK), 0);
 }
 
 TEST_F(LgrServer, RepliesNeverPassTheCapacityAndShortRequestsAreSafe) {
     std::string line = temp_ / "L";
     ASSERT_EQ(mkdir(line.c_str(), 0777), 0);
-    writeRun(line + "/L_1.odl", T0, 3, 0);
+    writeRun(line, "L_", T0, 3, 0);
     CLogRequestServer server;
     ASSERT_EQ(server.Open(line.c_str()), 0);
     Answer full = ask(server, "CV,AI,1,2,3");
@@ -406,8 +345,8 @@ TEST_F(LgrServer, CompanionRunsAndTheirCurrentValues) {
     std::string fast = temp_ / "LINE_FAST_LOG";
     ASSERT_EQ(mkdir(slow.c_str(), 0777), 0);
     ASSERT_EQ(mkdir(fast.c_str(), 0777), 0);
-    writeRun(slow + "/S_1.odl", T0, 5, 0);       // newest T0 + 4
-    writeRun(fast + "/F_1.odl", T0 + 100, 3, 0); // newest T0 + 102: 98 s later
+    writeRun(slow, "S_", T0, 5, 0);       // newest T0 + 4
+    writeRun(fast, "F_", T0 + 100, 3, 0); // newest T0 + 102: 98 s later
     CLogRequestServer server;
     ASSERT_EQ(server.Open(fast.c_str()), 0);
     // Slot 0 is the fast logger; its companion LINE is slot 1, the current slot, which gives the
@@ -427,8 +366,8 @@ TEST_F(LgrServer, RangesAfter2038) {
     std::string line = temp_ / "Y2038";
     ASSERT_EQ(mkdir(line.c_str(), 0777), 0);
     const uint32_t late = 0x80000000u + 50; // 2038-01-19, negative as int32
-    writeRun(line + "/A_1.odl", late - 100, 4, late - 90);
-    writeRun(line + "/B_2.odl", late, 6, 0);
+    writeRun(line, "Y_", late - 100, 4, late - 90);
+    writeRun(line, "Y_", late, 6, 0);
     CLogRequestServer server;
     ASSERT_EQ(server.Open(line.c_str()), 0);
     EXPECT_EQ(ask(server, "IS").bytes, z("1," + std::to_string(late - 100)));

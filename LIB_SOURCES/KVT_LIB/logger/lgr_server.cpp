@@ -6,6 +6,7 @@
 #include "evlog.h"
 #include "lfile.h"
 #include "lgr_server_internal.h"
+#include "lst.h"
 #include "plat_clock.h"
 #include "plat_error.h"
 #include "plat_folder.h"
@@ -20,13 +21,6 @@ using namespace lgr_detail;
 namespace {
 
 std::atomic<bool> g_closeAfterRequest{false};
-CLogCollection *(*g_makeCollection)(const char *) = nullptr;
-CLogStore *(*g_makeStore)(const char *) = nullptr;
-
-CLogCollection *makeCollection(const char *connection) {
-    return g_makeCollection != nullptr ? g_makeCollection(connection)
-                                       : lstore_CreateCollection(connection);
-}
 
 bool endsWithNoCase(const std::string &text, const char *ending) {
     size_t n = strlen(ending);
@@ -89,12 +83,6 @@ void lgr_SetCloseAfterRequest() {
     g_closeAfterRequest = true;
 }
 
-void lgr_SetServerFactories(CLogCollection *(*collection)(const char *),
-                            CLogStore *(*store)(const char *)) {
-    g_makeCollection = collection;
-    g_makeStore = store;
-}
-
 LocalDataServer *lgr_CreateRequestServer() {
     return new CLogRequestServer;
 }
@@ -132,6 +120,8 @@ int lgr_FindRecordAtOrAfter(CLogStore *store, LogHeader *header, int n, uint32_t
 }
 
 CLogRequestServer::CLogRequestServer() {
+    lst_InitStatusRecords(1, LGR_STATUS_CHANNELS,
+                          reinterpret_cast<LoggerStatusRecord *>(statusRecords_));
     ts_Now(&statusStamp_);
 }
 
@@ -146,7 +136,7 @@ std::string CLogRequestServer::Identity(int slot, const std::string &run) const 
 
 CLogStore *CLogRequestServer::OpenRunStore(const std::string &identity) const {
     const char *kind = database_ ? connection_.c_str() : folder_[0].c_str();
-    CLogStore *store = g_makeStore != nullptr ? g_makeStore(kind) : lstore_CreateStore(kind);
+    CLogStore *store = lstore_CreateStore(kind);
     if (store == nullptr) return nullptr;
     if (store->Open(server_.c_str(), identity.c_str(), LSTORE_READ) != 0) {
         delete store;
@@ -187,8 +177,8 @@ int CLogRequestServer::Open(const char *spec) {
     for (int i = 0; i < 2; ++i) {
         if (i == 1 && (database_ ? logger_[1] : folder_[1]).empty()) break;
         const char *connection = database_ ? connection_.c_str() : folder_[i].c_str();
-        collection_[i].reset(makeCollection(connection));
-        if (i == 0) listing_.reset(makeCollection(connection));
+        collection_[i].reset(lstore_CreateCollection(connection));
+        if (i == 0) listing_.reset(lstore_CreateCollection(connection));
         bool ok = collection_[i] && collection_[i]->Open(connection, folder_[i].c_str(),
                                                          logger_[i].c_str(), "", LSTORE_READ) == 0;
         if (ok && i == 0)
@@ -300,45 +290,6 @@ uint32_t CLogRequestServer::NewestSeconds(int slot) const {
 
 int CLogRequestServer::NewestMs(int slot) const {
     return record_[slot].size() >= 12 ? RecordMs(record_[slot].data()) : 0;
-}
-
-void CLogRequestServer::RefreshLoggerStatus() {
-    if (store_[0]) {
-        LogHeader header{};
-        if (store_[0]->ReadHeader(&header) == 0) header_[0] = header;
-    }
-    for (int c = 0; c < LGR_STATUS_CHANNELS; ++c) {
-        statusFlags_[c] = c >= 12 ? 0xA0 : 0x20;
-        statusValues_[c] = 0;
-    }
-    const LogHeader &h = header_[0];
-    uint32_t stop = static_cast<uint32_t>(h.stop);
-    int64_t newestTime = int64_t{NewestSeconds(0)};
-    statusFlags_[0] &= ~0x20;
-    if (store_[0])
-        statusFlags_[0] |=
-            (h.stop == 0 || (newest_[0] != -1 && newestTime + 1 < int64_t{stop})) ? 1 : 0;
-    for (int c = 1; c <= 8; ++c)
-        statusFlags_[c] &= ~0x20;
-    statusFlags_[8] |= database_ ? 1 : 0;
-    statusFlags_[9] &= ~0x20;
-    statusFlags_[16] &= ~0x20;
-    if (store_[0]) {
-        statusValues_[16] = static_cast<float>(h.writePos);
-        if (newest_[0] >= 0) {
-            for (int c : {19, 20, 21})
-                statusFlags_[c] &= ~0x20;
-            statusValues_[19] = static_cast<float>(newest_[0] + 1);
-            uint32_t t = NewestSeconds(0);
-            if (t != 0) {
-                struct tm tm = ts_GmTime(t);
-                statusValues_[20] = static_cast<float>((tm.tm_year % 100) * 10000 +
-                                                       (tm.tm_mon + 1) * 100 + tm.tm_mday);
-                statusValues_[21] =
-                    static_cast<float>(tm.tm_hour * 10000 + tm.tm_min * 100 + tm.tm_sec);
-            }
-        }
-    }
 }
 
 void CLogRequestServer::ReleaseStore(CLogStore *store, CLogCollection *collection) {

@@ -49,11 +49,6 @@ void lgr_SetCloseAfterRequest();
 // The factory that kind-3 connections use.
 LocalDataServer *lgr_CreateRequestServer();
 
-// The collections and stores the server creates; tests install others. Null restores the
-// defaults (lstore_CreateCollection, lstore_CreateStore).
-void lgr_SetServerFactories(CLogCollection *(*collection)(const char *connection),
-                            CLogStore *(*store)(const char *connection));
-
 class CLogRequestServer : public LocalDataServer {
 public:
     CLogRequestServer();
@@ -78,6 +73,8 @@ private:
     int OpenLatestRuns();
     void RefreshStores();
     void RefreshLoggerStatus();
+    bool PublishedStatus();
+    void SetStatusText(int channel, const std::string &text);
     void RefreshRunList();
     void RefreshRun(RunEntry &entry, bool first);
     void ReleaseStore(CLogStore *store, CLogCollection *collection);
@@ -129,6 +126,7 @@ private:
     TimeStamp statusStamp_ = {};
     int32_t statusFlags_[LGR_STATUS_CHANNELS] = {};
     float statusValues_[LGR_STATUS_CHANNELS] = {};
+    bool statusInitialised_ = false;
 
     std::vector<std::unique_ptr<RunEntry>> runs_;
     uint32_t runListTick_ = 0;
