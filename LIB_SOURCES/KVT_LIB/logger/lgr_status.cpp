@@ -121,10 +121,8 @@ void CLogRequestServer::RefreshLoggerStatus() {
     std::string prefix = "N/A";
     if (!database_ && !runName_[0].empty()) {
         std::string name = runName_[0].substr(0, runName_[0].find('.'));
-        const char *suffix = lfile_FindTimeSuffix(runName_[0].c_str(), "");
-        if (suffix != nullptr)
-            name =
-                runName_[0].substr(0, std::min<size_t>(name.size(), suffix - runName_[0].c_str()));
+        if (const char *suffix = lfile_FindTimeSuffix(name.c_str(), ""))
+            name.resize(static_cast<size_t>(suffix - name.c_str()));
         if (name.size() < 33) prefix = name;
     }
     SetStatusText(8, prefix);
