@@ -25,6 +25,14 @@
 
 namespace {
 
+LogHeader readHeader(const std::string &path) {
+    CLogFileStore store;
+    LogHeader h{};
+    if (store.Open("", path.c_str(), LSTORE_READ) == 0) store.ReadHeader(&h);
+    store.Close();
+    return h;
+}
+
 // AI 1..3 analogue outputs, DI 5..6 digital outputs (records 40 + 16 + 2 + 2 = 62 bytes).
 LogHeader header(uint32_t start) {
     LogHeader h{};
@@ -391,4 +399,81 @@ TEST_F(LgrServer, RangesAfter2038) {
     EXPECT_EQ(r8.bytes, z("1,2,0,1")); // the first and last thirds of [late-100, late+6)
     EXPECT_EQ(btimes[0], late - 100);
     EXPECT_EQ(btimes[2 * 4], late);
+}
+
+namespace {
+// Overwrites bytes of a file.
+void patch(const std::string &path, int64_t offset, const void *bytes, size_t size) {
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(pwrite(fd, bytes, size, offset), static_cast<ssize_t>(size));
+    close(fd);
+}
+} // namespace
+
+TEST_F(LgrServer, DamagedRunsAndBlocksGiveNoValues) {
+    std::string line = temp_ / "DAMAGED";
+    ASSERT_EQ(mkdir(line.c_str(), 0777), 0);
+    // An older run whose header's reserved word is not 0x8001 stays out of the ranges.
+    std::string old = writeRun(line, "D_", T0, 5, T0 + 10);
+    uint16_t marker = 0x8002;
+    patch(old, 4, &marker, 2);
+    // The newest run's DI block claims values past its record's end marker.
+    std::string newest = writeRun(line, "D_", T0 + 100, 3, 0);
+    LogHeader h = readHeader(newest);
+    uint16_t offset = static_cast<uint16_t>(h.blocks[1].valuesOffset + 2);
+    patch(newest, 36 + 52 + 8, &offset, 2);
+    patch(newest, h.extOffset + 2 + 52 + 8, &offset, 2);
+    ASSERT_EQ(readHeader(newest).blocks[1].valuesOffset, offset);
+
+    CLogRequestServer server;
+    ASSERT_EQ(server.Open(line.c_str()), 0);
+    EXPECT_EQ(ask(server, "RV,AI,1,DI,5").bytes,
+              "1," + stamp(static_cast<int32_t>(T0 + 100), 0) + bytesOf(int32_t{0x80}) +
+                  bytesOf(analogueValue(2, 0)) + stamp(static_cast<int32_t>(T0 + 100), 0) +
+                  bytesOf(int32_t{0x20}));
+    uint32_t times[2 * 8];
+    uint32_t values[2 * 8];
+    EXPECT_EQ(ask(server, "7S,0,0,0,0," + addr("AI,1,DI,5") + ",8," + addr(times) + "," +
+                              addr(values) + ",0,0")
+                  .bytes,
+              z("1,3,0,1"));
+    EXPECT_EQ(times[0], T0 + 100);
+    float v;
+    memcpy(&v, &values[0], 4);
+    EXPECT_EQ(v, analogueValue(0, 0));
+    EXPECT_EQ(values[1], 0x7FFFFFFFu);
+}
+
+TEST_F(LgrServer, ScanUpdatesRereadExactlyTheirSpan) {
+    std::string line = temp_ / "SCAN";
+    ASSERT_EQ(mkdir(line.c_str(), 0777), 0);
+    std::string run = writeRun(line, "S_", T0, 5, 0, "[TEXT]\r\nx\r\n");
+    CLogRequestServer server;
+    ASSERT_EQ(server.Open(line.c_str()), 0);
+    uint32_t times[2 * 8];
+    float values[8];
+    std::string request =
+        "7S,0,0,0,0," + addr("AI,1") + ",8," + addr(times) + "," + addr(values) + ",0,0";
+    EXPECT_EQ(ask(server, request).bytes, z("1,5,0,1"));
+    EXPECT_EQ(values[2], analogueValue(2, 0));
+
+    // Records 2 and 3 change in the file; the new line names the span of record 2 only
+    // (T0 + 2 s 2 ms lies in [22:13:22, 22:13:23], T0 + 3 s 3 ms does not).
+    LogHeader h = readHeader(run);
+    float changed = 999, other = 777;
+    patch(run, h.dataOffset + 2 * h.recordSize + h.blocks[0].valuesOffset + 12, &changed, 4);
+    patch(run, h.dataOffset + 3 * h.recordSize + h.blocks[0].valuesOffset + 12, &other, 4);
+    {
+        std::ofstream txt(run.substr(0, run.size() - 4) + ".txt", std::ios::binary);
+        txt << "[TEXT]\r\nx\r\n[SCAN UPDATES]\r\n23/11/14 22:13:22 23/11/14 22:13:23\r\n";
+    }
+    // The text file changes a little later than its first read.
+    time_t newer = time(nullptr) + 100;
+    struct timespec stamps[2] = {{newer, 0}, {newer, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (run.substr(0, run.size() - 4) + ".txt").c_str(), stamps, 0), 0);
+    later();
+    EXPECT_EQ(ask(server, request).bytes, z("1,5,0,1"));
+    EXPECT_EQ(values[2], 999.0f);
+    EXPECT_EQ(values[3], analogueValue(3, 0));
 }
