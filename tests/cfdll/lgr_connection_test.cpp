@@ -1,4 +1,5 @@
 // The request server reached through the connection table as kind 3.
+#include "dll.h"
 #include "ldf.h"
 #include "lfile.h"
 #include "lgr_server.h"
@@ -44,7 +45,8 @@ protected:
     void SetUp() override {
         prefix_ = test_UseUniqueIpcPrefix("lgrconn");
         srv_SetLocalDataCloseDelay(0);
-        srv_RegisterServerKinds();
+        // The module's load-time set-up registers the kinds and installs the factory.
+        dll_WireServices();
     }
     void TearDown() override {
         srv_CloseAll();
@@ -58,7 +60,7 @@ protected:
 
 } // namespace
 
-TEST_F(LgrConnection, AFolderSpecReachesTheServerOnceItsFactoryIsInstalled) {
+TEST_F(LgrConnection, AFolderSpecReachesTheServerThatTheModuleWires) {
     std::string folder = root_.path() + "/LINE";
     ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
     writeRun(folder, 1700000000);
@@ -68,7 +70,7 @@ TEST_F(LgrConnection, AFolderSpecReachesTheServerOnceItsFactoryIsInstalled) {
     EXPECT_EQ(srv_Command(folder.c_str(), "QE", reply, &size), -1);
     EXPECT_EQ(errno, 50);
 
-    srv_SetLocalDataServerFactory(lgr_CreateRequestServer);
+    dll_WireServices();
     size = sizeof reply;
     // The result is the number the reply begins with.
     EXPECT_EQ(srv_Command(folder.c_str(), "QE", reply, &size), 0);
