@@ -160,6 +160,11 @@ int CLogRequestServer::HandleRequest(const char *request, int requestLength, cha
     int rc;
     bool ranged = text.size() >= 2 && text[1] == 'S' && text[0] >= '5' && text[0] <= '8';
     if (ranged) {
+        if (text[0] == '7' || text[0] == '8') {
+            std::vector<int64_t> f;
+            if (parseFields(args, 5, &f) && f[4] != 0)
+                AddRequestedChannels(address<const char>(f[4]));
+        }
         RefreshRunList();
         if (runs_.empty()) {
             dbg_Printf("No RT Records GraphFiltered for %d:d\r\n", newest_[0]);
@@ -283,8 +288,10 @@ bool hasPrefix(const LogHeader &h, const char prefix[2]) {
     return false;
 }
 
-// The 32-bit word a range request gives for one channel of a record.
-uint32_t rangeValue(const LogHeader &h, const ChannelCode &code, const uint8_t *record) {
+} // namespace
+
+uint32_t lgr_detail::RangeValue(const LogHeader &h, const ChannelCode &code,
+                                const uint8_t *record) {
     const uint32_t absent = 0x7FFFFFFF;
     int count = std::min<int>(h.blockCount, LDF_MAX_BLOCKS);
     for (int b = 0; b < count; ++b) {
@@ -303,8 +310,6 @@ uint32_t rangeValue(const LogHeader &h, const ChannelCode &code, const uint8_t *
     }
     return absent;
 }
-
-} // namespace
 
 int CLogRequestServer::Processors(bool ip, const std::string &args, Reply &out) {
     bool all = args.size() >= 2 && args[0] == '*' && args[1] == ',';
@@ -688,14 +693,29 @@ int CLogRequestServer::RangeRecords(const std::string &args, bool buckets, Reply
         int lo = 0, hi = run->cached;
         while (lo < hi) {
             int mid = lo + (hi - lo) / 2;
-            if (RecordKey(run->Record(mid)) < from)
+            if (run->Key(mid) < from)
                 lo = mid + 1;
             else
                 hi = mid;
         }
+        // Where each requested channel sits in a compact record (-1: not kept).
+        std::vector<int> slots(nc, -1);
+        if (run->compact)
+            for (size_t c = 0; c < nc; ++c)
+                for (size_t d = 0;
+                     d < dashboard_.size() && d < static_cast<size_t>(run->compactChannels); ++d)
+                    if (lgr_CompareChannelCodes(dashboard_[d], channels[c]) == 0)
+                        slots[c] = static_cast<int>(d);
+        auto valueOf = [&](int i, size_t c) -> uint32_t {
+            if (!run->compact) return RangeValue(run->header, channels[c], run->Record(i));
+            if (slots[c] < 0) return absent;
+            uint32_t v;
+            memcpy(&v, run->Record(i) + 8 + 4 * slots[c], 4);
+            return v;
+        };
         for (int i = lo; i < run->cached; ++i) {
-            const uint8_t *record = run->Record(i);
-            int64_t key = RecordKey(record);
+            const uint8_t *time = run->Time(i);
+            int64_t key = run->Key(i);
             if (bounded && key > to) break;
             if (key < from || key < lastKey) continue;
             if (!buckets) {
@@ -703,28 +723,28 @@ int CLogRequestServer::RangeRecords(const std::string &args, bool buckets, Reply
                     full = true;
                     break;
                 }
-                memcpy(times + static_cast<size_t>(written) * 8, record + 4, 8);
+                memcpy(times + static_cast<size_t>(written) * 8, time, 8);
                 for (size_t c = 0; c < nc; ++c) {
-                    uint32_t v = rangeValue(run->header, channels[c], record);
+                    uint32_t v = valueOf(i, c);
                     memcpy(values + (static_cast<size_t>(written) * nc + c) * 4, &v, 4);
                 }
                 ++written;
             } else {
                 uint16_t micros;
-                memcpy(&micros, record + 10, 2);
+                memcpy(&micros, time + 6, 2);
                 int64_t us = key * 1000 + (micros < 1000 ? micros : 0);
                 __int128 index = static_cast<__int128>(us - from * 1000) * n / ((to - from) * 1000);
                 if (index < 0) continue;
                 int bucket = index >= n ? n - 1 : static_cast<int>(index);
                 uint8_t *t = times + static_cast<size_t>(bucket) * 16;
                 if (!used[bucket]) {
-                    memcpy(t, record + 4, 8);
+                    memcpy(t, time, 8);
                     used[bucket] = 1;
                     ++written;
                 }
-                memcpy(t + 8, record + 4, 8);
+                memcpy(t + 8, time, 8);
                 for (size_t c = 0; c < nc; ++c) {
-                    uint32_t v = rangeValue(run->header, channels[c], record);
+                    uint32_t v = valueOf(i, c);
                     if (v == absent) continue;
                     uint8_t *w = values + (static_cast<size_t>(bucket) * nc + c) * 16;
                     float fv, lo2, hi2;

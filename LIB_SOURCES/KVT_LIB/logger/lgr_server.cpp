@@ -308,6 +308,8 @@ void CLogRequestServer::Close() {
         if (entry->store) ReleaseStore(entry->store.get(), listing_.get());
     runs_.clear();
     headerText_.clear();
+    dashboard_.clear();
+    dashboardState_ = 0;
     for (int i = 0; i < 2; ++i) {
         if (store_[i]) ReleaseStore(store_[i].get(), collection_[i].get());
         store_[i].reset();
@@ -328,6 +330,7 @@ void CLogRequestServer::RefreshRunList() {
     runListTick_ = now;
     runListFresh_ = true;
     if (!listing_) return;
+    if (dashboardState_ == 0) dashboardState_ = LoadDashboardChannels() == 0 ? 1 : -1;
     bool enumerate = true;
     if (!database_) {
         int32_t seconds = 0, nanoseconds = 0;
@@ -389,6 +392,19 @@ void CLogRequestServer::RefreshRunList() {
     }
 }
 
+void CLogRequestServer::CacheRecord(RunEntry &entry, int index, const uint8_t *record) {
+    uint8_t *slot = entry.cache.data() + static_cast<size_t>(index) * entry.stride;
+    if (!entry.compact) {
+        memcpy(slot, record, entry.stride);
+        return;
+    }
+    memcpy(slot, record + 4, 8);
+    for (int d = 0; d < entry.compactChannels; ++d) {
+        uint32_t v = RangeValue(entry.header, dashboard_[static_cast<size_t>(d)], record);
+        memcpy(slot + 8 + 4 * d, &v, 4);
+    }
+}
+
 void CLogRequestServer::RefreshRun(RunEntry &entry, bool first) {
     if (!entry.store) return;
     LogHeader header{};
@@ -397,10 +413,20 @@ void CLogRequestServer::RefreshRun(RunEntry &entry, bool first) {
         dbg_Printf("Corrupt file GraphFiltered %s\r\n", entry.name.c_str());
         return;
     }
-    if (entry.headerRead && header.recordSize != entry.header.recordSize) {
+    // Compact records keep the dashboard channels only, when that is smaller.
+    int channels = static_cast<int>(dashboard_.size());
+    bool compact = channels > 0 && (int64_t{channels} + 2) * 4 < header.recordSize;
+    size_t stride =
+        compact ? static_cast<size_t>(channels + 2) * 4 : static_cast<size_t>(header.recordSize);
+    if (entry.headerRead &&
+        (header.recordSize != entry.header.recordSize || compact != entry.compact ||
+         (compact && channels != entry.compactChannels))) {
         entry.cache.clear();
         entry.cached = 0;
     }
+    entry.compact = compact;
+    entry.compactChannels = compact ? channels : 0;
+    entry.stride = stride;
     entry.header = header;
     entry.headerRead = true;
     entry.start = static_cast<uint32_t>(header.start);
@@ -410,18 +436,21 @@ void CLogRequestServer::RefreshRun(RunEntry &entry, bool first) {
         return;
     }
     size_t size = static_cast<size_t>(header.recordSize);
+    std::vector<uint8_t> batch;
     if (n > entry.cached) {
-        if (entry.cache.size() < static_cast<size_t>(n) * size)
-            entry.cache.resize((static_cast<size_t>(n) + 1000) * size);
+        if (entry.cache.size() < static_cast<size_t>(n) * stride)
+            entry.cache.resize((static_cast<size_t>(n) + 1000) * stride);
+        batch.resize(100 * size);
         while (entry.cached < n) {
             int count = std::min(100, n - entry.cached);
-            int got = entry.store->ReadLogs(entry.cached, &header,
-                                            entry.cache.data() + entry.cached * size, count);
+            int got = entry.store->ReadLogs(entry.cached, &header, batch.data(), count);
             if (got <= 0) break;
+            for (int k = 0; k < got; ++k)
+                CacheRecord(entry, entry.cached + k, batch.data() + k * size);
             entry.cached += got;
         }
     }
-    if (entry.cached > 0) entry.end = RecordSeconds(entry.Record(entry.cached - 1));
+    if (entry.cached > 0) entry.end = static_cast<uint32_t>(entry.Key(entry.cached - 1) / 1000);
 
     int32_t textTime = 0;
     if (entry.store->GetTextTime(&textTime) == 0 &&
@@ -454,10 +483,12 @@ void CLogRequestServer::RefreshRun(RunEntry &entry, bool first) {
         }
         entry.scanUpdates = lines;
         entry.backfills = splitLines(readSection(entry.store.get(), "BACKFILLS"));
+        std::vector<uint8_t> record(size);
         for (int i = 0; earliest <= latest && i < entry.cached; ++i) {
-            int64_t key = RecordKey(entry.Record(i));
+            int64_t key = entry.Key(i);
             if (key < earliest || key > latest) continue;
-            entry.store->ReadLog(i, &header, entry.cache.data() + i * size, header.recordSize);
+            if (entry.store->ReadLog(i, &header, record.data(), header.recordSize) == 0)
+                CacheRecord(entry, i, record.data());
         }
     }
 }

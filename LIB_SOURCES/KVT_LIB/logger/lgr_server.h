@@ -43,6 +43,10 @@ int lgr_ParseChannelCode(const std::string &token, char prefix[2], int *number);
 int lgr_FindRecordAtOrAfter(CLogStore *store, LogHeader *header, int n, uint32_t seconds,
                             int milliseconds);
 
+// Reads a whole file into text, which keeps a NUL after it: 0, or -1 with errno and the last
+// error.
+int lgr_ReadWholeFile(const char *path, std::string *text);
+
 // Makes every server close its stores after each request other than 5S to 8S.
 void lgr_SetCloseAfterRequest();
 
@@ -77,6 +81,9 @@ private:
     void SetStatusText(int channel, const std::string &text);
     void RefreshRunList();
     void RefreshRun(RunEntry &entry, bool first);
+    void CacheRecord(RunEntry &entry, int index, const uint8_t *record);
+    int LoadDashboardChannels();
+    void AddRequestedChannels(const char *list);
     void ReleaseStore(CLogStore *store, CLogCollection *collection);
     std::string Identity(int slot, const std::string &run) const;
     CLogStore *OpenRunStore(const std::string &identity) const;
@@ -134,4 +141,6 @@ private:
     int64_t folderTime_[2] = {-1, -1};
     int logging_ = 0;
     std::string headerText_;
+    std::vector<ChannelCode> dashboard_;
+    int dashboardState_ = 0; // 0 not loaded, 1 loaded, -1 the load failed
 };

@@ -12,8 +12,13 @@ struct CLogRequestServer::RunEntry {
     std::string name;
     LogHeader header{};
     bool headerRead = false;
-    std::vector<uint8_t> cache; // whole records, back to back
+    // Whole records back to back, or compact ones: time, milliseconds-and-fraction word, then
+    // one 32-bit value per dashboard channel (as a time-range request gives it).
+    std::vector<uint8_t> cache;
     int cached = 0;
+    bool compact = false;
+    int compactChannels = 0;
+    size_t stride = 0;
     std::string text;
     int32_t textTime = 0;
     bool textRead = false;
@@ -24,9 +29,18 @@ struct CLogRequestServer::RunEntry {
     std::vector<std::string> scanUpdates;
     std::vector<std::string> backfills;
 
-    const uint8_t *Record(int i) const {
-        return cache.data() + static_cast<size_t>(i) * header.recordSize;
+    const uint8_t *Record(int i) const { return cache.data() + static_cast<size_t>(i) * stride; }
+    // The record's (seconds, milliseconds) as one number for ordering.
+    int64_t Key(int i) const {
+        const uint8_t *r = Record(i) + (compact ? 0 : 4);
+        uint32_t seconds;
+        uint16_t ms;
+        memcpy(&seconds, r, 4);
+        memcpy(&ms, r + 4, 2);
+        return int64_t{seconds} * 1000 + ms;
     }
+    // The 8 bytes of time a range request copies: seconds, then the milliseconds and fraction.
+    const uint8_t *Time(int i) const { return Record(i) + (compact ? 0 : 4); }
 };
 
 struct CLogRequestServer::Reply {
@@ -84,6 +98,10 @@ inline bool ChannelWords(const LogHeader &header, int block, int number, const u
     memcpy(value, record + b.valuesOffset + 4 * n + 4 * i, 4);
     return true;
 }
+
+// The 32-bit word a time-range request gives for a channel of a whole record: the value, 0.0 or
+// 1.0 for a digital state, 0x7FFFFFFF when absent or without a value.
+uint32_t RangeValue(const LogHeader &h, const ChannelCode &code, const uint8_t *record);
 
 // Parses a channel-list text into groups (numbers 0 end a group and are not kept).
 std::vector<CLogRequestServer::Group> ParseChannelList(const char *text, size_t length);
