@@ -34,9 +34,13 @@ LogHeader readHeader(const std::string &path) {
 }
 
 // AI 1..3 analogue outputs, DI 5..6 digital outputs (records 40 + 16 + 2 + 2 = 62 bytes).
-LogHeader header(uint32_t start) {
+// With three blocks, XX 1 (analogue) follows.
+LogHeader header(uint32_t start, int blocks = 2) {
     LogHeader h{};
-    h.blockCount = 2;
+    h.blockCount = static_cast<uint16_t>(blocks);
+    memcpy(h.blocks[2].prefix, "XX", 2);
+    h.blocks[2].first = 1;
+    h.blocks[2].last = 1;
     memcpy(h.blocks[0].prefix, "AI", 2);
     h.blocks[0].first = 1;
     h.blocks[0].last = 3;
@@ -78,12 +82,12 @@ std::vector<uint8_t> makeRecords(const LogHeader &h, uint32_t start, int first, 
         ldf_Put16(r, LDF_RECORD_MARKER);
         ldf_Put32(r + 4, static_cast<int32_t>(start + static_cast<uint32_t>(i)));
         ldf_Put16(r + 8, static_cast<uint16_t>(i % 1000));
-        for (int b = 0; b < 2; ++b) {
+        for (int b = 0; b < h.blockCount; ++b) {
             int at = h.blocks[b].valuesOffset;
             int n = ldf_BlockChannels(h.blocks[b]);
             ldf_Put16(r + at - 2, LDF_VALUES_MARKER);
             for (int c = 0; c < n; ++c) {
-                if (b == 0) {
+                if (b != 1) {
                     ldf_Put32(r + at + 4 * c, LDF_FLAG_PRESENT);
                     ldf_PutFloat(r + at + 4 * n + 4 * c, analogueValue(i, c));
                 } else {
@@ -107,13 +111,14 @@ std::string runPath(const std::string &folder, const std::string &prefix, uint32
 
 // A run of count records; stop 0 leaves it open. openName keeps the open form of the name.
 std::string writeRun(const std::string &folder, const std::string &prefix, uint32_t start,
-                     int count, uint32_t stop, const std::string &text = "",
-                     bool openName = false) {
+                     int count, uint32_t stop, const std::string &text = "", bool openName = false,
+                     int blocks = 2) {
     std::string path = runPath(folder, prefix, start, openName ? 0 : stop);
     static const std::vector<uint8_t> ai = channelRecords("AI", 1, 3, 2);
     static const std::vector<uint8_t> di = channelRecords("DI", 5, 2, 3);
-    const void *arrays[2] = {ai.data(), di.data()};
-    LogHeader h = header(start);
+    static const std::vector<uint8_t> xx = channelRecords("XX", 1, 1, 2);
+    const void *arrays[3] = {ai.data(), di.data(), xx.data()};
+    LogHeader h = header(start, blocks);
     CLogFileStore store;
     EXPECT_EQ(store.Create(path.c_str(), 0, &h, nullptr, arrays), 0) << path;
     if (count > 0) {
@@ -476,4 +481,60 @@ TEST_F(LgrServer, ScanUpdatesRereadExactlyTheirSpan) {
     EXPECT_EQ(ask(server, request).bytes, z("1,5,0,1"));
     EXPECT_EQ(values[2], 999.0f);
     EXPECT_EQ(values[3], analogueValue(3, 0));
+}
+
+namespace {
+void writeText(const std::string &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+} // namespace
+
+TEST_F(LgrServer, CompactCachesKeepTheDashboardChannelsAndThoseRequested) {
+    // PLANT/LOGGED_DATA/LINE holds the runs; PLANT/WEBHMI the menu and its dashboards.
+    std::string plant = temp_ / "PLANT";
+    std::string line = plant + "/LOGGED_DATA/LINE";
+    ASSERT_EQ(system(("mkdir -p " + line + " " + plant + "/WEBHMI/DASHBOARDS").c_str()), 0);
+    writeText(plant + "/WEBHMI/menu.xml", "<Menu><Item>Board1</Item><Item>Gone</Item></Menu>");
+    writeText(plant + "/WEBHMI/DASHBOARDS/Board1",
+              "<channel><prefix>AI</prefix><no>2</no></channel>"
+              "<channel><prefix>AI</prefix><no>0</no></channel>"
+              "<channel><prefix>AI</prefix><no>2</no></channel>"
+              "<XChannel><prefix>DI</prefix><no>5</no></XChannel>");
+    // The older run has a block XX that the newest run lacks.
+    writeRun(line, "L_", T0, 3, T0 + 10, "", false, 3);
+    writeRun(line, "L_", T0 + 100, 3, 0);
+    std::string plain = temp_ / "PLAIN";
+    ASSERT_EQ(mkdir(plain.c_str(), 0777), 0);
+    writeRun(plain, "L_", T0, 3, T0 + 10, "", false, 3);
+    writeRun(plain, "L_", T0 + 100, 3, 0);
+
+    uint32_t times[2 * 8];
+    uint32_t values[3 * 8];
+    auto range = [&](CLogRequestServer &server, const char *list) {
+        later();
+        return ask(server,
+                   "7S,0,0,0,0," + addr(list) + ",8," + addr(times) + "," + addr(values) + ",0,0")
+            .bytes;
+    };
+    // Without a menu the caches hold whole records: XX 1 of the older run is there.
+    CLogRequestServer whole;
+    ASSERT_EQ(whole.Open(plain.c_str()), 0);
+    EXPECT_EQ(range(whole, "XX,1"), z("1,6,0,1"));
+    EXPECT_EQ(values[1], 0x41200000u); // 10.0f, record 1's XX 1
+
+    // With the dashboards only AI 2 and DI 5 are kept: XX 1, in no block of the newest run,
+    // cannot be added and reads as no value.
+    CLogRequestServer server;
+    ASSERT_EQ(server.Open(line.c_str()), 0);
+    EXPECT_EQ(range(server, "XX,1"), z("1,6,0,1"));
+    EXPECT_EQ(values[1], 0x7FFFFFFFu);
+    // AI 1 is added on request and the caches are rebuilt with it.
+    EXPECT_EQ(range(server, "AI,1,2,DI,5"), z("1,6,0,1"));
+    float f[3];
+    memcpy(f, &values[3 * 4], 12); // record 1 of the newest run
+    EXPECT_EQ(f[0], analogueValue(1, 0));
+    EXPECT_EQ(f[1], analogueValue(1, 1));
+    EXPECT_EQ(f[2], static_cast<float>(digitalState(1, 0)));
+    EXPECT_EQ(times[2 * 4], T0 + 101);
 }
