@@ -538,3 +538,28 @@ TEST_F(LgrServer, CompactCachesKeepTheDashboardChannelsAndThoseRequested) {
     EXPECT_EQ(f[2], static_cast<float>(digitalState(1, 0)));
     EXPECT_EQ(times[2 * 4], T0 + 101);
 }
+
+TEST_F(LgrServer, NewerRunsAreTakenAtTheThirtySecondCheck) {
+    std::string line = temp_ / "REOPEN";
+    ASSERT_EQ(mkdir(line.c_str(), 0777), 0);
+    writeRun(line, "R_", T0, 3, 0);
+    CLogRequestServer server;
+    ASSERT_EQ(server.Open(line.c_str()), 0);
+    auto newest = [&]() {
+        std::string ts = ask(server, "TS").bytes;
+        return std::string(ts.c_str());
+    };
+    EXPECT_EQ(newest(), std::to_string(T0 + 2) + ",2");
+    writeRun(line, "R_", T0 + 1000, 2, 0);
+    later(29000);
+    EXPECT_EQ(newest(), std::to_string(T0 + 2) + ",2"); // not yet 30 s
+    later(1000);
+    EXPECT_EQ(newest(), std::to_string(T0 + 1001) + ",1");
+    // A newer run without records leaves the slot as it was.
+    writeRun(line, "R_", T0 + 2000, 0, 0);
+    later();
+    EXPECT_EQ(newest(), std::to_string(T0 + 1001) + ",1");
+    // The tick counter wraps: differences are taken modulo 2^32.
+    plat_SetFakeTick(0xFFFFFF00u);
+    EXPECT_EQ(newest(), std::to_string(T0 + 1001) + ",1");
+}
