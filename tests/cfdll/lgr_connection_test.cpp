@@ -87,6 +87,15 @@ TEST_F(LgrConnection, AFolderSpecReachesTheServerThatTheModuleWires) {
     EXPECT_EQ(srv_Command(folder.c_str(), "QP", reply, &size), 2);
     EXPECT_EQ(std::string(reply), "2");
 
+    // A connection string reaches the server too: without its LoggerName item the open fails
+    // with no error, which the table reports as 31, not the 50 of a missing factory.
+    size = sizeof reply;
+    errno = 50;
+    plat_SetLastError(50);
+    EXPECT_EQ(srv_Command("PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb", "QE", reply, &size),
+              -1);
+    EXPECT_EQ(plat_GetLastError(), 31u);
+
     // A folder without runs: the open fails and the request with it.
     std::string empty = root_.path() + "/EMPTY";
     ASSERT_EQ(mkdir(empty.c_str(), 0777), 0);
