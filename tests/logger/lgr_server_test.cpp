@@ -336,6 +336,12 @@ TEST_F(LgrServer, RepliesNeverPassTheCapacityAndShortRequestsAreSafe) {
     EXPECT_EQ(ask(server, "CV,AI,1,2,3", size - 1).rc, -1);
     EXPECT_EQ(plat_GetLastError(), 234u);
     EXPECT_EQ(ask(server, "QE", 1).rc, -1); // "0" and its NUL need 2
+    // 152 channel records do not fit 32768 bytes.
+    std::string many = "CV,AI";
+    for (int i = 0; i < 152; ++i)
+        many += ",1";
+    EXPECT_EQ(ask(server, many, 32768).rc, -1);
+    EXPECT_EQ(plat_GetLastError(), 234u);
 
     // A request is read up to its NUL and never past its length.
     char reply[64];
@@ -369,6 +375,8 @@ TEST_F(LgrServer, CompanionRunsAndTheirCurrentValues) {
                             bytesOf(analogueValue(2, 0)));
     CLogRequestServer lone;
     EXPECT_EQ(lone.Open((temp_ / "NOWHERE").c_str()), -1);
+    // A file URL is a folder text like any other, and no such folder exists.
+    EXPECT_EQ(lone.Open(("file://" + slow).c_str()), -1);
     CLogRequestServer empty;
     std::string bare = temp_ / "BARE";
     ASSERT_EQ(mkdir(bare.c_str(), 0777), 0);
@@ -404,6 +412,22 @@ TEST_F(LgrServer, RangesAfter2038) {
     EXPECT_EQ(r8.bytes, z("1,2,0,1")); // the first and last thirds of [late-100, late+6)
     EXPECT_EQ(btimes[0], late - 100);
     EXPECT_EQ(btimes[2 * 4], late);
+
+    // A million buckets over the whole 32-bit range: (t - from) x N passes 64 bits.
+    const int n = 1000000;
+    std::vector<uint32_t> wide(4 * static_cast<size_t>(n));
+    std::vector<float> wideValues(4 * static_cast<size_t>(n));
+    Answer all = ask(server, "8S,1,0,1,4294967295," + addr("AI,1") + "," + std::to_string(n) + "," +
+                                 addr(wide.data()) + "," + addr(wideValues.data()) + ",0,0," +
+                                 addr(&result));
+    EXPECT_EQ(all.bytes, z("1,2,0,1"));
+    auto bucketOf = [&](uint32_t t) {
+        return static_cast<size_t>(static_cast<unsigned __int128>(t) * 1000000 * n /
+                                   (uint64_t{4294967295u} * 1000000));
+    };
+    EXPECT_EQ(wide[4 * bucketOf(late - 100)], late - 100);
+    EXPECT_EQ(wide[4 * bucketOf(late)], late);
+    EXPECT_EQ(wide[4 * bucketOf(late) + 2], late + 5);
 }
 
 namespace {
