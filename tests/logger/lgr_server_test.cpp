@@ -354,6 +354,19 @@ TEST_F(LgrServer, RepliesNeverPassTheCapacityAndShortRequestsAreSafe) {
     EXPECT_EQ(std::string(reply, length), z("0"));
     EXPECT_EQ(server.HandleRequest(nullptr, 5, reply, sizeof reply, &length), -1);
     EXPECT_EQ(server.HandleRequest("QE", 3, nullptr, 5, &length), -1);
+    // The binary search of a run: exact, the record before a later one, the first, none.
+    CLogFileStore store;
+    LogHeader h{};
+    ASSERT_EQ(
+        store.Open("", (line + "/" + runPath("", "L_", T0, 0).substr(1)).c_str(), LSTORE_READ), 0);
+    ASSERT_EQ(store.ReadHeader(&h), 0);
+    EXPECT_EQ(lgr_FindRecordAtOrAfter(&store, &h, 3, T0 + 1, 1), 1);
+    EXPECT_EQ(lgr_FindRecordAtOrAfter(&store, &h, 3, T0 + 1, 500), 1);
+    EXPECT_EQ(lgr_FindRecordAtOrAfter(&store, &h, 3, T0 - 5, 0), 0);
+    EXPECT_EQ(lgr_FindRecordAtOrAfter(&store, &h, 3, T0 + 100, 0), -1);
+    EXPECT_EQ(lgr_FindRecordAtOrAfter(&store, &h, 0, T0, 0), -1);
+    store.Close();
+
     // Numbers that do not scan.
     EXPECT_EQ(ask(server, "7S,1,x").bytes, z("-1,87"));
     EXPECT_EQ(ask(server, "5S,1,99999999999999999999999,0,0").bytes, z("-1,87"));

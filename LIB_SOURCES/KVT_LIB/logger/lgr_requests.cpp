@@ -170,7 +170,11 @@ int CLogRequestServer::HandleRequest(const char *request, int requestLength, cha
             dbg_Printf("No RT Records GraphFiltered for %d:d\r\n", newest_[0]);
             return 0;
         }
-        rc = Dispatch(code, args, out);
+        try {
+            rc = Dispatch(code, args, out);
+        } catch (const std::bad_alloc &) {
+            return plat_Fail(WERR_NOT_ENOUGH_MEMORY);
+        }
     } else {
         try {
             RefreshStores();
