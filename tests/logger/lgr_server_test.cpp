@@ -390,6 +390,8 @@ TEST_F(LgrServer, CompanionRunsAndTheirCurrentValues) {
     EXPECT_EQ(lone.Open((temp_ / "NOWHERE").c_str()), -1);
     // A file URL is a folder text like any other, and no such folder exists.
     EXPECT_EQ(lone.Open(("file://" + slow).c_str()), -1);
+    // A share on another computer cannot be reached here.
+    EXPECT_EQ(lone.Open("//NOSUCHHOST/share/LINE"), -1);
     CLogRequestServer empty;
     std::string bare = temp_ / "BARE";
     ASSERT_EQ(mkdir(bare.c_str(), 0777), 0);

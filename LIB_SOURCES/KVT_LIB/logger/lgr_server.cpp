@@ -10,6 +10,7 @@
 #include "plat_clock.h"
 #include "plat_error.h"
 #include "plat_folder.h"
+#include "plat_system.h"
 
 #include <algorithm>
 #include <atomic>
@@ -193,6 +194,19 @@ int CLogRequestServer::Open(const char *spec) {
                 errno = static_cast<int>(error);
                 return -1;
             }
+        }
+    }
+    // A share on another computer: its stores are read through that computer.
+    server_.clear();
+    activeFolder_ = 0;
+    const std::string &f = folder_[0];
+    auto isSep = [](char c) { return c == '\\' || c == '/'; };
+    if (!database_ && f.size() > 2 && isSep(f[0]) && isSep(f[1])) {
+        size_t end = f.find_first_of("\\/", 2);
+        std::string host = f.substr(2, end == std::string::npos ? std::string::npos : end - 2);
+        if (!host.empty() && strcasecmp(host.c_str(), plat_ComputerName().c_str()) != 0) {
+            server_ = host;
+            activeFolder_ = end == std::string::npos ? f.size() : end;
         }
     }
     if (OpenLatestRuns() != 0) {

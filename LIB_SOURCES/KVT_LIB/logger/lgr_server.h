@@ -128,6 +128,7 @@ private:
     std::string folder_[2];
     std::string runName_[2];
     std::string server_;
+    size_t activeFolder_ = 0; // where folder 0's text starts after a share's computer name
 
     uint8_t statusRecords_[LGR_STATUS_CHANNELS][LGR_STATUS_RECORD_SIZE] = {};
     TimeStamp statusStamp_ = {};

@@ -114,7 +114,7 @@ void CLogRequestServer::RefreshLoggerStatus() {
     if (store_[0])
         statusFlags_[0] |= (h.stop == 0 || (newest_[0] != -1 && newest + 1 < stop)) ? 1 : 0;
     for (int k = 0; k < 6; ++k) {
-        std::optional<std::string> piece = lst_PathPiece(folder_[0].c_str(), k);
+        std::optional<std::string> piece = lst_PathPiece(folder_[0].c_str() + activeFolder_, k);
         SetStatusText(2 + k, piece ? *piece : "N/A");
         statusFlags_[1 + k] &= ~0x20;
     }
