@@ -160,17 +160,19 @@ int CLogRequestServer::HandleRequest(const char *request, int requestLength, cha
     int rc;
     bool ranged = text.size() >= 2 && text[1] == 'S' && text[0] >= '5' && text[0] <= '8';
     if (ranged) {
-        if (text[0] == '7' || text[0] == '8') {
-            std::vector<int64_t> f;
-            if (parseFields(args, 5, &f) && f[4] != 0)
-                AddRequestedChannels(address<const char>(f[4]));
-        }
-        RefreshRunList();
-        if (runs_.empty()) {
-            dbg_Printf("No RT Records GraphFiltered for %d:d\r\n", newest_[0]);
-            return 0;
-        }
+        // The run list and the range buffers can be large: running out of memory fails the
+        // request, never the process.
         try {
+            if (text[0] == '7' || text[0] == '8') {
+                std::vector<int64_t> f;
+                if (parseFields(args, 5, &f) && f[4] != 0)
+                    AddRequestedChannels(address<const char>(f[4]));
+            }
+            RefreshRunList();
+            if (runs_.empty()) {
+                dbg_Printf("No RT Records GraphFiltered for %d:d\r\n", newest_[0]);
+                return 0;
+            }
             rc = Dispatch(code, args, out);
         } catch (const std::bad_alloc &) {
             return plat_Fail(WERR_NOT_ENOUGH_MEMORY);
