@@ -7,6 +7,7 @@
 #include "plat_clock.h"
 #include "plat_error.h"
 #include "plat_folder.h"
+#include "reg.h"
 #include "tag.h"
 
 #include "../common/temp_registry.h"
@@ -539,7 +540,7 @@ TEST_F(LgrServer, CompactCachesKeepTheDashboardChannelsAndThoseRequested) {
               "<channel><prefix>AI</prefix><no>2</no></channel>"
               "<channel><prefix>AI</prefix><no>0</no></channel>"
               "<channel><prefix>AI</prefix><no>2</no></channel>"
-              "<XChannel><prefix>DI</prefix><no>5</no></XChannel>");
+              "<XChannel><prefix>XX</prefix><no>1</no></XChannel>");
     // The older run has a block XX that the newest run lacks.
     writeRun(line, "L_", T0, 3, T0 + 10, "", false, 3);
     writeRun(line, "L_", T0 + 100, 3, 0);
@@ -562,12 +563,28 @@ TEST_F(LgrServer, CompactCachesKeepTheDashboardChannelsAndThoseRequested) {
     EXPECT_EQ(range(whole, "XX,1"), z("1,6,0,1"));
     EXPECT_EQ(values[1], 0x41200000u); // 10.0f, record 1's XX 1
 
-    // With the dashboards only AI 2 and DI 5 are kept: XX 1, in no block of the newest run,
-    // cannot be added and reads as no value.
+    // With the dashboards AI 2 and XX 1 are kept.
     CLogRequestServer server;
     ASSERT_EQ(server.Open(line.c_str()), 0);
     EXPECT_EQ(range(server, "XX,1"), z("1,6,0,1"));
-    EXPECT_EQ(values[1], 0x7FFFFFFFu);
+    EXPECT_EQ(values[1], 0x41200000u);
+    // The Lumbrel edition skips XChannel elements: XX 1, in no block of the newest run, cannot
+    // be added on request either, and reads as no value.
+    {
+        TempRegistry registry;
+        uint32_t type = PLAT_REG_SZ;
+        char name[] = "Lumbrel";
+        uint32_t size = sizeof name;
+        ASSERT_EQ(reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_MAKER_KEY, PLAT_KEY_SET_VALUE,
+                                  "ProductName", &type, name, &size),
+                  0u);
+        reg_ForgetProductNames();
+        CLogRequestServer lumbrel;
+        ASSERT_EQ(lumbrel.Open(line.c_str()), 0);
+        EXPECT_EQ(range(lumbrel, "XX,1"), z("1,6,0,1"));
+        EXPECT_EQ(values[1], 0x7FFFFFFFu);
+    }
+    reg_ForgetProductNames();
     // AI 1 is added on request and the caches are rebuilt with it.
     EXPECT_EQ(range(server, "AI,1,2,DI,5"), z("1,6,0,1"));
     float f[3];
