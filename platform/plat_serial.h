@@ -59,3 +59,7 @@ int plat_SerialPurge(int fd);
 
 // Gives up exclusivity and closes; a negative descriptor is ignored.
 void plat_SerialClose(int fd);
+
+// The times the port's reads, writes and waits have come back from the system since the
+// process started: what tells a line that is waited on from one that is spun on.
+uint64_t plat_SerialWakeups();
