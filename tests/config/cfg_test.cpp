@@ -2,7 +2,11 @@
 
 #include "../../Scanners/Siemens/scanner/s5types.h"
 
+#include <atomic>
 #include <cerrno>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
 #include <cstdint>
 
 namespace {
@@ -291,6 +295,65 @@ TEST_F(DeviceConfigTest, HistoryRecordsOnlyChangedFields) {
     EXPECT_NE(history.find("\ttester\tKSTRN_01.SaveRate 5000 -> 6000\r\n"), std::string::npos);
     EXPECT_NE(history.find("\ttester\tKSTRN_01.BaudRate 19200 -> 9600\r\n"), std::string::npos);
     EXPECT_EQ(history.find("Port"), std::string::npos);
+    cfg_SetHistoryFlag(0);
+}
+
+TEST_F(DeviceConfigTest, HistoryOnRefusesASaveOverAConfigXmlThatDoesNotParse) {
+    DeviceConfig c = sampleConfig();
+    ASSERT_EQ(save(c), 0);
+    const std::string damaged = "<DeviceConfig><AutoEnable>On</Auto";
+    writeFile(configXml(), damaged);
+    std::string binary = readFile(device_ + "/config");
+    cfg_SetHistoryFlag(1);
+    errno = 0;
+    // The old values cannot be known, and the only copy of the damaged file is not replaced.
+    EXPECT_EQ(save(c, 0, 0, 1, 6000), -1);
+    EXPECT_EQ(errno, static_cast<int>(WERR_XML_PARSE_ERROR));
+    EXPECT_EQ(readFile(configXml()), damaged);
+    EXPECT_TRUE(readFile(device_ + "/config") == binary) << "the binary record was written";
+    EXPECT_FALSE(exists(root_ + "/recent_history.txt"));
+    cfg_SetHistoryFlag(0);
+}
+
+TEST_F(DeviceConfigTest, TheHistorySwitchIsReadFromTheRootWithoutLeavingTheDeviceFolder) {
+    // The device folder's own "config" starts with 0x5A; the root's record (behind its first
+    // byte) starts with the switch.
+    std::string record(705, '\0');
+    record[0] = 0x5A;
+    writeFile(device_ + "/config", record);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(device_.c_str()), 0);
+    for (char flag : {0, 1}) {
+        std::string root(705, '\0');
+        root[1] = flag;
+        writeFile(root_ + "/config", root);
+        // Meanwhile another thread keeps reading "config" relative to the current folder.
+        std::atomic<bool> reading{true};
+        std::atomic<int> opened{0}, foreign{0};
+        std::thread other([&] {
+            while (reading.load()) {
+                int fd = open("config", O_RDONLY);
+                char first = 0;
+                if (fd < 0 || read(fd, &first, 1) != 1 || first != 0x5A) ++foreign;
+                if (fd >= 0) close(fd);
+                ++opened;
+            }
+        });
+        while (opened.load() == 0)
+            std::this_thread::yield();
+        for (int i = 0; i < 2000; ++i) {
+            cfg_ForgetHistoryFlag();
+            EXPECT_EQ(cfg_GetHistoryFlag(), flag);
+        }
+        reading = false;
+        other.join();
+        EXPECT_EQ(foreign.load(), 0) << "of " << opened.load() << " opens";
+        char now[4096];
+        ASSERT_NE(getcwd(now, sizeof now), nullptr);
+        EXPECT_EQ(std::string(now), device_);
+    }
+    ASSERT_EQ(chdir(cwd), 0);
     cfg_SetHistoryFlag(0);
 }
 
