@@ -203,6 +203,34 @@ TEST_F(DeviceConfigTest, ModuleValidationRefusesTheRecord) {
     expectXmlFailure("refused by test option");
 }
 
+TEST_F(DeviceConfigTest, AModuleFieldOutsideTheRecordIsNeitherWrittenNorRead) {
+    DeviceConfig c = sampleConfig();
+    ASSERT_EQ(save(c), 0);
+    setenv("KVT_EX_OPTIONS", "outside", 1);
+    // The module describes a field that ends 2 bytes past the record; the caller's buffer goes
+    // on with bytes that are not the record's.
+    std::vector<uint8_t> buffer(704 + 8, 0xAA);
+    memcpy(buffer.data(), c.bytes, 704);
+    std::string before = readFile(configXml());
+    EXPECT_EQ(
+        cfg_SaveDeviceConfigTo(nullptr, device_.c_str(), buffer.data(), 704, nullptr, 0, nullptr),
+        -1);
+    EXPECT_NE(std::string(xml_GetErrorText()).find("<Beyond> field lies outside the record"),
+              std::string::npos)
+        << xml_GetErrorText();
+    EXPECT_EQ(readFile(configXml()).find("Beyond"), std::string::npos);
+
+    editXml("<Retries>6</Retries>", "<Retries>6</Retries><Beyond>7</Beyond>");
+    EXPECT_EQ(cfg_LoadDeviceConfigFrom(device_.c_str(), buffer.data(), 704, nullptr, 0, nullptr),
+              -1);
+    EXPECT_NE(std::string(xml_GetErrorText()).find("field lies outside the record"),
+              std::string::npos)
+        << xml_GetErrorText();
+    for (size_t i = 704; i < buffer.size(); ++i)
+        EXPECT_EQ(buffer[i], 0xAA) << i;
+    unsetenv("KVT_EX_OPTIONS");
+}
+
 TEST_F(DeviceConfigTest, WriteXmlSwitchChoosesTheFiles) {
     setSwitch("WriteXML", "XML");
     ASSERT_EQ(save(sampleConfig()), 0);
