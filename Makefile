@@ -3,6 +3,9 @@ BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
 JOBS       ?= $(shell nproc)
+# The build's progress without the nested make's "Entering/Leaving directory" lines; a
+# failed build still shows the compiler's errors.
+MAKEFLAGS  += --no-print-directory
 
 .PHONY: all deps configure build fuzz-build test demo test-asan fuzz bench clean
 
