@@ -3,14 +3,16 @@
 #include "prn.h"
 #include "printer_dc.h"
 
+#include <cstdlib>
 #include <sstream>
 
 namespace {
 
-// The golden files lie beside this source.
+// The golden files lie beside this source; the test environment names the source tree, since
+// __FILE__ is relative under a compiler cache.
 std::string SourceFile(const std::string &name) {
-    std::string self = __FILE__;
-    return self.substr(0, self.find_last_of('/')) + "/golden/" + name;
+    const char *src = getenv("KVT_SOURCE_DIR");
+    return std::string(src ? src : ".") + "/tests/cfdll/golden/" + name;
 }
 
 std::string ReadAll(const std::string &path) {
