@@ -1,4 +1,8 @@
+#include "lgr.h"
 #include "lgr_site.h"
+#include "ipc_prefix.h"
+#include "sim_runtime.h"
+#include "srv.h"
 #include "plat_registry.h"
 #include "reg.h"
 #include "temp_registry.h"
@@ -241,6 +245,40 @@ TEST_F(LgrSiteTest, FindsTheNewestRunOfASiteFolder) {
                                   &stop),
               -1);
     EXPECT_EQ(errno, 50);
+}
+
+TEST_F(LgrSiteTest, FindsTheResubLoggerNamedByTheSiteCode) {
+    UniqueIpcPrefix ipc("lgrsite");
+    useRoot();
+    std::string well = mkdirs("EUROPE CIS/GERMANY/ACME/NORTH/W7");
+    TempFolder runtimeRoot;
+    SimDescription d;
+    std::string error;
+    ASSERT_EQ(sim_ParseDescription("root " + runtimeRoot.path() +
+                                       "\nreply IL,E_GERMANY_ACME_NORTH_W7 1,RESUB,4,"
+                                       "E_GERMANY_ACME_NORTH_W7\n"
+                                       "reply IL,E_GERMANY_ACME_SOUTH_W1 1,stand,2,"
+                                       "E_GERMANY_ACME_SOUTH_W1\n"
+                                       "reply IL,E_GERMANY_ACME_EAST_W2 0\n",
+                                   &d, &error),
+              0)
+        << error;
+    SimRuntime rt(d);
+    ASSERT_EQ(rt.create(), 0) << rt.lastError();
+    LoggerInfo info{};
+    ASSERT_EQ(lgr_FindSiteResubLogger(nullptr, well.c_str(), &info), 1);
+    EXPECT_STREQ(info.kind, "RESUB");
+    EXPECT_EQ(info.number, 4);
+    EXPECT_STREQ(info.name, "E_GERMANY_ACME_NORTH_W7");
+    EXPECT_EQ(lgr_FindSiteResubLogger(
+                  nullptr, (root() + "/EUROPE CIS/GERMANY/ACME/SOUTH/W1").c_str(), &info),
+              0);
+    EXPECT_EQ(lgr_FindSiteResubLogger(nullptr,
+                                      (root() + "/EUROPE CIS/GERMANY/ACME/EAST/W2").c_str(), &info),
+              0);
+    EXPECT_EQ(lgr_FindSiteResubLogger(nullptr, "/elsewhere", &info), -1);
+    EXPECT_EQ(errno, 87);
+    srv_CloseAll();
 }
 
 } // namespace

@@ -307,6 +307,8 @@ TEST_F(FileRunTest, ArchivesTheConfigurationWithoutMovingTheProcess) {
     setenv("PATH", bin.c_str(), 1);
     ASSERT_EQ(chdir((config + "/LOGGERS").c_str()), 0);
     std::unique_ptr<CLogStore> t(create(start + 60, nullptr, 1));
+    ASSERT_NE(getcwd(after, sizeof after), nullptr);
+    EXPECT_EQ(std::string(after), config + "/LOGGERS"); // a failure moves nothing either
     ASSERT_EQ(chdir(before), 0);
     setenv("PATH", oldPath.c_str(), 1);
     EXPECT_EQ(t, nullptr);

@@ -116,3 +116,9 @@ std::string lgr_ParseSiteCode(const char *code);
 // (name, at least 256 bytes, and times), 0 none, -1 when the folder cannot be opened.
 int lgr_FindSiteLoggers(const char *connection, const char *folder, const char *prefix, char *name,
                         LogTimePair *start, LogTimePair *stop);
+
+struct LoggerInfo;
+// The "resub" logger that receives a site: the logger list's entry named by the site code of the
+// path (lgr_GetLoggers on the server). 1 with the entry, 0 when there is none or it is of another
+// kind, -1 on failure (87 for a path outside the site tree).
+int lgr_FindSiteResubLogger(const char *server, const char *sitePath, LoggerInfo *out);

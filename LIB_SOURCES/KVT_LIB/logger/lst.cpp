@@ -86,10 +86,6 @@ constexpr int kLowText = 64;
 constexpr int kTextWidth = 32;
 constexpr int kTypeByte = 24;
 constexpr int kFlagByte = 28;
-// Entry offsets of the logger's state byte and real-time log number in "dm_loggers".
-constexpr int kEntryActive = 9;
-constexpr int kEntryState = 10;
-constexpr int kEntryRealTimeLog = 168;
 constexpr int kDigital = 12;
 constexpr int kAnalog = 20;
 
@@ -205,13 +201,10 @@ void publishLocked() {
     if (!g.attached) return;
     shm_Lock(g.data);
     LoggerEntry e = liveEntry();
-    const uint8_t *raw = reinterpret_cast<const uint8_t *>(&e);
-    uint32_t status = raw[kEntryActive] & 1u;
-    int32_t realTime;
-    memcpy(&realTime, raw + kEntryRealTimeLog, sizeof realTime);
+    uint32_t status = e.active & 1u;
     std::string error = errorText();
     g.digital[CH_ERROR - 1] = error.empty() ? 0 : 1;
-    analog(CH_REAL_TIME_LOG) = static_cast<float>(realTime);
+    analog(CH_REAL_TIME_LOG) = static_cast<float>(e.realTimeLog);
 
     int base = channelBase();
     uint32_t resetWord;
@@ -232,7 +225,7 @@ void publishLocked() {
         changed = true;
     }
     g.digital[CH_ACTIVITY - 1] = 1;
-    const char *activity = lst_ActivityText(raw[kEntryState]);
+    const char *activity = lst_ActivityText(e.state);
     if (getText(record(CH_ACTIVITY), kHighText) != activity) {
         setText(record(CH_ACTIVITY), kHighText, activity);
         changed = true;
