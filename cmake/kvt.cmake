@@ -42,15 +42,25 @@ function(kvt_tests dir)
         target_include_directories(${exe} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${dir} ${CMAKE_CURRENT_SOURCE_DIR}/common)
         target_link_libraries(${exe} PRIVATE ${K_DEPS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
         set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-        # Escaped separators, so that the discovered tests get every variable.
-        set(env "KVT_BUILD_BIN=${CMAKE_BINARY_DIR}/bin\;KVT_SOURCE_DIR=${CMAKE_SOURCE_DIR}\;KVT_TEST_MARIADB_DIR=${CMAKE_BINARY_DIR}/mariadb")
-        # Where the run's private MariaDB server lives (KVT_TEST_MARIADB_DIR overrides it).
+        # Where the run's private MariaDB server lives (the variable KVT_TEST_MARIADB_DIR
+        # overrides it).
         target_compile_definitions(${exe} PRIVATE KVT_TEST_MARIADB_DIR_DEFAULT="${CMAKE_BINARY_DIR}/mariadb")
+        set(fixture)
         if(name IN_LIST K_MARIADB)
-            gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
-                PROPERTIES ENVIRONMENT "${env}" FIXTURES_REQUIRED mariadb)
-        else()
-            gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "${env}")
+            set(fixture FIXTURES_REQUIRED mariadb)
         endif()
+        gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
+            PROPERTIES ENVIRONMENT "KVT_BUILD_BIN=${CMAKE_BINARY_DIR}/bin"
+            ENVIRONMENT_MODIFICATION "KVT_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}" ${fixture})
     endforeach()
+endfunction()
+
+# Where "cmake --install" puts the programs (bin) and the loadable modules (lib/kstrn, the folder
+# KVT_BIN names in an installation). A new program or module is one call beside its target.
+set(KVT_INSTALL_MODULEDIR ${CMAKE_INSTALL_LIBDIR}/kstrn)
+function(kvt_install_programs)
+    install(TARGETS ${ARGN} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()
+function(kvt_install_modules)
+    install(TARGETS ${ARGN} LIBRARY DESTINATION ${KVT_INSTALL_MODULEDIR})
 endfunction()

@@ -33,6 +33,8 @@ struct SimNetSettings {
     int port = 0;
     std::string certFile; // PEM; with keyFile
     std::string keyFile;
+    std::string certPem; // or the PEMs themselves
+    std::string keyPem;
     std::string user; // SOAP credentials; empty: none asked for
     std::string password;
     std::string filesRoot; // the file service's folder; empty: none
@@ -72,9 +74,9 @@ public:
     std::string formatRequests() const;
     int connections() const;
 
-private:
-    struct Connection;
+    struct Connection; // one accepted client (sim_net_connection.h)
 
+private:
     void acceptLoop();
     void serve(std::shared_ptr<Connection> c);
     void serveTls(Connection &c);

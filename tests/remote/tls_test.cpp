@@ -6,6 +6,7 @@
 #include "srv_kinds.h"
 #include "temp_registry.h"
 #include "test_ipc.h"
+#include "trace_capture.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -75,6 +76,7 @@ protected:
 
 TEST_F(TlsKind, RequestAndReplyBytes) {
     ASSERT_TRUE(server_->script("QL 5,abc"));
+    TraceCapture trace;
     testing::internal::CaptureStdout();
     std::string text;
     EXPECT_EQ(ask("QL", &text), 5);
@@ -83,6 +85,7 @@ TEST_F(TlsKind, RequestAndReplyBytes) {
     ASSERT_EQ(server_->requests().size(), 1u);
     EXPECT_EQ(server_->requests()[0].bytes, std::string("QL", 3));
     EXPECT_EQ(server_->requests()[0].endpoint, "tls");
+    EXPECT_EQ(trace.text(), ">>" + spec_ + " Opening socket connection\r\n");
     // The certificate is shown, not checked: the stand-in's is self-signed.
     EXPECT_EQ(out,
               "Server certificate:\n\t subject: /CN=kvt-runtime\n\t issuer: /CN=kvt-runtime\n");
@@ -157,6 +160,23 @@ TEST_F(TlsKind, StalledPeerTimesOut) {
     EXPECT_EQ(ask("OK"), -1);
     EXPECT_EQ(errno, 10060);
     close(mute);
+}
+
+TEST_F(TlsKind, FailedHandshakeEndsTheOpen) {
+    int port = 0;
+    int fd = boundSocket(0, true, &port);
+    ASSERT_GE(fd, 0);
+    // A peer that takes the connection and drops it at the first bytes of the handshake.
+    std::thread peer([fd] {
+        int c = accept(fd, nullptr, nullptr);
+        char hello[16];
+        if (c >= 0 && recv(c, hello, sizeof hello, 0) > 0) close(c);
+    });
+    spec_ = "tls://127.0.0.2:" + std::to_string(port);
+    EXPECT_EQ(ask("OK"), -1);
+    EXPECT_EQ(errno, 10054);
+    peer.join();
+    close(fd);
 }
 
 TEST_F(TlsKind, RefusedAndUnknownHosts) {

@@ -129,6 +129,7 @@ int tls_Connect(ServerConnection *entry) {
     parts.userSize = sizeof user;
     parts.password = password;
     parts.passwordSize = sizeof password;
+    plat_SetLastError(0);
     if (srv_CrackServerUrl(entry->name, 0, 0, &parts) == 0) {
         if (plat_GetLastError() == 0) plat_SetLastError(WERR_INTERNET_INVALID_URL);
         return 0;

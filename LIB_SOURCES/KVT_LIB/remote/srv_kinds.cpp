@@ -6,6 +6,7 @@
 
 namespace {
 const ServerTransport k_tls = {tls_Connect, tls_Transact, tls_Close, 0};
+const ServerTransport k_soap = {soap_client_Open, soap_client_Call, soap_client_Close, 0};
 // A failed in-process exchange leaves the server open: it holds no stream that could be out
 // of step.
 const ServerTransport k_local = {srv_OpenLocalDataServer, srv_TransactLocalData,
@@ -24,5 +25,6 @@ int srv_ClassifySpec(const char *spec) {
 void srv_RegisterServerKinds() {
     srv_RegisterTransport(SRV_KIND_TLS, &k_tls);
     srv_RegisterTransport(SRV_KIND_INPROC, &k_local);
+    srv_RegisterTransport(SRV_KIND_SOAP, &k_soap);
     srv_SetSpecClassifier(srv_ClassifySpec);
 }
