@@ -217,7 +217,7 @@ void Recordset::Open(const std::string &source, Connection &connection, int32_t 
     columns_ = std::move(r.columns);
     rows_ = std::move(r.rows);
     visible_ = columns_.size() >= hidden ? columns_.size() - hidden : 0;
-    if (forwardTable) unknownCount_ = true;
+    unknownCount_ = forwardTable || r.countUnknown;
     pos_ = 0;
     open_ = true;
 }
@@ -227,6 +227,7 @@ void Recordset::Adopt(Result result, std::shared_ptr<Link> link) {
     columns_ = std::move(result.columns);
     rows_ = std::move(result.rows);
     visible_ = columns_.size();
+    unknownCount_ = result.countUnknown;
     cursor_ = adOpenStatic;
     lock_ = adLockReadOnly;
     baseOk_ = false;
@@ -432,7 +433,7 @@ void Recordset::Update() {
                 if (Lower(columns_[h].name) == Lower(columns_[k].name)) row[k] = row[h];
         }
         pending_ = Pending::None;
-        if (unknownCount_) rows_.clear();
+        if (unknownCount_ && cursor_ == adOpenForwardOnly) rows_.clear();
         rows_.push_back(std::move(row));
         pos_ = static_cast<int64_t>(rows_.size()) - 1;
         deletedCurrent_ = false;
@@ -548,7 +549,16 @@ void Column::SetProperty(const std::string &name, const Variant &value) {
 }
 
 void Table::AppendColumn(const std::string &name, int32_t type, int32_t size) {
-    if (appended) throw ComError(kNotUpdatable, "Operation is not allowed in this context.");
+    if (appended) {
+        // A column appended to a table of the database is added to that table at once.
+        if (!ParentCatalog)
+            throw ComError(kNotUpdatable, "Operation is not allowed in this context.");
+        Column c(name, type, size);
+        ParentCatalog->AddColumn(*this, c);
+        c.appended = true;
+        columns.push_back(c);
+        return;
+    }
     columns.emplace_back(name, type, size);
 }
 
@@ -607,6 +617,13 @@ Table Catalog::TableItem(const std::string &name) {
         return table;
     }
     throw ComError(kItemNotFound, kItemText);
+}
+
+void Catalog::AddColumn(Table &table, const Column &column) {
+    Session &s = session();
+    s.Run("ALTER TABLE " + s.Quote(table.Name) + " ADD " + s.Quote(column.Name) + " " +
+              s.ColumnDdl(column.Type, column.DefinedSize, false),
+          {});
 }
 
 void Catalog::AppendTable(Table &table) {

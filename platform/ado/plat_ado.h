@@ -134,6 +134,7 @@ struct Result {
     std::vector<std::vector<Variant>> rows;
     int64_t affected = 0;
     int64_t insertId = 0;
+    bool countUnknown = false; // RecordCount answers -1 (a provider that cannot count)
 };
 
 struct ConnectionProps {
@@ -389,6 +390,8 @@ public:
     std::string Name;
     Catalog *ParentCatalog = nullptr;
     std::vector<Column> columns;
+    // Before the table is appended, a column of the table to create; afterwards, a column added
+    // to the table in the database.
     void AppendColumn(const std::string &name, int32_t type, int32_t size = 0);
     Column &ColumnItem(const std::string &name); // throws kItemNotFound
     bool appended = false;
@@ -405,6 +408,8 @@ public:
     int32_t TableCount();
     Table TableItem(const std::string &name); // throws kItemNotFound
     void AppendTable(Table &table);
+    // ALTER TABLE ... ADD, for a column appended to a table already in the database.
+    void AddColumn(Table &table, const Column &column);
 
 private:
     std::shared_ptr<Link> link_;
