@@ -1,4 +1,5 @@
 #include "lstore.h"
+#include "lstore_db.h"
 #include "lstore_file.h"
 
 #include "plat_error.h"
@@ -116,6 +117,7 @@ CLogStore *lstore_CreateStore(const char *connection) {
     case -1:
         return new (std::nothrow) CLogFileStore;
     case 0:
+        return new (std::nothrow) CLogDbStore;
     case 1:
         plat_Fail(WERR_NOT_SUPPORTED);
         return nullptr;
