@@ -61,6 +61,12 @@ public:
     void Truncate(LogHeader *header, int count) override;
     int CountLogs(const TimeStamp *from, const TimeStamp *to, LogHeader *header) override;
 
+    // Fills a new run: its LOGGERS row, TEXT rows and CHANNELS rows (`records`: one record
+    // array per block), then starts logging. 0 or -1 with the error set.
+    int InitNewRun(const char *connection, const char *prefix, const char *logger, int32_t seq,
+                   LogHeader *header, const char *headerText, const char *server,
+                   const void *const *records);
+
     // The run's table prefix (buffer of 260, size out 260) and sequence number.
     void GetTablePrefix(char *buffer, int *size) const;
     int32_t GetSequence() const { return seq_; }

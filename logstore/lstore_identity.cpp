@@ -1,5 +1,6 @@
 #include "lstore.h"
 #include "lstore_db.h"
+#include "lstore_dbcoll.h"
 #include "lstore_file.h"
 
 #include "plat_error.h"
@@ -128,8 +129,9 @@ CLogStore *lstore_CreateStore(const char *connection) {
 
 CLogCollection *lstore_CreateCollection(const char *connection) {
     switch (lstore_GetProviderType(connection)) {
-    case -1:
     case 0:
+        return new (std::nothrow) CLogDbCollection;
+    case -1:
     case 1:
         plat_Fail(WERR_NOT_SUPPORTED);
         return nullptr;

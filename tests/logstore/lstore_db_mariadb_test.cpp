@@ -100,3 +100,11 @@ TEST(DbStoreMariaDb, ARunWrittenAndReadThroughTheStore) {
     KVT_REQUIRE_MARIADB(db);
     dbrun::runStore(db.text(), "Boiler's");
 }
+
+#include "lstore_dbcoll_cases.h"
+
+TEST(DbCollectionMariaDb, RunsOfALoggerOnTheServer) {
+    mdb::Database db("dbcoll");
+    KVT_REQUIRE_MARIADB(db);
+    dbcoll::runCollection(db.text());
+}
