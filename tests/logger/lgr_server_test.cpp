@@ -6,6 +6,7 @@
 #include "lstore_file.h"
 #include "plat_clock.h"
 #include "plat_error.h"
+#include "plat_event.h"
 #include "plat_folder.h"
 #include "reg.h"
 #include "tag.h"
@@ -618,4 +619,55 @@ TEST_F(LgrServer, NewerRunsAreTakenAtTheThirtySecondCheck) {
     // The tick counter wraps: differences are taken modulo 2^32.
     plat_SetFakeTick(0xFFFFFF00u);
     EXPECT_EQ(newest(), std::to_string(T0 + 1001) + ",1");
+}
+
+namespace {
+void noPause(uint32_t) {}
+} // namespace
+
+TEST_F(LgrServer, ARunInADatabase) {
+    // The logger LINE in a Jet database (SQLite underneath), one open run of 4 records.
+    std::string conn = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (temp_ / "plant.mdb");
+    PlatSleepHook previous = plat_SetSleepHook(noPause);
+    {
+        std::unique_ptr<CLogCollection> coll(lstore_CreateCollection(conn.c_str()));
+        ASSERT_TRUE(coll);
+        ASSERT_EQ(coll->Open(conn.c_str(), "", "LINE", "", LSTORE_READ | LSTORE_WRITE), 0)
+            << coll->GetErrorMessage();
+        static const std::vector<uint8_t> ai = channelRecords("AI", 1, 3, 2);
+        static const std::vector<uint8_t> di = channelRecords("DI", 5, 2, 3);
+        const void *arrays[2] = {ai.data(), di.data()};
+        int32_t start = static_cast<int32_t>(T0);
+        LogHeader h = header(T0);
+        h.blocks[0].valueKind = h.blocks[1].valueKind = 8; // values with their flags
+        std::unique_ptr<CLogStore> run(
+            coll->CreateLoggerEx(&start, 1, 0, &h, "[HEADER]\r\nDB\r\n", 0, nullptr, 0, arrays));
+        ASSERT_TRUE(run) << coll->GetErrorText() << " / " << coll->GetErrorMessage();
+        std::vector<uint8_t> records = makeRecords(h, T0, 0, 4);
+        ASSERT_EQ(run->WriteLog(&h, records.data(), 4), 0) << run->GetErrorText();
+        run->Close();
+    }
+    plat_SetSleepHook(previous);
+
+    CLogRequestServer server;
+    ASSERT_EQ(server.Open((conn + ";LoggerName=LINE").c_str()), 0);
+    EXPECT_EQ(std::string(ask(server, "TS").bytes.c_str()), std::to_string(T0 + 3) + ",3");
+    EXPECT_EQ(ask(server, "IP,*,1").bytes, z("1,USERAA,PUMPS,AI:3,0,A;"));
+    EXPECT_EQ(ask(server, "RV,AI,2").bytes, "1," + stamp(static_cast<int32_t>(T0), 0) +
+                                                bytesOf(int32_t{0x80}) +
+                                                bytesOf(analogueValue(3, 1)));
+    uint32_t times[2 * 8];
+    float values[8];
+    EXPECT_EQ(ask(server,
+                  "7S,0,0,0,0," + addr("AI,3") + ",8," + addr(times) + "," + addr(values) + ",0,0")
+                  .bytes,
+              z("1,4,0,1"));
+    EXPECT_EQ(times[2 * 3], T0 + 3);
+    EXPECT_EQ(values[2], analogueValue(2, 2));
+    char text[16] = {};
+    EXPECT_EQ(ask(server, "6S,HEADER," + addr(text) + ",16").bytes, z("1,4"));
+    // The logger name is taken out; without one the open fails with no error.
+    CLogRequestServer nameless;
+    EXPECT_EQ(nameless.Open(conn.c_str()), -1);
+    EXPECT_EQ(plat_GetLastError(), 0u);
 }

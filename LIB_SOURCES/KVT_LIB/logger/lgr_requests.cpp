@@ -430,6 +430,7 @@ int CLogRequestServer::CurrentValues(const std::vector<Group> &groups, Reply &ou
                     int b = FindBlock(header_[s], g.prefix, n);
                     if (b < 0) continue;
                     int32_t f = LDF_FLAG_INVALID, v = 0;
+                    memset(record, 0, sizeof record);
                     if (ChannelWords(header_[s], b, n, record_[s].data(), &f, &v) &&
                         !(f & LDF_FLAG_INVALID) &&
                         store_[s]->ReadChannelInfo(&header_[s], record, b,
