@@ -1,4 +1,6 @@
 #include "lstore.h"
+#include "lstore_db.h"
+#include "lstore_dbcoll.h"
 #include "lstore_filecoll.h"
 #include "lstore_file.h"
 
@@ -117,6 +119,7 @@ CLogStore *lstore_CreateStore(const char *connection) {
     case -1:
         return new (std::nothrow) CLogFileStore;
     case 0:
+        return new (std::nothrow) CLogDbStore;
     case 1:
         plat_Fail(WERR_NOT_SUPPORTED);
         return nullptr;
@@ -130,6 +133,7 @@ CLogCollection *lstore_CreateCollection(const char *connection) {
     case -1:
         return new CLogFileCollection;
     case 0:
+        return new (std::nothrow) CLogDbCollection;
     case 1:
         plat_Fail(WERR_NOT_SUPPORTED);
         return nullptr;

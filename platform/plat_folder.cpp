@@ -57,3 +57,11 @@ std::string plat_UserDataFolder() {
 int plat_RemoteSession() {
     return 0;
 }
+
+int plat_FolderWriteTime(const char *path, int32_t *seconds, int32_t *nanoseconds) {
+    struct stat st;
+    if (path == nullptr || stat(path, &st) != 0) return plat_FailFromPosix();
+    if (seconds != nullptr) *seconds = static_cast<int32_t>(st.st_mtim.tv_sec);
+    if (nanoseconds != nullptr) *nanoseconds = static_cast<int32_t>(st.st_mtim.tv_nsec);
+    return 0;
+}

@@ -2,6 +2,7 @@
 // DACL), tested for access with the process's own rights, and the per-user data folder.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Creates one folder with mode 0777 whatever the umask. 0, or -1 with errno and the last
@@ -34,3 +35,7 @@ int plat_IsUncPath(const char *path);
 // 1 when the folder exists and holds at least one file (not counting sub-folders); 0
 // otherwise, with errno 53 for a folder on another computer.
 int plat_FolderHasFile(const char *path);
+
+// Last change of a folder (a file added, removed or renamed in it): seconds and nanoseconds.
+// 0, or -1 with errno and the last error.
+int plat_FolderWriteTime(const char *path, int32_t *seconds, int32_t *nanoseconds);

@@ -201,6 +201,14 @@ public:
     // writes the float value; then 305 to the table's owner.
     int write(const std::string &id, int channel, double value);
 
+    // The logger-status table as a logger process publishes it, each under the segment's lock
+    // and without telling anybody: one channel's flag word and float value; the table's time
+    // stamp (now when seconds < 0); a channel's configuration record in "_conf" (tag, Enable,
+    // type 3 for channels 1 to 12 of each logger's 32, else 2).
+    int putChannel(const std::string &id, int channel, int32_t flag, double value);
+    int stampTable(const std::string &id, int64_t seconds, int milliseconds);
+    int confChannel(const std::string &id, int channel, const std::string &tag);
+
     // Readers (copies taken under the segment lock).
     bool slot(int number, DeviceSlot *out);
     bool tableHeader(const std::string &id, ChannelTableHeader *out);
@@ -291,6 +299,7 @@ private:
     DeviceSlot *slotPointer(int number);
     std::vector<std::pair<int, SegmentHeader *>> dataSegments(int number);
     int fail(const std::string &text);
+    SegmentHeader *lockSegment(const std::string &name);
     int reap(int number, bool wait, int timeoutMs);
     int64_t nowMs() const;
     uint64_t sequenceNow();

@@ -171,6 +171,30 @@ const std::vector<SimRuntime::Command> &SimRuntime::commands() {
              if (*end != '\0') return rt.fail("bad value '" + a[2] + "'");
              return rt.write(a[0], static_cast<int>(n), value);
          }},
+        {"put", "<table> <channel> <flag> <value>",
+         "writes one channel's flag word and float value of an 8-byte table, telling nobody", 4, 4,
+         "-nn-",
+         [](SimRuntime &rt, const Words &a, std::ostream &, const Stop &) {
+             char *end = nullptr;
+             double value = strtod(a[3].c_str(), &end);
+             if (*end != '\0') return rt.fail("bad value '" + a[3] + "'");
+             return rt.putChannel(a[0], toInt(a[1]), toInt(a[2]), value);
+         }},
+        {"stamp", "<table> [<seconds> <ms>]", "writes the table's time stamp (now when omitted)", 1,
+         3, "-nn",
+         [](SimRuntime &rt, const Words &a, std::ostream &, const Stop &) {
+             if (a.size() == 2) return rt.fail("stamp <table> [<seconds> <ms>]");
+             long long seconds = -1;
+             if (a.size() == 3) parseInt(a[1], &seconds);
+             return rt.stampTable(a[0], seconds, a.size() == 3 ? toInt(a[2]) : 0);
+         }},
+        {"conf", "<table> <channel> <tag>",
+         "writes a channel's configuration record: tag, Enable, type 3 (channels 1-12 of each 32) "
+         "or 2",
+         3, 3, "-n-",
+         [](SimRuntime &rt, const Words &a, std::ostream &, const Stop &) {
+             return rt.confChannel(a[0], toInt(a[1]), a[2]);
+         }},
         {"stop", "<device>", "posts the stop code and waits for the scanner's exit status", 1, 1,
          "n",
          [](SimRuntime &rt, const Words &a, std::ostream &out, const Stop &) {

@@ -1,11 +1,15 @@
 #include "dll.h"
 
 #include "lgr.h"
+#include "lgr_server.h"
 #include "rfile_config.h"
 #include "srv_kinds.h"
 
 void dll_WireServices() {
     srv_RegisterServerKinds();
+    // Kind-3 connections (logged-data folders and database connection strings) are answered
+    // in-process by the logged-data request server.
+    srv_SetLocalDataServerFactory(lgr_CreateRequestServer);
     // The configuration file access reaches the logger files only through these hooks, so
     // that the server connections never depend on the logger services.
     rfile_SetLoggerFileHooks(lgr_ReadLoggerFile, lgr_WriteLoggerFile);
