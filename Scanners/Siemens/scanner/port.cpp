@@ -3,12 +3,24 @@
 #include "link_report.h"
 #include "plat_error.h"
 
+#include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 namespace {
 
-// The real line: one descriptor per process, -1 while closed.
+int64_t MonotonicMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// The real line: one descriptor per process, -1 while closed. The link asks for one byte at a
+// time; the port takes whatever the line holds in one read and serves those requests from it,
+// so that a received block costs a wait and a read rather than a system call per byte. Each
+// request still has its own time-out: a byte that is neither buffered nor arrives in time
+// fails as it would unbuffered.
 class TermiosPort final : public LinkPort {
 public:
     int Open(const char *name, const PlatSerialLine &line) override {
@@ -16,7 +28,7 @@ public:
         int fd = plat_SerialOpen(name);
         if (fd < 0) return 0;
         fd_ = fd;
-        plat_SerialPurge(fd_);
+        plat_SerialPurge(fd_, &calls_);
         std::vector<std::string> failures;
         plat_SerialConfigure(fd_, line, &failures);
         for (const std::string &f : failures)
@@ -28,26 +40,57 @@ public:
             plat_SetLastError(WERR_INVALID_HANDLE);
             return 0;
         }
-        return plat_SerialRead(fd_, buf, n, timeout_ms);
+        if (n <= 0) return 1;
+        int got = Take(buf, n);
+        if (got == n) return 1;
+        int64_t deadline = MonotonicMs() + (timeout_ms > 0 ? timeout_ms : 0);
+        for (int wait = timeout_ms;;) {
+            int r = plat_SerialReadSome(fd_, in_, sizeof in_, wait, &calls_);
+            if (r <= 0) return 0; // bytes taken so far are gone, as from an unbuffered read
+            head_ = 0;
+            tail_ = r;
+            got += Take(buf + got, n - got);
+            if (got == n) return 1;
+            wait = static_cast<int>(deadline - MonotonicMs());
+        }
     }
     int Write(const uint8_t *buf, int n, int timeout_ms) override {
         if (fd_ < 0) {
             plat_SetLastError(WERR_INVALID_HANDLE);
             return 0;
         }
-        return plat_SerialWrite(fd_, buf, n, timeout_ms);
+        return plat_SerialWrite(fd_, buf, n, timeout_ms, &calls_);
     }
     int Purge() override {
-        if (fd_ >= 0) plat_SerialPurge(fd_);
+        // What was read ahead is input not yet taken, and goes with the kernel's.
+        head_ = tail_ = 0;
+        if (fd_ >= 0) plat_SerialPurge(fd_, &calls_);
         return 1;
     }
     void Close() override {
+        head_ = tail_ = 0;
         plat_SerialClose(fd_);
         fd_ = -1;
     }
+    const PlatSerialCalls &Calls() const { return calls_; }
 
 private:
+    int Take(uint8_t *buf, int n) {
+        int k = tail_ - head_ < n ? tail_ - head_ : n;
+        if (k > 0) {
+            std::memcpy(buf, in_ + head_, static_cast<size_t>(k));
+            head_ += k;
+        }
+        return k;
+    }
+
     int fd_ = -1;
+    // Bytes read from the line and not yet taken: in_[head_, tail_). Larger than any 3964R
+    // block, so one read takes a whole reply.
+    uint8_t in_[512];
+    int head_ = 0;
+    int tail_ = 0;
+    PlatSerialCalls calls_;
 };
 
 TermiosPort g_termios;
@@ -63,4 +106,8 @@ LinkPort *port_Select(LinkPort *port) {
 
 LinkPort &port_Current() {
     return *g_port;
+}
+
+PlatSerialCalls port_TermiosCalls() {
+    return g_termios.Calls();
 }

@@ -26,3 +26,6 @@ LinkPort *port_Select(LinkPort *port);
 
 // The port the link currently uses.
 LinkPort &port_Current();
+
+// The system calls the termios port has made since the process started.
+PlatSerialCalls port_TermiosCalls();
