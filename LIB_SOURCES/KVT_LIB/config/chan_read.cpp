@@ -24,7 +24,7 @@ void readLeaves(XmlNode *parent, const std::vector<StructsLeaf> &leaves, void *b
         char *text = xml_getText(element);
         cfg_SetField(leaf, buffer, size, text, format);
         free(text);
-        *names += leaf.name + ",";
+        names->append(leaf.name).push_back(',');
         xml_RemoveChild(parent, element);
     }
 }

@@ -65,6 +65,9 @@ XmlDocument *xml_CreateDocument() {
     xml_ClearError();
     auto *doc = new (std::nothrow) XmlDocument{nullptr};
     if (doc != nullptr) doc->doc = xmlNewDoc(BAD_CAST "1.0");
+    // Names from a dictionary, as in a parsed document: one copy of "Channel" or "Tag" for the
+    // whole document rather than one per element.
+    if (doc != nullptr && doc->doc != nullptr) doc->doc->dict = xmlDictCreate();
     if (doc == nullptr || doc->doc == nullptr) {
         delete doc;
         xml_SetErrorf(XML_E_OUTOFMEMORY, "CoCreateInstance of MSXML6 failed 0x%x",
