@@ -5,8 +5,10 @@
 // The least: a bare loop on the same pseudo-terminal making only the calls an exchange cannot do
 // without: a purge, four writes (STX, command frame, DLE, DLE: each answers the partner, so
 // none can be merged) and four waits of one poll and one read each (DLE, DLE, STX, reply
-// frame). Link and bare loop take turns in rounds of the same run, so that a machine busy with
-// other work weighs on both alike.
+// frame). The link runs as in the scanner: with the device's debug trace in place and switched
+// off, so every trace call checks whether it was switched on. Link and bare loop take turns in
+// rounds of the same run, so that a machine busy with other work weighs on both alike.
+#include "dbg.h"
 #include "link.h"
 #include "port.h"
 #include "rk.h"
@@ -116,6 +118,9 @@ void BM_FetchOverPty(benchmark::State &state) {
     }
     std::string dir = tmpl;
     setenv("KVT_SERIAL_DIR", dir.c_str(), 1);
+    std::filesystem::create_directories(dir + "/registry");
+    setenv("KVT_REGISTRY_ROOT", (dir + "/registry").c_str(), 1);
+    dbg_CreateTrace("S5DEV");
     s5sim::Settings settings;
     settings.reaction_ms = 0;
     settings.wire_log = false;
@@ -187,6 +192,7 @@ void BM_FetchOverPty(benchmark::State &state) {
         plat_SerialClose(fd);
     }
     sim.Stop();
+    dbg_DeleteTrace();
     std::filesystem::remove_all(dir);
     if (link_done == 0 || bare_done == 0) return;
 
