@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct XmlDocument;
 struct _xmlNode;
@@ -43,6 +44,20 @@ int xml_LoadFile(XmlDocument *doc, const char *path);
 // document that begins with an "xml" processing instruction starts with exactly its text;
 // any other gets the declaration of version 1.0 and UTF-8. 0 or the failure code.
 int32_t xml_SaveFile(XmlDocument *doc, const char *path);
+
+// Text made by the caller as a whole document, saved as xml_SaveFile saves one: the same
+// temporary file, fsync and rename, the same failure codes and texts.
+int32_t xml_SaveText(const std::string &text, const char *path);
+
+// ---- Writing a document as text ----
+// For a document written start to end without a tree: each step gives the bytes the tree
+// made by the helpers below would be saved as.
+
+// Element content: the UTF-8 form with '&', '<', '>' and CR escaped; a text with characters
+// XML cannot carry is written as XML_ILLEGAL_TEXT.
+void xml_AppendContent(std::string *out, const char *text);
+// 1 when the text (Windows-1252) is a name xml_CreateElement accepts.
+int xml_IsElementName(const char *name);
 
 // The document element; "No Root element found" when there is none.
 XmlNode *xml_GetRootElement(XmlDocument *doc);

@@ -34,29 +34,50 @@ int32_t hresultOfErrno(int err, const char *path) {
     return static_cast<int32_t>(0x80070000u | (win & 0xFFFFu));
 }
 
-// Serialises the document into path through a temporary file in the same folder; 0 or the
-// errno value.
-int saveThroughTemp(xmlDocPtr doc, const char *path, int options) {
+// Writes into path through a temporary file in the same folder: `fill` writes the content to
+// the descriptor (0 or an errno value); then mode, fsync and rename. 0 or the errno value.
+template <typename Fill>
+int saveThroughTemp(const char *path, Fill fill) {
     std::string temp = std::string(path) + ".tmp";
     struct stat st;
     mode_t mode = stat(path, &st) == 0 ? (st.st_mode & 07777) : 0666;
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return errno;
-    errno = 0;
-    int err = 0;
-    xmlSaveCtxtPtr save = xmlSaveToFd(fd, "UTF-8", options);
-    if (save == nullptr) {
-        err = ENOMEM;
-    } else {
-        long written = xmlSaveDoc(save, doc);
-        if (xmlSaveClose(save) < 0 || written < 0) err = errno != 0 ? errno : EIO;
-    }
+    int err = fill(fd);
     if (err == 0 && fchmod(fd, mode) != 0) err = errno;
     if (err == 0 && fsync(fd) != 0) err = errno;
     if (close(fd) != 0 && err == 0) err = errno;
     if (err == 0 && rename(temp.c_str(), path) != 0) err = errno;
     if (err != 0) unlink(temp.c_str());
     return err;
+}
+
+int saveDocument(xmlDocPtr doc, const char *path, int options) {
+    return saveThroughTemp(path, [&](int fd) {
+        errno = 0;
+        xmlSaveCtxtPtr save = xmlSaveToFd(fd, "UTF-8", options);
+        if (save == nullptr) return ENOMEM;
+        long written = xmlSaveDoc(save, doc);
+        if (xmlSaveClose(save) < 0 || written < 0) return errno != 0 ? errno : EIO;
+        return 0;
+    });
+}
+
+int32_t saveFailed(int err, const char *path) {
+    int32_t hr = hresultOfErrno(err, path);
+    const char *what = "Error";
+    if (err == EACCES || err == EPERM || err == EROFS) {
+        hr = XML_E_ACCESSDENIED;
+        what = "Access Denied";
+    } else if (err == ENOMEM) {
+        hr = XML_E_OUTOFMEMORY;
+        what = "Out Of Memory";
+    } else if (err == ENAMETOOLONG || err == EINVAL || err == EISDIR) {
+        hr = XML_E_INVALIDNAME;
+        what = "Invalid filename";
+    }
+    xml_SetErrorf(hr, "Save XML File (%s) failed, %s 0x%x", path, what, static_cast<unsigned>(hr));
+    return hr;
 }
 } // namespace
 
@@ -136,22 +157,28 @@ int32_t xml_SaveFile(XmlDocument *doc, const char *path) {
         return xml_GetError();
     }
     int options = startsWithDeclaration(doc->doc) ? XML_SAVE_NO_DECL : 0;
-    int err = saveThroughTemp(doc->doc, path, options);
-    if (err == 0) return 0;
-    int32_t hr = hresultOfErrno(err, path);
-    const char *what = "Error";
-    if (err == EACCES || err == EPERM || err == EROFS) {
-        hr = XML_E_ACCESSDENIED;
-        what = "Access Denied";
-    } else if (err == ENOMEM) {
-        hr = XML_E_OUTOFMEMORY;
-        what = "Out Of Memory";
-    } else if (err == ENAMETOOLONG || err == EINVAL || err == EISDIR) {
-        hr = XML_E_INVALIDNAME;
-        what = "Invalid filename";
+    int err = saveDocument(doc->doc, path, options);
+    return err == 0 ? 0 : saveFailed(err, path);
+}
+
+int32_t xml_SaveText(const std::string &text, const char *path) {
+    if (xml_GetError() < 0) return xml_GetError();
+    if (path == nullptr) {
+        xml_SetErrorf(XML_E_FAIL, "Save XML File () failed, Error 0x%x",
+                      static_cast<unsigned>(XML_E_FAIL));
+        return xml_GetError();
     }
-    xml_SetErrorf(hr, "Save XML File (%s) failed, %s 0x%x", path, what, static_cast<unsigned>(hr));
-    return hr;
+    int err = saveThroughTemp(path, [&](int fd) {
+        size_t done = 0;
+        while (done < text.size()) {
+            ssize_t w = write(fd, text.data() + done, text.size() - done);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return w < 0 ? errno : EIO;
+            done += static_cast<size_t>(w);
+        }
+        return 0;
+    });
+    return err == 0 ? 0 : saveFailed(err, path);
 }
 
 XmlNode *xml_GetRootElement(XmlDocument *doc) {

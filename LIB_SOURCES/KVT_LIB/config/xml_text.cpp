@@ -63,6 +63,35 @@ int xml_IsXmlText(const char *utf8, size_t size) {
     return 1;
 }
 
+void xml_AppendContent(std::string *out, const char *text) {
+    std::string scratch;
+    const char *t = xml_Utf8(text, scratch);
+    if (!xml_IsXmlText(t, strlen(t))) t = XML_ILLEGAL_TEXT;
+    for (; *t != '\0'; ++t) {
+        switch (*t) {
+        case '&':
+            out->append("&amp;");
+            break;
+        case '<':
+            out->append("&lt;");
+            break;
+        case '>':
+            out->append("&gt;");
+            break;
+        case '\r':
+            out->append("&#13;");
+            break;
+        default:
+            out->push_back(*t);
+        }
+    }
+}
+
+int xml_IsElementName(const char *name) {
+    std::string scratch;
+    return xmlValidateName(BAD_CAST xml_Utf8(name, scratch), 0) == 0 ? 1 : 0;
+}
+
 namespace {
 std::string g_buffers[2];
 } // namespace
