@@ -17,13 +17,12 @@ namespace {
 // appended to names and the elements removed.
 void readLeaves(XmlNode *parent, const std::vector<StructsLeaf> &leaves, void *buffer, int size,
                 std::string *names, const char *format) {
+    std::string scratch;
     for (const StructsLeaf &leaf : leaves) {
         if (xml_GetError() < 0) return;
         XmlNode *element = xml_FindByName(parent, leaf.name.c_str());
         if (element == nullptr) continue;
-        char *text = xml_getText(element);
-        cfg_SetField(leaf, buffer, size, text, format);
-        free(text);
+        cfg_SetField(leaf, buffer, size, xml_TextOf(element, scratch), format);
         names->append(leaf.name).push_back(',');
         xml_RemoveChild(parent, element);
     }

@@ -49,6 +49,10 @@ int32_t xml_SaveFile(XmlDocument *doc, const char *path);
 // temporary file, fsync and rename, the same failure codes and texts.
 int32_t xml_SaveText(const std::string &text, const char *path);
 
+// The text xml_getText gives, without a copy when it is plain ASCII (else converted into
+// scratch); valid while the node and scratch are. Null while a failure stands or without a node.
+const char *xml_TextOf(XmlNode *node, std::string &scratch);
+
 // ---- Writing a document as text ----
 // For a document written start to end without a tree: each step gives the bytes the tree
 // made by the helpers below would be saved as.

@@ -1,6 +1,8 @@
 // Nodes: building, finding, walking and reading.
 #include "xml_dom.h"
 
+#include "plat_cp1252.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -288,6 +290,23 @@ char *xml_getText(XmlNode *node) {
         if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE)
             return xml_FromUtf8(c->content);
     return strdup("");
+}
+
+const char *xml_TextOf(XmlNode *node, std::string &scratch) {
+    if (failed() || node == nullptr) return nullptr;
+    for (xmlNodePtr c = node->children; c != nullptr; c = c->next)
+        if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
+            const char *text =
+                c->content != nullptr ? reinterpret_cast<const char *>(c->content) : "";
+            for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0;
+                 ++p)
+                if (*p >= 0x80) {
+                    scratch = plat_Utf8ToCp1252(text);
+                    return scratch.c_str();
+                }
+            return text;
+        }
+    return "";
 }
 
 char *xml_getName(XmlNode *node) {
