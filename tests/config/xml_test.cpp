@@ -248,7 +248,9 @@ TEST_F(XmlTest, RecordsWithoutTreeMatchTheLoadedTree) {
             EXPECT_STREQ(file.at(record.name), xml_LocalName(c));
             char *id = xml_getAttribute(c, "id");
             EXPECT_EQ(record.hasId, id != nullptr);
-            if (id != nullptr) EXPECT_EQ(plat_Utf8ToCp1252(file.at(record.id)), id);
+            if (id != nullptr) {
+                EXPECT_EQ(plat_Utf8ToCp1252(file.at(record.id)), id);
+            }
             free(id);
             uint32_t fields = 0;
             for (XmlNode *e = xml_FirstChild(c); e != nullptr; e = xml_NextSibling(e)) {
