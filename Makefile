@@ -2,6 +2,9 @@
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
+# The build's progress without the nested make's "Entering/Leaving directory" lines; a
+# failed build still shows the compiler's errors.
+MAKEFLAGS  += --no-print-directory
 
 .PHONY: all deps configure build test demo test-asan bench clean
 

@@ -41,6 +41,17 @@ function(kvt_tests dir)
         target_link_libraries(${exe} PRIVATE ${K_DEPS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
         set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
         gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
-            PROPERTIES ENVIRONMENT "KVT_BUILD_BIN=${CMAKE_BINARY_DIR}/bin;KVT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+            PROPERTIES ENVIRONMENT "KVT_BUILD_BIN=${CMAKE_BINARY_DIR}/bin"
+            ENVIRONMENT_MODIFICATION "KVT_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}")
     endforeach()
+endfunction()
+
+# Where "cmake --install" puts the programs (bin) and the loadable modules (lib/kstrn, the folder
+# KVT_BIN names in an installation). A new program or module is one call beside its target.
+set(KVT_INSTALL_MODULEDIR ${CMAKE_INSTALL_LIBDIR}/kstrn)
+function(kvt_install_programs)
+    install(TARGETS ${ARGN} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()
+function(kvt_install_modules)
+    install(TARGETS ${ARGN} LIBRARY DESTINATION ${KVT_INSTALL_MODULEDIR})
 endfunction()

@@ -33,6 +33,11 @@ uint32_t plat_Cp1252ToCodePoint(uint8_t byte) {
     return byte >= 0x80 && byte < 0xA0 ? k_high[byte - 0x80] : byte;
 }
 
+uint8_t plat_CodePointToCp1252(uint32_t codePoint) {
+    int byte = byteOf(codePoint);
+    return static_cast<uint8_t>(byte >= 0 ? byte : '?');
+}
+
 namespace {
 bool allAscii(const std::string &text) {
     for (char c : text)

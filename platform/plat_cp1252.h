@@ -12,6 +12,10 @@
 // The code point of a Windows-1252 byte.
 uint32_t plat_Cp1252ToCodePoint(uint8_t byte);
 
+// The Windows-1252 byte of a code point: U+0000-U+007F and U+00A0-U+00FF are the same byte,
+// the characters of the bytes 0x80-0x9F their byte, anything else '?'.
+uint8_t plat_CodePointToCp1252(uint32_t codePoint);
+
 // The UTF-8 form of a Windows-1252 text.
 std::string plat_Cp1252ToUtf8(const std::string &text);
 

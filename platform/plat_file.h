@@ -40,3 +40,24 @@ int plat_FileClose(int fd);
 
 // The path with every '\' turned into '/'.
 std::string plat_FileNativePath(const char *path);
+
+// Positions of plat_FileSeek, as SetFilePointer takes them.
+enum PlatFileMoveMethod {
+    PLAT_FILE_BEGIN = 0,
+    PLAT_FILE_CURRENT = 1,
+    PLAT_FILE_END = 2,
+};
+
+// Moves the file position: the new position, or -1 (87 for a bad method or a negative result).
+int64_t plat_FileSeek(int fd, int64_t offset, int moveMethod);
+
+// Reads up to length bytes at the position, stopping early only at the end of the file: the
+// number of bytes read, or -1.
+int64_t plat_FileRead(int fd, void *buffer, size_t length);
+
+// Writes the whole buffer at the position: the number of bytes written (length), or -1.
+int64_t plat_FileWrite(int fd, const void *buffer, size_t length);
+
+// The file's times as FILETIMEs (100 ns since 1601-01-01 UTC). Creation is the birth time, or
+// the last write time where the file system keeps none. 0, or -1.
+int plat_FileGetTimes(int fd, uint64_t *creation, uint64_t *lastAccess, uint64_t *lastWrite);

@@ -10,26 +10,6 @@ namespace {
 // Largest request a client sends: its longest line buffer, with room to spare.
 constexpr int k_maxRequest = 4096;
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool decodeHex(const std::string &text, std::string *bytes) {
-    std::string digits;
-    for (char c : text)
-        if (c != ' ') digits += c;
-    if (digits.size() % 2 != 0) return false;
-    bytes->clear();
-    for (size_t i = 0; i < digits.size(); i += 2) {
-        int hi = hexValue(digits[i]), lo = hexValue(digits[i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        *bytes += static_cast<char>(hi * 16 + lo);
-    }
-    return true;
-}
 } // namespace
 
 PipeServer::~PipeServer() {
@@ -72,34 +52,8 @@ bool PipeServer::running() const {
 }
 
 bool PipeServer::script(const std::string &statement) {
-    std::string text = statement;
-    if (text.compare(0, 6, "reply ") == 0) text.erase(0, 6);
-    size_t space = text.find(' ');
-    std::string prefix = text.substr(0, space);
-    std::string rest = space == std::string::npos ? "" : text.substr(space + 1);
-    if (prefix.empty()) return false;
-    Reply reply;
-    std::string word = rest.substr(0, rest.find(' '));
-    std::string argument = rest.size() > word.size() ? rest.substr(word.size() + 1) : "";
-    if (word == "raw") {
-        reply.action = Action::Raw;
-        if (!decodeHex(argument, &reply.bytes)) return false;
-    } else if (word == "close" && argument.empty()) {
-        reply.action = Action::Close;
-    } else if (word == "empty" && argument.empty()) {
-        reply.action = Action::Empty;
-    } else if (word == "big") {
-        reply.action = Action::Big;
-        reply.size = atoi(argument.c_str());
-        if (reply.size <= 0) return false;
-    } else {
-        reply.action = Action::Text;
-        reply.bytes = rest;
-        reply.bytes += '\0';
-    }
     std::lock_guard<std::mutex> lock(mutex_);
-    script_[prefix] = reply;
-    return true;
+    return script_.add(statement);
 }
 
 void PipeServer::clearScript() {
@@ -151,21 +105,10 @@ void PipeServer::acceptLoop() {
     }
 }
 
-PipeServer::Reply PipeServer::replyFor(const std::string &request) const {
-    std::string text(request.c_str());
-    auto exact = script_.find(text);
-    if (exact != script_.end()) return exact->second;
-    const Reply *best = nullptr;
-    size_t bestLength = 0;
-    for (const auto &[prefix, reply] : script_)
-        if (prefix.size() > bestLength && text.compare(0, prefix.size(), prefix) == 0) {
-            best = &reply;
-            bestLength = prefix.size();
-        }
-    if (best != nullptr) return *best;
-    Reply none;
-    none.bytes = std::string("-1,1") + '\0';
-    return none;
+SimReply PipeServer::replyFor(const std::string &request) const {
+    SimReply reply = script_.find(sim_RequestMatchText(request));
+    if (!reply.scripted) reply.bytes = std::string("-1,1") + '\0';
+    return reply;
 }
 
 void PipeServer::serve(int fd) {
@@ -174,24 +117,22 @@ void PipeServer::serve(int fd) {
         int got = plat_PipeReceive(fd, buffer.data(), k_maxRequest);
         if (got < 0) break;
         std::string request(buffer.data(), static_cast<size_t>(std::min(got, k_maxRequest)));
-        Reply reply;
+        SimReply reply;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(request);
             reply = replyFor(request);
         }
         arrived_.notify_all();
-        if (reply.action == Action::Close) break;
+        if (reply.action == SimAction::Close) break;
+        if (reply.action == SimAction::Stall) continue;
+        if (reply.action == SimAction::Delay)
+            std::this_thread::sleep_for(std::chrono::milliseconds(reply.number));
         std::string bytes;
-        if (reply.action == Action::Big) {
-            bytes.assign(static_cast<size_t>(reply.size), 'X');
-            if (bytes.size() >= 3) {
-                bytes.replace(0, 2, "1,");
-                bytes.back() = '\0';
-            }
-        } else if (reply.action != Action::Empty) {
+        if (reply.action == SimAction::Big)
+            bytes = sim_BigAnswer(reply.number);
+        else if (reply.action != SimAction::Empty)
             bytes = reply.bytes;
-        }
         if (plat_PipeSend(fd, bytes.data(), static_cast<int>(bytes.size())) < 0) break;
     }
     std::lock_guard<std::mutex> lock(mutex_);

@@ -1,17 +1,13 @@
 // The runtime stand-in's pipe: answers the two-letter requests it is scripted for and keeps
 // every request it received, for tests and for the "show requests" command.
 //
-// Script statements (the text after "reply " in a description):
-//   <request prefix> <text>     answer with the text and its NUL
-//   <request prefix> raw <hex>  answer with exactly these bytes (no NUL added; may be empty)
-//   <request prefix> close      close the connection without answering
-//   <request prefix> big <n>    answer with n bytes (more than a client's buffer)
-//   <request prefix> empty      answer with an empty packet
-// The request's exact text is matched first, then the longest scripted prefix; a request
-// with no script is answered "-1,1".
+// Script statements are those of sim_replies.h (text, raw, close, big, empty, and on the pipe
+// stall and delay; the other faults answer their text, if any). A request with no script is
+// answered "-1,1".
 #pragma once
 
 #include "plat_pipe.h"
+#include "sim_replies.h"
 
 #include <condition_variable>
 #include <map>
@@ -51,20 +47,13 @@ public:
     int connections() const;
 
 private:
-    enum class Action { Text, Raw, Close, Big, Empty };
-    struct Reply {
-        Action action = Action::Text;
-        std::string bytes;
-        int size = 0;
-    };
-
     void acceptLoop();
     void serve(int fd);
-    Reply replyFor(const std::string &request) const;
+    SimReply replyFor(const std::string &request) const;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable arrived_;
-    std::map<std::string, Reply> script_;
+    SimReplyScript script_;
     std::vector<std::string> requests_;
     std::vector<int> clients_;
     std::vector<std::thread> clientThreads_;

@@ -1,6 +1,7 @@
 #include "sim_runtime.h"
 
 #include "pipe_server.h"
+#include "sim_net.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -51,31 +52,117 @@ class Parser {
 public:
     explicit Parser(SimDescription *d) : d_(d) {}
 
+    // The statements: their words as the usage shows them, and the member that reads them.
+    struct Statement {
+        const char *name;
+        const char *arguments;
+        const char *meaning;
+        std::string (Parser::*read)(const std::vector<std::string> &);
+    };
+    static const std::vector<Statement> &statements() {
+        static const std::vector<Statement> table = {
+            {"root", "<folder>",
+             "installation folder: CURRENT_CONFIG, SAVED_VALUES, bin, ports, registry below it",
+             &Parser::path},
+            {"scanner", "<path>", "the scanner program, started with the device number",
+             &Parser::path},
+            {"bin", "<folder>", "KVT_BIN instead of <root>/bin", &Parser::path},
+            {"layout", "new|old", "segment layout (old: short tables only)", &Parser::layout},
+            {"device",
+             "<type> <number> <name> <folder> [ai=XX] [di=XX] [ao=XX] [do=XX] [ci=XX] [own=XX]",
+             "a device slot and the table ids of its channel kinds", &Parser::device},
+            {"table", "<id> <4|8> <channels> [runtime]",
+             "a channel table: 4 bytes per channel digital, 8 analogue; runtime records behind",
+             &Parser::table},
+            {"process", "<name> [id=XX] [kindflag=n] [enabled=0|1] [attribute=n]",
+             "a data process (ALARM and DERIVED receive alarm messages and notices)",
+             &Parser::process},
+            {"logger",
+             "<type> <name> [active=0|1] [state=N] [rtlog=N] [folder=<path>] [conn=<text>]",
+             "a logger, whose codes are received; folder= and conn= fill its second-table entry "
+             "(conn= last: the rest of the line)",
+             nullptr},
+            {"loggers-long", "",
+             "\"dm_loggers\" also holds the second table (1528 bytes per logger)",
+             &Parser::loggersLong},
+            {"errors", "<count>", "entries of the system error table", &Parser::errors},
+            {"reply", "<request> <text>|raw <hex>|close|big <n>|empty|stall|...",
+             "the answer of every endpoint to a request (the rest of the line; sim_replies.h)",
+             nullptr},
+            {"tls", "<addr:port>", "the TLS request socket (port 0: any free port)",
+             &Parser::endpoint},
+            {"soap", "<addr:port>", "the SOAP service over HTTP", &Parser::endpoint},
+            {"soap-tls", "<addr:port>", "the SOAP service over HTTPS", &Parser::endpoint},
+            {"auth", "<user:password>", "the SOAP service's Basic credential", &Parser::auth},
+            {"files", "<folder>",
+             "the remote file service's folder (the server's KVT_CURRENT_CONFIG)", &Parser::file},
+            {"cert", "<file>", "the endpoints' certificate (PEM); without, a self-signed one",
+             &Parser::file},
+            {"key", "<file>", "the certificate's key (PEM)", &Parser::file},
+            {"cert-out", "<file>", "where the certificate in use is written (PEM)", &Parser::file},
+        };
+        return table;
+    }
+
     std::string statement(const std::vector<std::string> &w) {
-        const std::string &verb = w[0];
-        if (verb == "root" || verb == "scanner" || verb == "bin") {
-            if (w.size() != 2) return verb + " needs one folder or path";
-            (verb == "root" ? d_->root : verb == "scanner" ? d_->scanner : d_->bin) = w[1];
-            return "";
-        }
-        if (verb == "layout") {
-            if (w.size() != 2 || (w[1] != "new" && w[1] != "old")) return "layout is new or old";
-            d_->oldLayout = w[1] == "old";
-            return "";
-        }
-        if (verb == "device") return device(w);
-        if (verb == "table") return table(w);
-        if (verb == "process") return process(w);
-        if (verb == "logger") return logger(w);
-        if (verb == "errors") {
-            if (w.size() != 2 || !number(w[1], 0, 10000, &d_->errors))
-                return "errors needs a count";
-            return "";
-        }
-        return "unknown statement '" + verb + "'";
+        for (const Statement &s : statements())
+            if (w[0] == s.name && s.read != nullptr) return (this->*s.read)(w);
+        return "unknown statement '" + w[0] + "'";
     }
 
 private:
+    std::string path(const std::vector<std::string> &w) {
+        const std::string &verb = w[0];
+        if (w.size() != 2) return verb + " needs one folder or path";
+        (verb == "root" ? d_->root : verb == "scanner" ? d_->scanner : d_->bin) = w[1];
+        return "";
+    }
+
+    std::string endpoint(const std::vector<std::string> &w) {
+        const std::string &verb = w[0];
+        std::string address;
+        int port = 0;
+        if (w.size() != 2 || !sim_ParseAddress(w[1], &address, &port))
+            return verb + " needs ADDR:PORT";
+        (verb == "tls" ? d_->tls : verb == "soap" ? d_->soap : d_->soapTls) = w[1];
+        return "";
+    }
+
+    std::string auth(const std::vector<std::string> &w) {
+        size_t colon = w.size() == 2 ? w[1].find(':') : std::string::npos;
+        if (colon == std::string::npos) return "auth needs USER:PASSWORD";
+        d_->user = w[1].substr(0, colon);
+        d_->password = w[1].substr(colon + 1);
+        return "";
+    }
+
+    std::string file(const std::vector<std::string> &w) {
+        const std::string &verb = w[0];
+        if (w.size() != 2) return verb + " needs one path";
+        (verb == "files"  ? d_->files
+         : verb == "cert" ? d_->certFile
+         : verb == "key"  ? d_->keyFile
+                          : d_->certOut) = w[1];
+        return "";
+    }
+
+    std::string layout(const std::vector<std::string> &w) {
+        if (w.size() != 2 || (w[1] != "new" && w[1] != "old")) return "layout is new or old";
+        d_->oldLayout = w[1] == "old";
+        return "";
+    }
+
+    std::string loggersLong(const std::vector<std::string> &w) {
+        if (w.size() != 1) return "loggers-long takes no argument";
+        d_->loggersLong = true;
+        return "";
+    }
+
+    std::string errors(const std::vector<std::string> &w) {
+        if (w.size() != 2 || !number(w[1], 0, 10000, &d_->errors)) return "errors needs a count";
+        return "";
+    }
+
     std::string device(const std::vector<std::string> &w) {
         SimDeviceDesc dev;
         if (w.size() < 5) return "device <type> <number> <name> <folder> [ai=XX] ...";
@@ -142,21 +229,44 @@ private:
         return "";
     }
 
-    std::string logger(const std::vector<std::string> &w) {
+public:
+    // conn= is cut from the line before the words are split, since it may hold blanks.
+    std::string logger(const std::vector<std::string> &w, const std::string &connection,
+                       bool hasConnection) {
+        static const char *const k_usage = "logger <type> <name> [active=0|1] [state=N] "
+                                           "[rtlog=N] [folder=<path>] [conn=<text>]";
         SimLoggerDesc l;
-        if (w.size() < 3 || w.size() > 4 || w[1].size() > 8 || w[2].size() > 32)
-            return "logger <type> <name> [active=0|1]";
+        if (w.size() < 3 || w[1].size() > 8 || w[2].size() > 130) return k_usage;
         l.type = w[1];
         l.name = w[2];
-        if (w.size() == 4) {
+        for (size_t i = 3; i < w.size(); ++i) {
             std::string key, value;
-            if (!option(w[3], &key, &value) || key != "active" || !number(value, 0, 1, &l.active))
-                return "bad logger option '" + w[3] + "'";
+            bool ok = option(w[i], &key, &value);
+            if (ok && key == "active") {
+                ok = number(value, 0, 1, &l.active);
+            } else if (ok && key == "state") {
+                ok = number(value, 0, 255, &l.state);
+            } else if (ok && key == "rtlog") {
+                ok = number(value, INT32_MIN, INT32_MAX, &l.rtlog);
+            } else if (ok && key == "folder") {
+                ok = !value.empty() && value.size() <= 259;
+                l.folder = value;
+            } else {
+                ok = false;
+            }
+            if (!ok) return "bad logger option '" + w[i] + "'";
         }
+        if (hasConnection) {
+            if (connection.size() > 1267) return "conn= text longer than 1267 characters";
+            l.connection = connection;
+        }
+        if ((!l.folder.empty() || hasConnection) && !d_->loggersLong)
+            return "folder= and conn= need loggers-long first";
         d_->loggers.push_back(l);
         return "";
     }
 
+private:
     SimDescription *d_;
 };
 // "reply <request prefix> <answer>": the answer is the rest of the line as written, so that it
@@ -167,12 +277,23 @@ std::string replyStatement(const std::string &line, SimDescription *d) {
     std::string rest = from == std::string::npos ? "" : line.substr(from);
     while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ' || rest.back() == '\t'))
         rest.pop_back();
-    PipeServer check;
-    if (rest.empty() || !check.script(rest)) return "reply <request> <text|raw|close|big|empty>";
+    SimReplyScript check;
+    if (rest.empty() || !check.add(rest)) return "reply <request> <text|raw|close|big|empty|...>";
     d->replies.push_back(rest);
     return "";
 }
 
+// "logger ... conn=<text>": the text is the rest of the line as written (no comment is cut
+// from it), so that connection strings keep their blanks.
+std::string loggerStatement(const std::string &line, Parser &parser) {
+    size_t at = line.find(" conn=");
+    if (at == std::string::npos) at = line.find("\tconn=");
+    if (at == std::string::npos) return parser.logger(words(line), "", false);
+    std::string connection = line.substr(at + 6);
+    while (!connection.empty() && connection.back() == '\r')
+        connection.pop_back();
+    return parser.logger(words(line.substr(0, at)), connection, true);
+}
 } // namespace
 
 int sim_ParseDescription(const std::string &text, SimDescription *out, std::string *error) {
@@ -184,7 +305,14 @@ int sim_ParseDescription(const std::string &text, SimDescription *out, std::stri
         ++lineNumber;
         std::vector<std::string> w = words(line);
         if (w.empty()) continue;
-        std::string problem = w[0] == "reply" ? replyStatement(line, &d) : parser.statement(w);
+        std::string problem;
+        if (w[0] == "reply") {
+            problem = replyStatement(line, &d);
+        } else if (w[0] == "logger") {
+            problem = loggerStatement(line, parser);
+        } else {
+            problem = parser.statement(w);
+        }
         if (!problem.empty()) {
             if (error != nullptr) *error = "line " + std::to_string(lineNumber) + ": " + problem;
             return -1;
@@ -203,6 +331,14 @@ int sim_LoadDescription(const std::string &path, SimDescription *out, std::strin
     std::stringstream text;
     text << in.rdbuf();
     return sim_ParseDescription(text.str(), out, error);
+}
+
+std::string sim_DescriptionUsage() {
+    std::string text;
+    for (const auto &s : Parser::statements())
+        text += std::string("  ") + s.name + (*s.arguments != '\0' ? " " : "") + s.arguments +
+                "\n      " + s.meaning + "\n";
+    return text;
 }
 
 std::string sim_TableId(const std::string &id) {

@@ -42,7 +42,16 @@ bool sim_DecodeAlarm(const std::vector<uint8_t> &bytes, SimAlarm *out) {
 std::string SimRuntime::formatReceived(const SimReceived &r) const {
     std::ostringstream o;
     o << r.atMs << " ";
-    if (r.receiver == "xalarms") {
+    if (!hexOutput_) {
+        if (r.receiver == "xalarms")
+            o << explainAlarm(r);
+        else if (r.receiver == "derived")
+            o << explainDerived(r);
+        else if (r.receiver.rfind("logger ", 0) == 0)
+            o << explainLogger(r);
+        else
+            o << explainCode(r.code);
+    } else if (r.receiver == "xalarms") {
         o << "xalarms ";
         if (r.bytes.size() != sizeof(AlarmMessage)) o << "(" << r.bytes.size() << " bytes) ";
         for (uint8_t b : r.bytes) {
@@ -129,24 +138,4 @@ int SimRuntime::setReceiver(const std::string &receiver, bool on) {
     if (receiver != "xalarms" && receiver != "derived") return fail("no receiver " + receiver);
     if (!on) return unbind(receiver);
     return bind(receiver, receiver, receiver == "xalarms" ? 296 : 2);
-}
-
-int SimRuntime::observeCommand(const std::vector<std::string> &w, std::ostream &out) {
-    // events <id> <row> <channel>...: the channels of a table that row 0 (derived values) or
-    // row i + 1 (logger i) marks.
-    if (w[0] == "events" && w.size() >= 4) {
-        int row = atoi(w[2].c_str());
-        for (size_t i = 3; i < w.size(); ++i)
-            if (setEventChannel(w[1], row, atoi(w[i].c_str()), true) != 0) return -1;
-        return 0;
-    }
-    if (w[0] == "enable" && w.size() == 3) return setProcessEnabled(w[1], atoi(w[2].c_str()));
-    if (w[0] == "receiver" && w.size() == 3 && (w[2] == "on" || w[2] == "off"))
-        return setReceiver(w[1], w[2] == "on");
-    if (w[0] == "show" && w.size() == 2 && w[1] == "received") {
-        uint64_t from = 0;
-        out << showReceived(&from);
-        return 0;
-    }
-    return 1;
 }

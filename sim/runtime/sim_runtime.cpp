@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -164,7 +165,9 @@ int SimRuntime::create() {
     int32_t loggers = static_cast<int32_t>(d.loggers.size());
     SegmentHeader *dev = make("dm_device", 4 + 790LL * devices);
     SegmentHeader *proc = make("dm_datproc", 4 + 60LL * processes);
-    SegmentHeader *logs = make("dm_loggers", 4 + 172LL * loggers);
+    const int64_t loggerBytes =
+        d.loggersLong ? DM_LOGGER_SIZE + DM_LOGGER_SECOND_SIZE : DM_LOGGER_SIZE;
+    SegmentHeader *logs = make("dm_loggers", 4 + loggerBytes * loggers);
     SegmentHeader *errs = make("dm_errors", 4 + 443LL * d.errors);
     if (!dev || !proc || !logs || !errs) return -1;
 
@@ -208,8 +211,15 @@ int SimRuntime::create() {
         auto *e = reinterpret_cast<LoggerEntry *>(p + 4 + 172LL * i);
         copyText(e->typeName, sizeof e->typeName, ld.type);
         e->active = static_cast<uint8_t>(ld.active);
+        e->state = static_cast<uint8_t>(ld.state);
         e->pid = k_loggerPidBase + i;
         copyText(e->name, sizeof e->name - 1, ld.name);
+        e->realTimeLog = ld.rtlog;
+        if (!d.loggersLong) continue;
+        auto *second = reinterpret_cast<LoggerSecondEntry *>(
+            p + 4 + 172LL * loggers + static_cast<int64_t>(DM_LOGGER_SECOND_SIZE) * i);
+        copyText(second->folder, sizeof second->folder - 1, ld.folder);
+        copyText(second->connection, sizeof second->connection - 1, ld.connection);
     }
     memcpy(shm_Payload(errs), &d.errors, 4);
 
@@ -244,11 +254,59 @@ int SimRuntime::create() {
     for (const std::string &statement : d.replies)
         pipe_.script(statement);
     if (!pipe_.start()) return fail("cannot open the runtime pipe (" + std::to_string(errno) + ")");
+    return startEndpoints();
+}
+
+int SimRuntime::startEndpoints() {
+    const SimDescription &d = description_;
+    if (d.tls.empty() && d.soap.empty() && d.soapTls.empty()) return 0;
+    SimNetSettings base;
+    base.user = d.user;
+    base.password = d.password;
+    base.filesRoot = d.files;
+    if (!d.tls.empty() || !d.soapTls.empty()) {
+        if (!d.certFile.empty()) {
+            std::ifstream cert(d.certFile), key(d.keyFile.empty() ? d.certFile : d.keyFile);
+            std::stringstream c, k;
+            c << cert.rdbuf();
+            k << key.rdbuf();
+            base.certPem = c.str();
+            base.keyPem = k.str();
+            if (base.certPem.empty()) return fail("cannot read the certificate " + d.certFile);
+        } else if (!sim_MakeCertificate(false, &base.certPem, &base.keyPem)) {
+            return fail("cannot make a certificate");
+        }
+        if (!d.certOut.empty()) {
+            std::ofstream out(d.certOut);
+            out << base.certPem;
+            if (!out) return fail("cannot write " + d.certOut);
+        }
+    }
+    auto open = [&](const std::string &at, SimNetKind kind,
+                    std::unique_ptr<SimNetEndpoint> *endpoint) -> int {
+        if (at.empty()) return 0;
+        SimNetSettings settings = base;
+        settings.kind = kind;
+        if (!sim_ParseAddress(at, &settings.address, &settings.port))
+            return fail("bad address '" + at + "'");
+        auto e = std::make_unique<SimNetEndpoint>(settings);
+        for (const std::string &statement : d.replies)
+            e->script(statement);
+        if (!e->start()) return fail(e->error());
+        *endpoint = std::move(e);
+        return 0;
+    };
+    if (open(d.tls, SimNetKind::Tls, &tls_) != 0 || open(d.soap, SimNetKind::Soap, &soap_) != 0 ||
+        open(d.soapTls, SimNetKind::SoapTls, &soapTls_) != 0)
+        return -1;
     return 0;
 }
 
 std::string SimRuntime::showRequests() {
-    return pipe_.formatRequests();
+    std::string text = pipe_.formatRequests();
+    for (SimNetEndpoint *e : {tls_.get(), soap_.get(), soapTls_.get()})
+        if (e != nullptr) text += e->formatRequests();
+    return text;
 }
 
 void SimRuntime::shutdown() {
@@ -268,6 +326,8 @@ void SimRuntime::shutdown() {
     }
     bindings_.clear();
     pipe_.stop();
+    for (SimNetEndpoint *e : {tls_.get(), soap_.get(), soapTls_.get()})
+        if (e != nullptr) e->stop();
     if (mailslotOpen_) {
         msl_Close();
         mailslotOpen_ = false;

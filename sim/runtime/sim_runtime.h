@@ -12,9 +12,19 @@
 //   device <type> <number> <name> <folder> [ai=XX] [di=XX] [ao=XX] [do=XX] [ci=XX] [own=XX]
 //   table <id> <4|8> <channels> [runtime]
 //   process <name> [id=XX] [kindflag=n] [enabled=0|1] [attribute=n]
-//   logger <type> <name> [active=0|1]
+//   logger <type> <name> [active=0|1] [state=N] [rtlog=N] [folder=<path>] [conn=<text>]
+//                            conn= comes last and takes the rest of the line, blanks included;
+//                            folder= and conn= fill the second table and need loggers-long
+//   loggers-long             "dm_loggers" also holds the second table (1528 bytes per logger)
 //   errors <E>
-//   reply <request> <answer>  the pipe's scripted answer (see pipe_server.h)
+//   reply <request> <answer>  the scripted answer of every endpoint (see sim_replies.h)
+//   tls <addr:port>           the TLS request socket (port 0: any free port)
+//   soap <addr:port>          the SOAP service over HTTP; soap-tls <addr:port> over HTTPS
+//   auth <user:password>      the SOAP service's Basic credential
+//   files <folder>            the remote file service's folder (the server's KVT_CURRENT_CONFIG)
+//   cert <file> key <file>    the endpoints' certificate and key (PEM); without, a self-signed
+//                             EC P-256 certificate made at start
+//   cert-out <file>           where the certificate in use is written (PEM)
 //
 // Fixture use (every wait is limited, by default to 10 s; -1 means it failed or timed out,
 // and lastError() says why):
@@ -35,6 +45,7 @@
 
 #include "dm.h"
 #include "pipe_server.h"
+#include "sim_net.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -75,6 +86,10 @@ struct SimLoggerDesc {
     std::string type;
     std::string name;
     int active = 1;
+    int state = 0;
+    int rtlog = 0;
+    std::string folder;     // second table, at most 259 characters
+    std::string connection; // second table, at most 1267 characters
 };
 
 struct SimDescription {
@@ -86,13 +101,25 @@ struct SimDescription {
     std::vector<SimTableDesc> tables;
     std::vector<SimProcessDesc> processes;
     std::vector<SimLoggerDesc> loggers;
+    bool loggersLong = false; // "dm_loggers" with its second table
     int errors = 0;
-    std::vector<std::string> replies; // pipe script statements
+    std::vector<std::string> replies; // script statements of every endpoint
+    std::string tls;                  // "ADDR:PORT" of the endpoints; "" none
+    std::string soap;
+    std::string soapTls;
+    std::string user; // SOAP credential; "" none
+    std::string password;
+    std::string files; // the file service's folder; "" none
+    std::string certFile;
+    std::string keyFile;
+    std::string certOut;
 };
 
 // 0, or -1 with "line N: ..." in *error.
 int sim_ParseDescription(const std::string &text, SimDescription *out, std::string *error);
 int sim_LoadDescription(const std::string &path, SimDescription *out, std::string *error);
+// The statements a description may hold, each with its arguments and meaning.
+std::string sim_DescriptionUsage();
 
 // A table id as the segments name it: at most 2 characters, upper-cased.
 std::string sim_TableId(const std::string &id);
@@ -126,9 +153,19 @@ struct SimAlarm {
 // false when the datagram is not 296 bytes long.
 bool sim_DecodeAlarm(const std::vector<uint8_t> &bytes, SimAlarm *out);
 
+// A channel status word: its hex value and the names of the bits set ("0x85F state alarm-on
+// ... alarm"), bits without a name in hex at the end.
+std::string sim_StatusText(uint32_t status);
+// The line followed by the items, each after a blank, continued on indented lines so that no
+// line passes 200 characters, the first leaving room for a caller's prefix (an item longer
+// than that stays whole); ends in a newline.
+std::string sim_WrapLine(const std::string &line, const std::vector<std::string> &items);
+
 class SimRuntime {
 public:
     static constexpr int k_waitMs = 10000;
+    // One-shot code of a scan's finished table: this plus the table's index in the description.
+    static constexpr int32_t k_oneShotBase = 1000;
 
     explicit SimRuntime(const SimDescription &description);
     ~SimRuntime();
@@ -178,16 +215,32 @@ public:
 
     // The runtime's pipe: scripted answers and the record of requests.
     PipeServer &pipe() { return pipe_; }
+    // The network endpoints the description asks for (null when not asked for).
+    SimNetEndpoint *tls() { return tls_.get(); }
+    SimNetEndpoint *soap() { return soap_.get(); }
+    SimNetEndpoint *soapTls() { return soapTls_.get(); }
+    // Starts the network endpoints alone (create() does it too): 0, or -1 with lastError().
+    int startEndpoints();
 
     // Runs script commands (one per line) until the end, a failure (returns 1) or stop.
     int runScript(std::istream &in, std::ostream &out, const std::atomic<bool> &stopFlag);
     // Posts 300 at each started device's scan interval and prints one line per table of
-    // each finished scan, until stopFlag is set.
-    int run(std::ostream &out, const std::atomic<bool> &stopFlag);
+    // each finished scan, until stopFlag is set or, with scans above 0, until that many
+    // scans of each device have finished (or failed to).
+    int run(std::ostream &out, const std::atomic<bool> &stopFlag, int scans = 0);
+    // The script commands runScript accepts, one per line with their arguments and meaning.
+    static std::string scriptUsage();
 
-    // Received datagrams, one line each: "<ms> xalarms <592 hex digits>", "<ms> derived <id>",
-    // "<ms> logger <index> <code>", "<ms> code <value>"; those after the sequence number
-    // given, which is moved to the last one returned.
+    // Received datagrams, one line each, "<ms> " and what it means: "alarm A1 1 AI-1: high
+    // alarm, limit 100, value 100, priority 3, from PC/user", "derived values: table D1 changed;
+    // feeds D1 1 DI-1", "logger 0 L0: 1 event started; logs ... (code 200001)", "A1 published".
+    // In hex output (setHexOutput) the raw form instead: "<ms> xalarms <592 hex digits>",
+    // "<ms> derived <id>", "<ms> logger <index> <code>", "<ms> code <value>"; the show
+    // commands then print statuses in hex alone, codes and alarm bytes as numbers.
+    // showReceived returns those after the sequence number given, which is moved to the last
+    // one returned.
+    void setHexOutput(bool on) { hexOutput_ = on; }
+    bool hexOutput() const { return hexOutput_; }
     std::string formatReceived(const SimReceived &r) const;
     std::string showReceived(uint64_t *fromSequence);
     // Waits until count records of the receiver have arrived in all; 0, or -1 on time-out.
@@ -198,8 +251,6 @@ public:
     int setEventChannel(const std::string &id, int row, int channel, bool on);
     // Unbinds ("off") or binds again ("on") the "xalarms" or "derived" receiver.
     int setReceiver(const std::string &receiver, bool on);
-    // Script commands of these additions: 0 / -1, or 1 when the line is not one of them.
-    int observeCommand(const std::vector<std::string> &w, std::ostream &out);
 
     // Posts 31 to running scanners, waits for them, removes every object. Idempotent.
     void shutdown();
@@ -218,6 +269,19 @@ private:
         struct rusage usage = {};
     };
     struct Binding; // a mailslot the stand-in reads (loggers, xalarms, derived)
+    // A script command: its words, arguments and meaning as the usage shows them, how many
+    // arguments it takes (maxArgs -1: any number), which must be numbers (see command()).
+    struct Command {
+        const char *name;
+        const char *arguments;
+        const char *meaning;
+        int minArgs;
+        int maxArgs;
+        const char *numbers;
+        int (*run)(SimRuntime &, const std::vector<std::string> &, std::ostream &,
+                   const std::atomic<bool> &);
+    };
+    static const std::vector<Command> &commands();
 
     const SimDeviceDesc *device(int number) const;
     const SimTableDesc *table(const std::string &id) const;
@@ -234,6 +298,12 @@ private:
     int bind(const std::string &receiver, const std::string &slotName, int size);
     int unbind(const std::string &receiver);
     int command(const std::string &line, std::ostream &out, const std::atomic<bool> &stopFlag);
+    std::string explainAlarm(const SimReceived &r) const;
+    std::string explainDerived(const SimReceived &r) const;
+    std::string explainLogger(const SimReceived &r) const;
+    std::string explainCode(int32_t code) const;
+    // "D1 1 DI-1, ..." of the channels marked in an event row of a table.
+    std::string eventChannels(const std::string &id, int row) const;
 
     SimDescription description_;
     std::string lastError_;
@@ -249,5 +319,9 @@ private:
     int64_t startMs_ = 0;
     std::string prefix_;
     int platformId_ = 2;
+    bool hexOutput_ = false;
     PipeServer pipe_;
+    std::unique_ptr<SimNetEndpoint> tls_;
+    std::unique_ptr<SimNetEndpoint> soap_;
+    std::unique_ptr<SimNetEndpoint> soapTls_;
 };

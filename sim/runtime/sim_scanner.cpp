@@ -19,7 +19,6 @@ namespace {
 constexpr int32_t k_stop = 31;
 constexpr int32_t k_scan = 300;
 constexpr int32_t k_written = 305;
-constexpr int32_t k_scanDoneBase = 1000; // one-shot code of table index k: 1000 + k
 
 void sleepBriefly() {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -211,10 +210,15 @@ uint64_t SimRuntime::sequenceNow() {
 int SimRuntime::requestScan(int number, std::vector<int32_t> *expected, uint64_t *mark) {
     expected->clear();
     *mark = sequenceNow();
+    const SimDeviceDesc *d = device(number);
     for (auto &[k, seg] : dataSegments(number)) {
-        if (shm_RequestNotify(seg, k_scanDoneBase + k) != 0)
+        // One code per table of the description, so that a code names its table whichever
+        // device published it.
+        const SimTableDesc *t = table(d->ids[k]);
+        int32_t code = k_oneShotBase + static_cast<int32_t>(t - description_.tables.data());
+        if (shm_RequestNotify(seg, code) != 0)
             return fail("notify table of " + std::string(seg->name) + " is full");
-        expected->push_back(k_scanDoneBase + k);
+        expected->push_back(code);
     }
     return post(number, k_scan);
 }

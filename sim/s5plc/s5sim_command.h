@@ -18,7 +18,20 @@ struct Options {
     std::string log_file;
 };
 
-const char *Usage();
+// The command line's options and the command input's commands and fault rules, from the
+// tables the parsers use.
+std::string Usage();
+std::string CommandUsage();
+
+// A command of the command input: its word, arguments and meaning, and what runs it (returns
+// what to print; quit set by "quit").
+struct CommandInfo {
+    const char *name;
+    const char *arguments;
+    const char *meaning;
+    std::string (*run)(Simulator &sim, const std::string &rest, bool *quit);
+};
+const std::vector<CommandInfo> &Commands();
 
 bool ParseOptions(int argc, char **argv, Options *options, std::string *error);
 

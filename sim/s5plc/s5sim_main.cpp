@@ -59,8 +59,14 @@ void ReadCommands(s5sim::Simulator *sim, int done_fd) {
 int main(int argc, char **argv) {
     s5sim::Options options;
     std::string error;
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--help") {
+            std::printf("%s\nCommands (standard input, one per line):\n%s", s5sim::Usage().c_str(),
+                        s5sim::CommandUsage().c_str());
+            return 0;
+        }
     if (!s5sim::ParseOptions(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "s5sim: %s\n%s", error.c_str(), s5sim::Usage());
+        std::fprintf(stderr, "s5sim: %s (s5sim --help)\n", error.c_str());
         return 2;
     }
     if (!options.log_file.empty()) {

@@ -3,7 +3,9 @@
 #include "../../Scanners/Siemens/scanner/s5types.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <unistd.h>
 
 namespace {
 struct DeviceConfig {
@@ -300,4 +302,39 @@ TEST_F(DeviceConfigTest, SaveFailsWhenTheRootConfigCannotBeTouched) {
     EXPECT_EQ(cfg_SaveDeviceConfigTo(nullptr, device_.c_str(), c.bytes, 704, nullptr, 0, nullptr),
               -1);
     EXPECT_EQ(errno, 2);
+}
+
+// The current folder's AutoEnable byte and save settings change alone, in both file forms.
+TEST_F(DeviceConfigTest, CurrentFolderAccessTouchesOnlyItsParts) {
+    DeviceConfig c = sampleConfig();
+    ASSERT_EQ(save(c, 1, 1, 0, 5000), 0);
+    char previous[PATH_MAX];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(device_.c_str()), 0);
+
+    uint8_t a = 9;
+    EXPECT_EQ(cfg_ReadAutoEnableInCwd(&a), 0) << xml_GetErrorText();
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(cfg_WriteAutoEnableInCwd(0), 0) << xml_GetErrorText();
+    EXPECT_EQ(cfg_WriteSaveSettingsInCwd(0, 1, 250), 0) << xml_GetErrorText();
+    char now[PATH_MAX];
+    ASSERT_NE(getcwd(now, sizeof now), nullptr);
+    ASSERT_EQ(chdir(previous), 0);
+    EXPECT_EQ(device_, now);
+
+    for (const char *readXml : {"ON", "OFF"}) {
+        setSwitch("ReadXML", readXml);
+        DeviceConfig out = {};
+        uint8_t so = 9, sbt = 9;
+        int32_t rate = 0;
+        ASSERT_EQ(cfg_ReadDeviceConfig(device_.c_str(), out.bytes, 704, nullptr, 0, nullptr, &a,
+                                       &so, &sbt, &rate),
+                  0)
+            << readXml;
+        EXPECT_EQ(memcmp(out.bytes, c.bytes, 704), 0) << readXml;
+        EXPECT_EQ(a, 0) << readXml;
+        EXPECT_EQ(so, 0) << readXml;
+        EXPECT_EQ(sbt, 1) << readXml;
+        EXPECT_EQ(rate, 250) << readXml;
+    }
 }

@@ -313,6 +313,13 @@ TEST_F(ScanCycleTest, AlarmProcessStartingLateGetsTheAlarmsAfterItAppears) {
     EXPECT_TRUE(end.hasValue);
     EXPECT_EQ(end.value, 10.0f);
     uint64_t from = 0;
+    runtime->setHexOutput(true);
     std::string lines = runtime->showReceived(&from);
     EXPECT_NE(lines.find(" xalarms 5431010000000000"), std::string::npos) << lines;
+    runtime->setHexOutput(false);
+    from = 0;
+    lines = runtime->showReceived(&from);
+    EXPECT_NE(lines.find(" alarm T1 1: high alarm ended, limit 95, value 10, from "),
+              std::string::npos)
+        << lines;
 }

@@ -124,6 +124,7 @@ TEST_F(RegAccessTest, DeleteReplacesTheProductWordWithoutFallback) {
 
 TEST_F(RegAccessTest, ProductNamesComeFromTheRegistryOrTheDefaults) {
     EXPECT_EQ("Trellane", reg_GetProductName());
+    EXPECT_EQ(0, reg_IsLumbrelEdition());
     EXPECT_EQ("Wyncote", reg_GetReplicationProductName());
 
     // The product key in HKLM is the second place looked at.
@@ -135,10 +136,12 @@ TEST_F(RegAccessTest, ProductNamesComeFromTheRegistryOrTheDefaults) {
     EXPECT_EQ("Trellane", reg_GetProductName()); // read once per process
     reg_ForgetProductNames();
     EXPECT_EQ("lumbrel", reg_GetProductName());
+    EXPECT_EQ(1, reg_IsLumbrelEdition());
     EXPECT_EQ("Brackenfield", reg_GetReplicationProductName());
 
     install("Altimund");
     EXPECT_EQ("Altimund", reg_GetProductName());
+    EXPECT_EQ(0, reg_IsLumbrelEdition());
     ASSERT_EQ(0u,
               write(PLAT_HKEY_LOCAL_MACHINE, REG_MAKER_KEY, "ReplicationProductName", "Mirror"));
     reg_ForgetProductNames();

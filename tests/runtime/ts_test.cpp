@@ -252,4 +252,34 @@ TEST_F(TimeStampTest, AlignToIntervalHandlesSaveRatesAboveThirtySixMinutes) {
     EXPECT_EQ(ts_DiffMs(r, start), 4 * 37 * 60000);
 }
 
+// Stored times are unsigned: the top half of the 32-bit range lies after 2038, not before 1970.
+TEST_F(TimeStampTest, GmTimeBreaksDownTimesAfter2038) {
+    struct tm t = ts_GmTime(0);
+    EXPECT_EQ(70, t.tm_year);
+    EXPECT_EQ(1, t.tm_mday);
+
+    t = ts_GmTime(1715934600u); // 2024-05-17 08:30:00
+    EXPECT_EQ(124, t.tm_year);
+    EXPECT_EQ(4, t.tm_mon);
+    EXPECT_EQ(17, t.tm_mday);
+    EXPECT_EQ(8, t.tm_hour);
+    EXPECT_EQ(30, t.tm_min);
+
+    t = ts_GmTime(0x80000000u); // one past INT32_MAX: 2038-01-19 03:14:08
+    EXPECT_EQ(138, t.tm_year);
+    EXPECT_EQ(0, t.tm_mon);
+    EXPECT_EQ(19, t.tm_mday);
+    EXPECT_EQ(3, t.tm_hour);
+    EXPECT_EQ(14, t.tm_min);
+    EXPECT_EQ(8, t.tm_sec);
+
+    t = ts_GmTime(0xFFFFFFFFu); // 2106-02-07 06:28:15
+    EXPECT_EQ(206, t.tm_year);
+    EXPECT_EQ(1, t.tm_mon);
+    EXPECT_EQ(7, t.tm_mday);
+    EXPECT_EQ(6, t.tm_hour);
+    EXPECT_EQ(28, t.tm_min);
+    EXPECT_EQ(15, t.tm_sec);
+}
+
 } // namespace

@@ -75,6 +75,13 @@ int cfg_WriteConfigXml(const char *folder, const void *record, int size, const v
                        int extraSize, const uint8_t *autoEnable, const uint8_t *saveOutputs,
                        const uint8_t *saveByTag, const int32_t *saveRate);
 
+// ---- The device folder that is the current directory ----
+
+// Its AutoEnable byte alone, read or written; the save settings alone, written.
+int cfg_ReadAutoEnableInCwd(uint8_t *autoEnable);
+int cfg_WriteAutoEnableInCwd(uint8_t autoEnable);
+int cfg_WriteSaveSettingsInCwd(uint8_t saveOutputs, uint8_t saveByTag, int32_t saveRate);
+
 // ---- Switches ----
 
 // ReadXML of the folder's machine: "ON" 1, "OFF" 0, else the default (on for Lumbrel).

@@ -20,10 +20,6 @@ bool onOtherMachine(const char *folder) {
     return strcasecmp(server.c_str(), plat_ComputerName().c_str()) != 0;
 }
 
-bool isLumbrel() {
-    return strcasecmp(reg_GetProductName().c_str(), "Lumbrel") == 0;
-}
-
 // The REG_SZ value (at most 10 bytes), or "" with false when missing.
 bool readText(const char *folder, const char *name, std::string *out) {
     if (onOtherMachine(folder)) return false;
@@ -41,7 +37,7 @@ bool readText(const char *folder, const char *name, std::string *out) {
 } // namespace
 
 int cfg_GetReadXml(const char *folder) {
-    int fallback = isLumbrel() ? 1 : 0;
+    int fallback = reg_IsLumbrelEdition() ? 1 : 0;
     std::string text;
     if (!readText(folder, "ReadXML", &text)) return fallback;
     if (strcasecmp(text.c_str(), "ON") == 0) return 1;
@@ -51,7 +47,7 @@ int cfg_GetReadXml(const char *folder) {
 
 int cfg_GetWriteXml(const char *folder) {
     std::string text;
-    if (!readText(folder, "WriteXML", &text)) return isLumbrel() ? 2 : 0;
+    if (!readText(folder, "WriteXML", &text)) return reg_IsLumbrelEdition() ? 2 : 0;
     if (strcasecmp(text.c_str(), "BOTH") == 0) return 1;
     if (strcasecmp(text.c_str(), "XML") == 0) return 2;
     return 0;

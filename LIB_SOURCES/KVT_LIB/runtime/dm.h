@@ -74,15 +74,28 @@ static_assert(offsetof(DataProcessEntry, pid) == 40);
 struct LoggerEntry {
     char typeName[9]; // "resub..." selects shortened channel names
     uint8_t active;
-    uint8_t reserved10[2];
+    uint8_t state;
+    uint8_t reserved11;
     int32_t pid;
     uint8_t reserved16[21];
-    char name[135]; // NUL-terminated within the entry
+    char name[131];      // NUL-terminated within the field
+    int32_t realTimeLog; // the logger's real-time log number
 };
 static_assert(sizeof(LoggerEntry) == 172);
 static_assert(offsetof(LoggerEntry, active) == 9);
+static_assert(offsetof(LoggerEntry, state) == 10);
 static_assert(offsetof(LoggerEntry, pid) == 12);
 static_assert(offsetof(LoggerEntry, name) == 37);
+static_assert(offsetof(LoggerEntry, realTimeLog) == 168);
+
+// Second table of "dm_loggers", after the entries, when the payload holds it. Only the two
+// texts are known; the rest of the entry is opaque.
+struct LoggerSecondEntry {
+    char folder[260];      // NUL-padded
+    char connection[1268]; // NUL-terminated within the field
+};
+static_assert(sizeof(LoggerSecondEntry) == 1528);
+static_assert(offsetof(LoggerSecondEntry, connection) == 260);
 
 #pragma pack(push, 1)
 struct SystemErrorEntryShort {
@@ -121,6 +134,7 @@ static_assert(offsetof(ChannelTableHeader, fileTime) == 12);
 constexpr int32_t DM_DEVICE_SLOT_SIZE = 788;
 constexpr int32_t DM_DATA_PROCESS_SIZE = 60;
 constexpr int32_t DM_LOGGER_SIZE = 172;
+constexpr int32_t DM_LOGGER_SECOND_SIZE = 1528;
 constexpr int32_t DM_CHANNEL_VALUES_OFFSET = 20;
 
 // Kind names "ai", "di", "ao", "do", "ci", "dc", and "dc" again for index 6; "" otherwise.
@@ -141,6 +155,9 @@ int dm_DataProcessCount();
 DataProcessEntry *dm_GetDataProcess(int index);
 int dm_LoggerCount();
 LoggerEntry *dm_GetLogger(int index);
+// The logger's second-table entry (0-based); nullptr when the payload does not hold the whole
+// second table (4 + 1700 bytes per logger) or the index is outside the count.
+LoggerSecondEntry *dm_GetLoggerSecond(int index);
 SegmentHeader *dm_GetErrorSegment();
 int dm_ErrorCount();
 bool dm_ErrorsShortOnly(); // the payload holds only the short entries

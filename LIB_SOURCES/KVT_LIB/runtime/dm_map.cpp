@@ -162,6 +162,17 @@ LoggerEntry *dm_GetLogger(int index) {
     return entryAt<LoggerEntry>(seg, 4 + DM_LOGGER_SIZE * index);
 }
 
+LoggerSecondEntry *dm_GetLoggerSecond(int index) {
+    std::lock_guard<std::recursive_mutex> guard(g_lock);
+    SegmentHeader *seg = dm_State().loggers;
+    int count = clampedCount(seg, DM_LOGGER_SIZE);
+    if (index < 0 || index >= count) return nullptr;
+    int64_t whole = 4 + static_cast<int64_t>(DM_LOGGER_SIZE + DM_LOGGER_SECOND_SIZE) * count;
+    if (dm_PayloadLimit(seg) < whole) return nullptr;
+    return entryAt<LoggerSecondEntry>(seg,
+                                      4 + DM_LOGGER_SIZE * count + DM_LOGGER_SECOND_SIZE * index);
+}
+
 SegmentHeader *dm_GetErrorSegment() {
     std::lock_guard<std::recursive_mutex> guard(g_lock);
     return dm_State().errors;

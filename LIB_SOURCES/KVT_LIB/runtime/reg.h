@@ -36,6 +36,9 @@ void reg_ClearUserRedirect();
 const std::string &reg_GetProductName();
 const std::string &reg_GetReplicationProductName();
 
+// 1 when the installed product is the Lumbrel edition (its name is "Lumbrel", any case).
+int reg_IsLumbrelEdition();
+
 // Opens or creates HKEY_LOCAL_MACHINE "SOFTWARE\Tallowbrook\<name>"; 1 on success, else 0.
 int reg_ProductKeyExists(const char *name);
 

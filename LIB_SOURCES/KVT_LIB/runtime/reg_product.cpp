@@ -42,16 +42,19 @@ const std::string &reg_GetProductName() {
     return g_product;
 }
 
+int reg_IsLumbrelEdition() {
+    return reg_EqualNoCase(reg_GetProductName(), "Lumbrel") ? 1 : 0;
+}
+
 const std::string &reg_GetReplicationProductName() {
-    const std::string &product = reg_GetProductName();
+    const bool lumbrel = reg_IsLumbrelEdition() != 0;
     std::lock_guard<std::mutex> guard(g_namesLock);
     if (!g_haveReplication) {
         g_replication = readName(PLAT_HKEY_LOCAL_MACHINE, REG_MAKER_KEY, "ReplicationProductName");
         if (g_replication.empty())
             g_replication =
                 readName(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, "ReplicationProductName");
-        if (g_replication.empty())
-            g_replication = reg_EqualNoCase(product, "Lumbrel") ? "Brackenfield" : "Wyncote";
+        if (g_replication.empty()) g_replication = lumbrel ? "Brackenfield" : "Wyncote";
         g_haveReplication = true;
     }
     return g_replication;

@@ -114,3 +114,10 @@ TimeStamp ts_AlignToInterval(const TimeStamp &t, const TimeStamp &start, int32_t
 void ts_SetTimeZone() {
     plat_SetTimeZone();
 }
+
+struct tm ts_GmTime(uint32_t seconds) {
+    struct tm fields {};
+    time_t t = static_cast<time_t>(seconds);
+    gmtime_r(&t, &fields);
+    return fields;
+}

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 // Stored in shared memory and in file headers: 8 bytes, little-endian.
 struct TimeStamp {
@@ -74,3 +75,8 @@ TimeStamp ts_AlignToInterval(const TimeStamp &t, const TimeStamp &start, int32_t
 
 // Makes the process's local-time conversions follow the system's time zone.
 void ts_SetTimeZone();
+
+// The calendar fields (UTC) of seconds since 1970. Stored 32-bit times are read as unsigned,
+// so times after 2038 break down and none is negative; the fields come back by value, so
+// threads never share a result.
+struct tm ts_GmTime(uint32_t seconds);

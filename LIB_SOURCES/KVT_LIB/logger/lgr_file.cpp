@@ -1,0 +1,283 @@
+// Logger settings files in the LOGGERS folder: "<kind>_<n>" holds the record's bytes, and
+// "<kind>_<n>.xml" its elements, with the schema "<kind>.xsd" in the SCHEMA folder beside.
+#include "lgr.h"
+#include "lgr_internal.h"
+
+#include "cfg.h"
+#include "plat_error.h"
+#include "plat_file.h"
+#include "plat_folder.h"
+#include "structs_chan.h"
+#include "xml.h"
+#include "xsd.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+constexpr const char *k_mtype = "lgr_field";
+// History lines whose name and two texts reach this length are left out.
+constexpr size_t k_historyLimit = 992;
+
+std::string fileName(const char *folder, const char *kind, int number) {
+    return lgr_Join(folder, (std::string(kind) + "_" + std::to_string(number)).c_str());
+}
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+void setContext(const char *kind, int number) {
+    xml_SetErrorObject("");
+    xml_SetErrorContext(("Logger " + std::string(kind) + "_" + std::to_string(number)).c_str());
+}
+
+// Parses the elements of a "Logger" element into a zeroed record of the kind's size. The
+// record as far as it was parsed; the XML error state tells whether it all was.
+std::vector<uint8_t> parseLogger(XmlDocument *doc, const char *kind, int k) {
+    std::vector<uint8_t> record(static_cast<size_t>(lgr_KindSize(k)), 0);
+    XmlNode *root = xml_GetRootElement(doc);
+    XmlNode *logger = root != nullptr ? xml_FindByName(root, "Logger") : nullptr;
+    if (logger == nullptr) xml_SetError(XML_E_FAIL, "<Logger> tag not found");
+    std::string found = ",";
+    for (const StructsLeaf &leaf : lgr_Leaves(k)) {
+        if (xml_GetError() < 0) break;
+        XmlNode *element = xml_FindByName(logger, leaf.name.c_str());
+        if (element == nullptr) continue;
+        char *text = xml_getText(element);
+        char message[256] = {};
+        if (leaf.type->binify(leaf.type, text != nullptr ? text : "", record.data() + leaf.offset,
+                              message, sizeof message) != 0) {
+            xml_SetErrorf(XML_E_FAIL, "<%s> %s", leaf.name.c_str(), message);
+        } else {
+            found += leaf.name + ",";
+        }
+        free(text);
+        xml_RemoveChild(logger, element);
+    }
+    if (xml_GetError() >= 0) {
+        if (k == LGR_KIND_STAND) lgr_StandFromView(record.data());
+        if (k == LGR_KIND_REPUB) lgr_RepubPeriodCodes(record.data());
+        lgr_CheckRequiredFields(found.c_str(), kind, record.data());
+    }
+    return record;
+}
+
+int readXml(const std::string &path, const char *kind, int k, int number, void *buffer, int size) {
+    setContext(kind, number);
+    XmlDocument *doc = xml_CreateDocument();
+    if (doc == nullptr) return xml_ReportError();
+    xml_LoadFile(doc, path.c_str());
+    std::vector<uint8_t> record = parseLogger(doc, kind, k);
+    xml_ReleaseDocument(doc);
+    // Also on failure: the caller sees how far the file was read.
+    memcpy(buffer, record.data(), std::min<size_t>(static_cast<size_t>(size), record.size()));
+    if (xml_GetError() < 0) return xml_ReportError();
+    return 0;
+}
+
+char *fieldText(const StructsLeaf &leaf, const uint8_t *record) {
+    return leaf.type->ascify(leaf.type, k_mtype, record + leaf.offset);
+}
+
+void writeHistory(const char *folder, const char *user, int k, int number, uint8_t *oldRecord,
+                  uint8_t *newRecord, uint32_t compared) {
+    if (memcmp(oldRecord, newRecord, compared) == 0) return;
+    if (!cfg_OpenHistoryIn(folder, 0)) return;
+    if (k == LGR_KIND_STAND) {
+        lgr_StandToView(oldRecord);
+        lgr_StandToView(newRecord);
+    }
+    for (const StructsLeaf &leaf : lgr_Leaves(k)) {
+        if (leaf.offset + leaf.type->size > compared) continue;
+        char *before = fieldText(leaf, oldRecord);
+        char *after = fieldText(leaf, newRecord);
+        if (before != nullptr && after != nullptr && strcasecmp(before, after) != 0 &&
+            leaf.name.size() + strlen(before) + strlen(after) < k_historyLimit)
+            cfg_AppendHistory(user, number, leaf.name.c_str(), before, after);
+        typed_mem_free(k_mtype, before);
+        typed_mem_free(k_mtype, after);
+    }
+    cfg_CloseHistory();
+}
+
+// The device configuration of the current directory is rewritten with its own AutoEnable
+// byte, which other programs take as the sign that the configuration changed. A folder
+// without one is left alone: writing would create it with a byte never read.
+void rewriteAutoEnable() {
+    int saved = cfg_GetHistoryFlag();
+    uint8_t autoEnable = 0;
+    if (cfg_ReadAutoEnableInCwd(&autoEnable) == 0) cfg_WriteAutoEnableInCwd(autoEnable);
+    cfg_SetHistoryFlag(saved);
+}
+} // namespace
+
+std::string lgr_Join(const char *folder, const char *name) {
+    std::string f = folder != nullptr ? folder : "";
+    if (f.empty()) return name;
+    if (f.back() != '/' && f.back() != '\\') f += '/';
+    return f + name;
+}
+
+const std::vector<StructsLeaf> &lgr_Leaves(int kind) {
+    static const std::vector<StructsLeaf> k_leaves[3] = {structs_Leaves(&lgr_stand_type),
+                                                         structs_Leaves(&lgr_repub_type),
+                                                         structs_Leaves(&lgr_resub_type)};
+    static const std::vector<StructsLeaf> k_none;
+    return kind >= 0 && kind < 3 ? k_leaves[kind] : k_none;
+}
+
+int lgr_ReadLoggerFile(const char *folder, const char *kind, int number, void *buffer, int size) {
+    if (kind == nullptr || size < 0 || (buffer == nullptr && size > 0))
+        return plat_Fail(WERR_INVALID_PARAMETER);
+    int k = lgr_KindOf(kind);
+    std::string path = fileName(folder, kind, number);
+    if (k != LGR_KIND_UNKNOWN && cfg_GetReadXml(folder) == 1 && exists(path + ".xml"))
+        return readXml(path + ".xml", kind, k, number, buffer, size);
+    int fd = plat_FileOpen(path.c_str(), PLAT_FILE_READ);
+    if (fd < 0) return -1;
+    int64_t n = size > 0 ? plat_FileReadAtMost(fd, buffer, static_cast<size_t>(size), 0) : 0;
+    int err = errno;
+    plat_FileClose(fd);
+    errno = err;
+    return n < 0 ? -1 : 0;
+}
+
+int lgr_WriteLoggerFile(const char *folder, const char *user, const char *kind, int number,
+                        const void *record, int size) {
+    if (kind == nullptr || size < 0 || (record == nullptr && size > 0))
+        return plat_Fail(WERR_INVALID_PARAMETER);
+    int k = lgr_KindOf(kind);
+    const uint32_t kindSize = static_cast<uint32_t>(lgr_KindSize(k));
+    const uint32_t copied = std::min(static_cast<uint32_t>(size), kindSize);
+
+    // Both halves are the kind's full size, so neither a short nor a long caller's record
+    // reaches past them.
+    bool history = k != LGR_KIND_UNKNOWN && cfg_GetHistoryFlag() != 0;
+    std::vector<uint8_t> halves;
+    if (history) {
+        halves.assign(2 * static_cast<size_t>(kindSize), 0);
+        if (lgr_ReadLoggerFile(folder, kind, number, halves.data(), static_cast<int>(copied)) < 0 &&
+            errno == WERR_XML_PARSE_ERROR)
+            return -1;
+    }
+
+    int writeXml = cfg_GetWriteXml(folder);
+    if (size != 0 && (writeXml < 2 || k == LGR_KIND_UNKNOWN)) {
+        std::string path = fileName(folder, kind, number);
+        int fd = plat_FileOpenOrCreate(path.c_str());
+        if (fd < 0) return -1;
+        int result = plat_FileWriteAt(fd, record, static_cast<size_t>(size), 0);
+        int err = errno;
+        plat_FileClose(fd);
+        errno = err;
+        if (result != 0) return -1;
+    }
+    cfg_TouchRootConfigOf(folder);
+    if (k != LGR_KIND_UNKNOWN && writeXml > 0 &&
+        lgr_WriteLoggerXml(folder, user, kind, number, record, size) != 0)
+        return -1;
+
+    if (history) {
+        memcpy(halves.data() + kindSize, record, copied);
+        uint32_t compared =
+            k == LGR_KIND_STAND && static_cast<uint32_t>(size) >= LgrStand::ViewStart ? kindSize
+                                                                                      : copied;
+        writeHistory(folder, user, k, number, halves.data(), halves.data() + kindSize, compared);
+    }
+    rewriteAutoEnable();
+    return 0;
+}
+
+int lgr_WriteLoggerXml(const char *folder, const char *user, const char *kind, int number,
+                       const void *record, int size) {
+    (void)user;
+    int k = lgr_KindOf(kind);
+    if (k == LGR_KIND_UNKNOWN || size < 0 || (record == nullptr && size > 0))
+        return plat_Fail(WERR_INVALID_PARAMETER);
+    setContext(kind, number);
+    XmlDocument *doc = xml_CreateDocument();
+    if (doc == nullptr) return xml_ReportError();
+    std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + kind;
+    xml_CreateAndAddPINode(doc, "xml", CFG_DOCUMENT_PI);
+    xml_CreateAndAddCommentNode(doc, CFG_CREATED_COMMENT, xml_DocumentNode(doc));
+    XmlNode *root = xml_CreateElement(doc, "Loggers");
+    xml_AppendChildToParent(root, xml_DocumentNode(doc));
+    xml_CreateAndAddAttributeNode(doc, "xmlns:xsi", CFG_XSI_NAMESPACE, root);
+    xml_CreateAndAddAttributeNode(doc, "xmlns", ns.c_str(), root);
+    xml_CreateAndAddAttributeNode(doc, "xsi:schemaLocation",
+                                  (ns + " ../SCHEMA/" + kind + ".xsd").c_str(), root);
+    XmlNode *logger = xml_AddChildElement(doc, "Logger", root);
+
+    std::vector<uint8_t> copy(static_cast<size_t>(lgr_KindSize(k)), 0);
+    memcpy(copy.data(), record, std::min(copy.size(), static_cast<size_t>(size)));
+    if (k == LGR_KIND_STAND) lgr_StandToView(copy.data());
+    for (const StructsLeaf &leaf : lgr_Leaves(k)) {
+        if (xml_GetError() < 0) break;
+        char *text = fieldText(leaf, copy.data());
+        XmlNode *element = xml_AddChildElement(doc, leaf.name.c_str(), logger);
+        xml_CreateAndAddTextNode(doc, text != nullptr ? text : "", element);
+        typed_mem_free(k_mtype, text);
+    }
+    xml_IndentTree(doc, root, 0);
+    xml_SaveFile(doc, (fileName(folder, kind, number) + ".xml").c_str());
+    xml_ReleaseDocument(doc);
+    if (xml_GetError() < 0) return xml_ReportError();
+    // The schema only describes the file; a failure is reported but the file stands.
+    lgr_WriteLoggerSchema(folder, kind, record, size);
+    return 0;
+}
+
+int lgr_WriteLoggerSchema(const char *folder, const char *kind, const void *record, int size) {
+    (void)record;
+    int k = lgr_KindOf(kind);
+    if (k == LGR_KIND_UNKNOWN || size < 0) return plat_Fail(WERR_INVALID_PARAMETER);
+    if (cfg_GetWriteXml(folder) <= 0) return 0;
+    xml_SetErrorObject(kind);
+    xml_SetErrorContext("Creating Schema - Logger Type");
+    std::string f = folder != nullptr ? folder : "";
+    if (f.find_first_of("/\\") == std::string::npos) {
+        xml_SetError(XML_E_FAIL, "Invalid Pathname");
+        return xml_ReportError();
+    }
+    std::string schema = lgr_Join(cfg_ParentFolder(f.c_str()).c_str(), "SCHEMA");
+    if (!exists(schema) && plat_MakeFolder(schema.c_str()) != 0) {
+        xml_SetErrorf(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", schema.c_str(),
+                      static_cast<unsigned>(XML_E_FAIL));
+        return xml_ReportError();
+    }
+    XmlDocument *doc = xml_CreateDocument();
+    if (doc == nullptr) return xml_ReportError();
+    std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + kind;
+    xml_CreateAndAddPINode(doc, "xml", CFG_SCHEMA_PI);
+    xml_CreateAndAddCommentNode(doc, CFG_CREATED_COMMENT, xml_DocumentNode(doc));
+    XmlNode *root = xml_CreateElement(doc, "xs:schema");
+    xml_AppendChildToParent(root, xml_DocumentNode(doc));
+    xml_CreateAndAddAttributeNode(doc, "xmlns:xs", CFG_XS_NAMESPACE, root);
+    xml_CreateAndAddAttributeNode(doc, "xmlns:xsi", CFG_XSI_NAMESPACE, root);
+    xml_CreateAndAddAttributeNode(doc, ("xmlns:" + std::string(kind)).c_str(), ns.c_str(), root);
+    xml_CreateAndAddAttributeNode(doc, "targetNamespace", ns.c_str(), root);
+    XmlNode *loggers = xml_AddChildElement(doc, "xs:element", root);
+    xml_CreateAndAddAttributeNode(doc, "name", "Loggers", loggers);
+    XmlNode *outerType = xml_AddChildElement(doc, "xs:complexType", loggers);
+    XmlNode *outerSeq = xml_AddChildElement(doc, "xs:sequence", outerType);
+    xml_CreateAndAddAttributeNode(doc, "minOccurs", "1", outerSeq);
+    xml_CreateAndAddAttributeNode(doc, "maxOccurs", "2", outerSeq);
+    XmlNode *logger = xml_AddChildElement(doc, "xs:element", outerSeq);
+    xml_CreateAndAddAttributeNode(doc, "name", "Logger", logger);
+    XmlNode *innerType = xml_AddChildElement(doc, "xs:complexType", logger);
+    XmlNode *seq = xml_AddChildElement(doc, "xs:sequence", innerType);
+    xsd_AddFieldElement(doc, seq, lgr_KindType(k), 0, 0);
+    xml_IndentTree(doc, root, 0);
+    xml_SaveFile(doc, lgr_Join(schema.c_str(), (std::string(kind) + ".xsd").c_str()).c_str());
+    xml_ReleaseDocument(doc);
+    if (xml_GetError() < 0) return xml_ReportError();
+    return 0;
+}
