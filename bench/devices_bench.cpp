@@ -4,8 +4,9 @@
 // The CPU counted is the scanner processes' own, user and system, as wait4 reports it when they
 // end: not the simulators' (threads of this program) nor the stand-ins'. Reported per device per
 // scan; `vs_one_device` divides that by the figure at one device, measured in the same run.
-// The devices' scans are spread over the second, as independent scanners of a plant fall, rather
-// than all started at the same instant; each figure includes the scanner's start and stop.
+// The devices' starts and scans are spread over the second, as independent scanners of a plant
+// fall, rather than all made at the same instant; each figure includes the scanner's start and
+// stop, spread over enough scans that the start weighs little.
 #include "chrec.h"
 #include "s5sim.h"
 #include "s5types.h"
@@ -33,7 +34,7 @@ namespace fs = std::filesystem;
 namespace an = ChannelAnalog;
 namespace dg = ChannelDigital;
 
-constexpr int k_scans = 15;
+constexpr int k_scans = 25;
 constexpr int k_intervalMs = 1000;
 constexpr int k_analogue = 100; // data words 0..99 of DB 10
 constexpr int k_digital = 64;   // bits of data words 100..103
@@ -110,10 +111,11 @@ struct Outcome {
                        "\nerrors 2\n";
     SimDescription description;
     std::string error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(offsetMs));
     if (sim_ParseDescription(text, &description, &error) == 0) {
         SimRuntime runtime(description);
         if (runtime.create() == 0 && runtime.start(1) == 0 && runtime.waitReady(1) == 0) {
-            auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(offsetMs);
+            auto next = std::chrono::steady_clock::now();
             for (int s = 0; s < k_scans; ++s) {
                 std::this_thread::sleep_until(next);
                 next += std::chrono::milliseconds(k_intervalMs);
