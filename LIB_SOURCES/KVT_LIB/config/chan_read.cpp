@@ -8,6 +8,7 @@
 #include "plat_error.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,8 +69,10 @@ bool idOf(const XmlRecordFile &file, const XmlRecordFile::Record &record, long l
     const char *text = file.at(record.id);
     char *end = nullptr;
     double value = strtod(text, &end);
-    bool ok =
-        end != text && *end == '\0' && value == static_cast<double>(static_cast<long long>(value));
+    // A number beyond the range of the id (or no number at all, as "nan") is no id: converting
+    // it would be undefined.
+    bool ok = end != text && *end == '\0' && value >= -0x1p63 && value < 0x1p63 &&
+              value == std::trunc(value);
     if (ok) *id = static_cast<long long>(value);
     return ok;
 }
