@@ -10,8 +10,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <deque>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -88,6 +90,65 @@ TEST_F(TermiosPortTest, ReadsAheadServesBytesAndPurgeDropsThem) {
     uint8_t three[3];
     ASSERT_EQ(1, port_Current().Read(three, 3, 1000));
     EXPECT_EQ(std::string(reinterpret_cast<char *>(three), 3), "zuv");
+}
+
+// A source that hands out scripted pieces, one per call ("" for a call that finds nothing in
+// time), and records the waits it was given.
+class ScriptedBytes final : public PortBytes {
+public:
+    std::deque<std::string> pieces;
+    std::vector<int> waits;
+    int flushes = 0;
+    std::string written;
+
+    int ReadSome(uint8_t *buf, int capacity, int timeout_ms) override {
+        waits.push_back(timeout_ms);
+        if (pieces.empty()) return 0;
+        std::string piece = pieces.front();
+        pieces.pop_front();
+        int n =
+            static_cast<int>(piece.size()) < capacity ? static_cast<int>(piece.size()) : capacity;
+        memcpy(buf, piece.data(), static_cast<size_t>(n));
+        return n;
+    }
+    int Write(const uint8_t *buf, int n, int) override {
+        written.append(reinterpret_cast<const char *>(buf), static_cast<size_t>(n));
+        return 1;
+    }
+    void Flush() override {
+        ++flushes;
+        pieces.clear();
+    }
+};
+
+// The reading ahead over any source: pieces served byte by byte and across a request, a wait
+// only when nothing is buffered (with the request's own time-out), a silent source failing the
+// request, a purge dropping both what was read ahead and the source's input.
+TEST(BufferedPort, ServesPiecesAndWaitsOnlyWhenEmpty) {
+    ScriptedBytes source;
+    std::unique_ptr<LinkPort> port = port_MakeBuffered(source);
+    ASSERT_EQ(1, port->Open("COM1", PlatSerialLine{}));
+    source.pieces = {"\x02"
+                     "AB",
+                     "CD", "", "EFG"};
+    uint8_t b[4] = {};
+    ASSERT_EQ(1, port->Read(b, 1, 220));
+    EXPECT_EQ(b[0], 0x02);
+    ASSERT_EQ(1, port->Read(b, 1, 220));
+    ASSERT_EQ(1, port->Read(b, 1, 220));
+    EXPECT_EQ(source.waits, std::vector<int>{220}); // one wait for the first three bytes
+    ASSERT_EQ(1, port->Read(b, 2, 300));            // "CD", a new piece
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(b), 2), "CD");
+    EXPECT_EQ(source.waits.size(), 2u);
+    EXPECT_EQ(source.waits[1], 300);
+    EXPECT_EQ(0, port->Read(b, 1, 50)); // the source stays silent
+    ASSERT_EQ(1, port->Read(b, 1, 50));
+    EXPECT_EQ(b[0], 'E');
+    ASSERT_EQ(1, port->Purge()); // "FG" read ahead, and the source's input, are dropped
+    EXPECT_EQ(source.flushes, 1);
+    EXPECT_EQ(0, port->Read(b, 1, 10));
+    ASSERT_EQ(1, port->Write(reinterpret_cast<const uint8_t *>("\x10"), 1, 10));
+    EXPECT_EQ(source.written, "\x10");
 }
 
 } // namespace

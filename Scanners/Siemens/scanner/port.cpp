@@ -16,12 +16,49 @@ int64_t MonotonicMs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// The real line: one descriptor per process, -1 while closed. The link asks for one byte at a
-// time; the port takes whatever the line holds in one read and serves those requests from it,
-// so that a received block costs a wait and a read rather than a system call per byte. Each
-// request still has its own time-out: a byte that is neither buffered nor arrives in time
-// fails as it would unbuffered.
-class TermiosPort final : public LinkPort {
+// Bytes read ahead from a source and not yet taken. The link asks for one byte at a time; a
+// refill takes whatever the source holds in one call and the requests are served from it, so
+// that a received block costs a wait and a read rather than a system call per byte. Each request
+// still has its own time-out: a byte that is neither buffered nor arrives in time fails as it
+// would unbuffered, and the bytes a failed request took are gone, as from an unbuffered read.
+class ReadAhead {
+public:
+    int Read(PortBytes &source, uint8_t *buf, int n, int timeout_ms) {
+        if (n <= 0) return 1;
+        int got = Take(buf, n);
+        if (got == n) return 1;
+        int64_t deadline = MonotonicMs() + (timeout_ms > 0 ? timeout_ms : 0);
+        for (int wait = timeout_ms;;) {
+            int r = source.ReadSome(in_, sizeof in_, wait);
+            if (r <= 0) return 0;
+            head_ = 0;
+            tail_ = r < static_cast<int>(sizeof in_) ? r : static_cast<int>(sizeof in_);
+            got += Take(buf + got, n - got);
+            if (got == n) return 1;
+            wait = static_cast<int>(deadline - MonotonicMs());
+        }
+    }
+    // What was read ahead is input not yet taken: a purge drops it with the source's.
+    void Drop() { head_ = tail_ = 0; }
+
+private:
+    int Take(uint8_t *buf, int n) {
+        int k = tail_ - head_ < n ? tail_ - head_ : n;
+        if (k > 0) {
+            std::memcpy(buf, in_ + head_, static_cast<size_t>(k));
+            head_ += k;
+        }
+        return k;
+    }
+
+    // in_[head_, tail_). Larger than any 3964R block, so one read takes a whole reply.
+    uint8_t in_[512];
+    int head_ = 0;
+    int tail_ = 0;
+};
+
+// The real line: one descriptor per process, -1 while closed.
+class TermiosPort final : public LinkPort, private PortBytes {
 public:
     int Open(const char *name, const PlatSerialLine &line) override {
         Close();
@@ -40,19 +77,7 @@ public:
             plat_SetLastError(WERR_INVALID_HANDLE);
             return 0;
         }
-        if (n <= 0) return 1;
-        int got = Take(buf, n);
-        if (got == n) return 1;
-        int64_t deadline = MonotonicMs() + (timeout_ms > 0 ? timeout_ms : 0);
-        for (int wait = timeout_ms;;) {
-            int r = plat_SerialReadSome(fd_, in_, sizeof in_, wait, &calls_);
-            if (r <= 0) return 0; // bytes taken so far are gone, as from an unbuffered read
-            head_ = 0;
-            tail_ = r;
-            got += Take(buf + got, n - got);
-            if (got == n) return 1;
-            wait = static_cast<int>(deadline - MonotonicMs());
-        }
+        return ahead_.Read(*this, buf, n, timeout_ms);
     }
     int Write(const uint8_t *buf, int n, int timeout_ms) override {
         if (fd_ < 0) {
@@ -62,35 +87,53 @@ public:
         return plat_SerialWrite(fd_, buf, n, timeout_ms, &calls_);
     }
     int Purge() override {
-        // What was read ahead is input not yet taken, and goes with the kernel's.
-        head_ = tail_ = 0;
-        if (fd_ >= 0) plat_SerialPurge(fd_, &calls_);
+        ahead_.Drop();
+        Flush();
         return 1;
     }
     void Close() override {
-        head_ = tail_ = 0;
+        ahead_.Drop();
         plat_SerialClose(fd_);
         fd_ = -1;
     }
     const PlatSerialCalls &Calls() const { return calls_; }
 
 private:
-    int Take(uint8_t *buf, int n) {
-        int k = tail_ - head_ < n ? tail_ - head_ : n;
-        if (k > 0) {
-            std::memcpy(buf, in_ + head_, static_cast<size_t>(k));
-            head_ += k;
-        }
-        return k;
+    int ReadSome(uint8_t *buf, int capacity, int timeout_ms) override {
+        return plat_SerialReadSome(fd_, buf, capacity, timeout_ms, &calls_);
     }
-
+    void Flush() override {
+        if (fd_ >= 0) plat_SerialPurge(fd_, &calls_);
+    }
     int fd_ = -1;
-    // Bytes read from the line and not yet taken: in_[head_, tail_). Larger than any 3964R
-    // block, so one read takes a whole reply.
-    uint8_t in_[512];
-    int head_ = 0;
-    int tail_ = 0;
+    ReadAhead ahead_;
     PlatSerialCalls calls_;
+};
+
+// The same reading ahead over another source; opening and closing are the source's owner's.
+class BufferedPort final : public LinkPort {
+public:
+    explicit BufferedPort(PortBytes &source) : source_(source) {}
+    int Open(const char *, const PlatSerialLine &) override {
+        ahead_.Drop();
+        return 1;
+    }
+    int Read(uint8_t *buf, int n, int timeout_ms) override {
+        return ahead_.Read(source_, buf, n, timeout_ms);
+    }
+    int Write(const uint8_t *buf, int n, int timeout_ms) override {
+        return source_.Write(buf, n, timeout_ms);
+    }
+    int Purge() override {
+        ahead_.Drop();
+        source_.Flush();
+        return 1;
+    }
+    void Close() override { ahead_.Drop(); }
+
+private:
+    PortBytes &source_;
+    ReadAhead ahead_;
 };
 
 TermiosPort g_termios;
@@ -106,6 +149,10 @@ LinkPort *port_Select(LinkPort *port) {
 
 LinkPort &port_Current() {
     return *g_port;
+}
+
+std::unique_ptr<LinkPort> port_MakeBuffered(PortBytes &source) {
+    return std::make_unique<BufferedPort>(source);
 }
 
 PlatSerialCalls port_TermiosCalls() {
