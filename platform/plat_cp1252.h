@@ -22,3 +22,10 @@ std::string plat_Cp1252ToUtf8(const std::string &text);
 // The Windows-1252 form of a UTF-8 text: every character without a Windows-1252 byte, and
 // every byte of a broken sequence, becomes one '?'.
 std::string plat_Utf8ToCp1252(const std::string &text);
+
+// The UTF-16 form of a Windows-1252 text (one unit per byte).
+std::u16string plat_Cp1252ToUtf16(const std::string &text);
+
+// The Windows-1252 form of a UTF-16 text: every character the table lacks, and every surrogate
+// pair, becomes one '?'.
+std::string plat_Utf16ToCp1252(const std::u16string &text);

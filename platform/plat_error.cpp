@@ -48,6 +48,8 @@ constexpr ErrorMapping k_errorTable[] = {
     {ENODEV, WERR_FILE_NOT_FOUND},
     {ELOOP, WERR_PATH_NOT_FOUND},
     {EHOSTUNREACH, WERR_WSAEHOSTUNREACH},
+    {EFBIG, WERR_FILE_TOO_LARGE},
+    {EXDEV, WERR_NOT_SAME_DEVICE},
 };
 } // namespace
 
