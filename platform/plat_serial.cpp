@@ -325,6 +325,7 @@ int plat_SerialReadSome(int fd, uint8_t *buf, int capacity, int timeout_ms,
         pollfd p{fd, POLLIN, 0};
         Count(calls, &PlatSerialCalls::polls);
         int pr = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+        Woken();
         if (pr < 0) {
             if (errno == EINTR) continue;
             plat_SetLastError(plat_WinErrorFromPosix(errno));
@@ -341,6 +342,7 @@ int plat_SerialReadSome(int fd, uint8_t *buf, int capacity, int timeout_ms,
         if (p.revents & POLLIN) {
             Count(calls, &PlatSerialCalls::reads);
             ssize_t r = read(fd, buf, static_cast<size_t>(capacity));
+            Woken();
             if (r > 0) return static_cast<int>(r);
             if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (r < 0 && errno == EBADF) {
