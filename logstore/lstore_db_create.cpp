@@ -8,6 +8,7 @@
 #include "plat_cp1252.h"
 #include "tag.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -128,6 +129,57 @@ int CLogDbStore::InitNewRun(const char *connection, const char *prefix, const ch
     if (StartLogging(h) != 0) {
         reader_.Disconnect();
         return -1;
+    }
+    return 0;
+}
+
+int CLogDbStore::ReadChannelInfo(LogHeader *h, void *records, int block, int first, int count) {
+    current_ = -1;
+    if (!h || block < 0 || block >= h->blockCount || block >= 64 || first < 0 || count < 0 ||
+        first + count > h->blocks[block].last - h->blocks[block].first + 1)
+        return fail("", "CHANNEL NOT IN HEADER");
+    auto *out = static_cast<ChannelRecord *>(records);
+    const LogBlockDescriptor &d = h->blocks[block];
+    auto textAt = [&](int column, size_t width) {
+        ado::Variant v;
+        reader_.GetFieldValue(column, &v);
+        if (v.IsEmptyOrNull()) return std::string();
+        std::string t = plat_Utf16ToCp1252(v.vt == ado::VT_BSTR ? v.s : ado::FromUtf8(v.AsUtf8()));
+        t = t.substr(0, width);
+        while (!t.empty() && t.back() == ' ')
+            t.pop_back();
+        return t;
+    };
+    for (int k = 0; k < count; ++k) {
+        int channel = d.first + first + k;
+        char sql[400];
+        std::snprintf(sql, sizeof sql,
+                      "select * from %sCHANNELS where sPrefix = '%s' AND "
+                      "nChannelNumber = %d",
+                      prefix_.c_str(),
+                      ldb_Quote(std::string(d.prefix, strnlen(d.prefix, 2))).c_str(), channel);
+        ado::Variant type;
+        if (reader_.OpenRecordset(w(sql), 3, 1, 8) != 0 || reader_.GetFieldValue(6, &type) != 0)
+            return fail(reader_.GetErrorText(), "CAN'T FIND CHANNEL");
+        ChannelRecord &r = out[k];
+        std::memset(&r, 0, sizeof r);
+        tag_SetTag(&r, textAt(4, 15).c_str());
+        tag_SetDescription(&r, textAt(5, 32).c_str());
+        if (!type.IsEmptyOrNull()) {
+            chrec_SetFlag(&r, 7, 1);
+            chrec_SetType(&r, static_cast<uint8_t>(type.AsInt()));
+            if ((chrec_GetType(r) & 1) == 0) {
+                ado::Variant lo, hi;
+                tag_SetUnits(&r, textAt(7, 8).c_str());
+                reader_.GetFieldValue(8, &lo);
+                reader_.GetFieldValue(9, &hi);
+                chrec_Set(&r, ChannelAnalog::MinimumUnits, static_cast<float>(lo.AsDouble()));
+                chrec_Set(&r, ChannelAnalog::MaximumUnits, static_cast<float>(hi.AsDouble()));
+            } else {
+                chrec_SetText(&r, ChannelDigital::LowStateText, textAt(10, 32).c_str());
+                chrec_SetText(&r, ChannelDigital::HighStateText, textAt(11, 32).c_str());
+            }
+        }
     }
     return 0;
 }

@@ -141,6 +141,17 @@ inline void runCollection(const std::string &conn) {
     std::vector<uint8_t> q(static_cast<size_t>(rh.recordSize));
     ASSERT_EQ(back->ReadLog(3, &rh, q.data(), rh.recordSize), 0);
     EXPECT_EQ(ldf_GetFloat(q.data() + 18 + 12), 3.5f);
+    // Channel records come back from the CHANNELS rows.
+    ChannelRecord info[3] = {};
+    ASSERT_EQ(back->ReadChannelInfo(&rh, info, 0, 0, 3), 0) << back->GetErrorMessage();
+    EXPECT_EQ(tag_GetTag(info[0]), "Flow Rate");
+    EXPECT_EQ(tag_GetUnits(info[0]), "m3/h");
+    EXPECT_EQ(chrec_TestFlag(info[0], 7), 1);
+    ASSERT_EQ(back->ReadChannelInfo(&rh, info, 1, 1, 1), 0);
+    EXPECT_EQ(chrec_GetType(info[0]), CHANNEL_TYPE_DI);
+    EXPECT_EQ(chrec_GetText(info[0], ChannelDigital::HighStateText), "OPEN");
+    EXPECT_EQ(back->ReadChannelInfo(&rh, info, 1, 1, 2), -1);
+    EXPECT_STREQ(back->GetErrorMessage(), "CHANNEL NOT IN HEADER");
     back->Close();
     CLogITDbDataAcc peek;
     ASSERT_EQ(peek.Connect(dbrun::w(coll_connection(*coll)), u"", -1), 0);
