@@ -26,10 +26,12 @@ function(kvt_library target)
     endif()
 endfunction()
 
-# kvt_tests(<dir> DEPS <lib>...)
-# One test program per *_test.cpp in <dir>, so that each suite builds and fails alone.
+# kvt_tests(<dir> DEPS <lib>... [MARIADB <suite>...])
+# One test program per *_test.cpp in <dir>, so that each suite builds and fails alone. The
+# suites named after MARIADB (file names without "_test.cpp") need the test suite's private
+# MariaDB server: their tests require the `mariadb` fixture.
 function(kvt_tests dir)
-    cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
+    cmake_parse_arguments(K "" "" "DEPS;MARIADB" ${ARGN})
     file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp)
     file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_helper.cpp)
     foreach(src IN LISTS srcs)
@@ -40,9 +42,16 @@ function(kvt_tests dir)
         target_include_directories(${exe} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${dir} ${CMAKE_CURRENT_SOURCE_DIR}/common)
         target_link_libraries(${exe} PRIVATE ${K_DEPS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
         set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+        # Where the run's private MariaDB server lives (the variable KVT_TEST_MARIADB_DIR
+        # overrides it).
+        target_compile_definitions(${exe} PRIVATE KVT_TEST_MARIADB_DIR_DEFAULT="${CMAKE_BINARY_DIR}/mariadb")
+        set(fixture)
+        if(name IN_LIST K_MARIADB)
+            set(fixture FIXTURES_REQUIRED mariadb)
+        endif()
         gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
             PROPERTIES ENVIRONMENT "KVT_BUILD_BIN=${CMAKE_BINARY_DIR}/bin"
-            ENVIRONMENT_MODIFICATION "KVT_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}")
+            ENVIRONMENT_MODIFICATION "KVT_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}" ${fixture})
     endforeach()
 endfunction()
 
