@@ -1,5 +1,6 @@
 #include "lstore.h"
 #include "lstore_file.h"
+#include "lstore_mysql.h"
 
 #include "plat_error.h"
 
@@ -115,8 +116,9 @@ CLogStore *lstore_CreateStore(const char *connection) {
     switch (lstore_GetProviderType(connection)) {
     case -1:
         return new (std::nothrow) CLogFileStore;
-    case 0:
     case 1:
+        return new (std::nothrow) CLogDbMySQLStore;
+    case 0:
         plat_Fail(WERR_NOT_SUPPORTED);
         return nullptr;
     default:
@@ -126,9 +128,10 @@ CLogStore *lstore_CreateStore(const char *connection) {
 
 CLogCollection *lstore_CreateCollection(const char *connection) {
     switch (lstore_GetProviderType(connection)) {
+    case 1:
+        return new (std::nothrow) CLogDbMySQLCollection;
     case -1:
     case 0:
-    case 1:
         plat_Fail(WERR_NOT_SUPPORTED);
         return nullptr;
     default:
