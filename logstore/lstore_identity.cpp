@@ -1,4 +1,6 @@
 #include "lstore.h"
+#include "lstore_db.h"
+#include "lstore_dbcoll.h"
 #include "lstore_file.h"
 #include "lstore_mysql.h"
 
@@ -116,11 +118,10 @@ CLogStore *lstore_CreateStore(const char *connection) {
     switch (lstore_GetProviderType(connection)) {
     case -1:
         return new (std::nothrow) CLogFileStore;
+    case 0:
+        return new (std::nothrow) CLogDbStore;
     case 1:
         return new (std::nothrow) CLogDbMySQLStore;
-    case 0:
-        plat_Fail(WERR_NOT_SUPPORTED);
-        return nullptr;
     default:
         return nullptr;
     }
@@ -128,10 +129,11 @@ CLogStore *lstore_CreateStore(const char *connection) {
 
 CLogCollection *lstore_CreateCollection(const char *connection) {
     switch (lstore_GetProviderType(connection)) {
+    case 0:
+        return new (std::nothrow) CLogDbCollection;
     case 1:
         return new (std::nothrow) CLogDbMySQLCollection;
     case -1:
-    case 0:
         plat_Fail(WERR_NOT_SUPPORTED);
         return nullptr;
     default:

@@ -1,3 +1,4 @@
+#include <atomic>
 #include "plat_event.h"
 
 #include "plat_error.h"
@@ -69,6 +70,18 @@ int plat_WaitAny(const int *events, int count, uint32_t milliseconds) {
     }
 }
 
+namespace {
+std::atomic<PlatSleepHook> sleepHook{nullptr};
+} // namespace
+
+PlatSleepHook plat_SetSleepHook(PlatSleepHook hook) {
+    return sleepHook.exchange(hook);
+}
+
 void plat_SleepMs(uint32_t milliseconds) {
+    if (PlatSleepHook hook = sleepHook.load()) {
+        hook(milliseconds);
+        return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

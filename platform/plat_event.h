@@ -26,3 +26,9 @@ int plat_WaitAny(const int *events, int count, uint32_t milliseconds);
 
 // Sleeps the given time on the monotonic clock.
 void plat_SleepMs(uint32_t milliseconds);
+
+// Test hook: while set, plat_SleepMs hands its time to the hook and returns at once, so that a
+// test of a timed pause records it instead of waiting. Null restores real sleeping; returns
+// the hook it replaces.
+using PlatSleepHook = void (*)(uint32_t milliseconds);
+PlatSleepHook plat_SetSleepHook(PlatSleepHook hook);

@@ -92,3 +92,19 @@ TEST(LogDatabaseMariaDb, TheTablesOfARunAndARecordPast2038) {
               "2050-01-01 01:02:03\t250\t1\n");
     EXPECT_EQ(data.Disconnect(), 0);
 }
+
+#include "dbrun_cases.h"
+
+TEST(DbStoreMariaDb, ARunWrittenAndReadThroughTheStore) {
+    mdb::Database db("dbstore");
+    KVT_REQUIRE_MARIADB(db);
+    dbrun::runStore(db.text(), "Boiler's");
+}
+
+#include "lstore_dbcoll_cases.h"
+
+TEST(DbCollectionMariaDb, RunsOfALoggerOnTheServer) {
+    mdb::Database db("dbcoll");
+    KVT_REQUIRE_MARIADB(db);
+    dbcoll::runCollection(db.text());
+}

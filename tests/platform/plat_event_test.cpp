@@ -4,6 +4,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
+#include <vector>
 
 namespace {
 struct Events {
@@ -59,4 +60,23 @@ TEST(PlatEvent, WaitTakesAtMostTenHandles) {
     EXPECT_EQ(plat_WaitAny(e.fds.data(), 11, 0), -1);
     EXPECT_EQ(errno, 87);
     EXPECT_EQ(plat_WaitAny(e.fds.data(), 0, 0), -1);
+}
+
+namespace {
+std::vector<uint32_t> sleptTimes;
+void recordSleep(uint32_t ms) {
+    sleptTimes.push_back(ms);
+}
+} // namespace
+
+TEST(PlatSleep, AHookRecordsThePauseInsteadOfWaiting) {
+    sleptTimes.clear();
+    ASSERT_EQ(plat_SetSleepHook(recordSleep), nullptr);
+    auto start = std::chrono::steady_clock::now();
+    plat_SleepMs(5000);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(sleptTimes, (std::vector<uint32_t>{5000}));
+    EXPECT_EQ(plat_SetSleepHook(nullptr), recordSleep);
+    plat_SleepMs(1);
+    EXPECT_EQ(sleptTimes.size(), 1u);
 }

@@ -1,0 +1,69 @@
+// Channel records and column names of a new run kept in a database.
+#include "lstore_db_channels.h"
+
+#include "dm.h"
+#include "ldf.h"
+#include "plat_error.h"
+#include "req.h"
+#include "shm.h"
+#include "srv.h"
+#include "tag.h"
+
+#include <cstdio>
+#include <cstring>
+
+int ldbch_BlockRecords(const LogHeader &h, int b, const void *const *records, const char *server,
+                       std::vector<ChannelRecord> *out) {
+    const LogBlockDescriptor &d = h.blocks[b];
+    int n = ldf_BlockChannels(d);
+    if (n <= 0) {
+        out->clear();
+        return 0;
+    }
+    out->assign(static_cast<size_t>(n), ChannelRecord{});
+    if (records && records[b]) {
+        std::memcpy(out->data(), records[b], static_cast<size_t>(n) * sizeof(ChannelRecord));
+        return 0;
+    }
+    if (!server || !*server || srv_IsLocal(server)) {
+        char id[3] = {d.prefix[0], d.prefix[1], '\0'};
+        SegmentHeader *seg = dm_GetConfSegment(id);
+        if (!seg) return LDBCH_NO_SEGMENT;
+        if (shm_Lock(seg) != 0) return -1;
+        int64_t available = seg->payloadLength / static_cast<int64_t>(sizeof(ChannelRecord));
+        int rc = 0;
+        if (d.first == 0 || d.last > available)
+            rc = -1;
+        else
+            std::memcpy(out->data(),
+                        shm_Payload(seg) + int64_t{sizeof(ChannelRecord)} * (d.first - 1),
+                        static_cast<size_t>(n) * sizeof(ChannelRecord));
+        shm_Unlock(seg);
+        return rc;
+    }
+    std::vector<char> reply(REQ_REPLY_SIZE);
+    for (int c = d.first; c <= d.last; ++c) {
+        char line[32];
+        std::snprintf(line, sizeof line, "CV,%.2s,%d", d.prefix, c);
+        int size = REQ_REPLY_SIZE;
+        int rc = srv_Command(server, line, reply.data(), &size);
+        if (rc < 0 || size < 8 + static_cast<int>(sizeof(ChannelRecord)) || reply[0] != '1' ||
+            reply[1] != ',')
+            return -1;
+        std::memcpy(&(*out)[static_cast<size_t>(c - d.first)], reply.data() + 8,
+                    sizeof(ChannelRecord));
+    }
+    return 0;
+}
+
+std::string ldbch_ColumnName(const LogHeader &h, int b, int channel, const ChannelRecord &r) {
+    char code[32];
+    std::snprintf(code, sizeof code, "%.2s%d", h.blocks[b].prefix, channel);
+    if (!h.tagColumns) return code;
+    std::string tag = tag_GetTag(r);
+    char name[64];
+    std::snprintf(name, sizeof name, "%s", tag.c_str());
+    lstore_SanitizeName(name);
+    if (lstore_ParseHeaderChannels(name)) return code;
+    return name;
+}

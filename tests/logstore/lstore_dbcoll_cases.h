@@ -1,0 +1,196 @@
+// A collection of runs in one database, driven the same way on every engine.
+#pragma once
+
+#include "chrec.h"
+#include "dbrun_cases.h"
+#include "lstore_dbcoll.h"
+#include "tag.h"
+
+#include <array>
+
+namespace dbcoll {
+
+struct Channels {
+    std::array<ChannelRecord, 3> analogue{};
+    std::array<ChannelRecord, 2> digital{};
+    const void *blocks[2];
+    Channels(const char *tag0 = "Flow Rate", const char *tag1 = "DT") {
+        for (int k = 0; k < 3; ++k) {
+            chrec_SetType(&analogue[k], CHANNEL_TYPE_AI);
+            chrec_SetFlag(&analogue[k], 7, 1);
+            tag_SetUnits(&analogue[k], "m3/h");
+        }
+        tag_SetTag(&analogue[0], tag0);
+        tag_SetTag(&analogue[1], tag1);
+        for (auto &d : digital) {
+            chrec_SetType(&d, CHANNEL_TYPE_DI);
+            chrec_SetFlag(&d, 7, 1);
+            chrec_SetText(&d, ChannelDigital::HighStateText, "OPEN");
+            chrec_SetText(&d, ChannelDigital::LowStateText, "SHUT");
+        }
+        blocks[0] = analogue.data();
+        blocks[1] = digital.data();
+    }
+};
+
+inline LogHeader header(int32_t start, bool tagColumns) {
+    LogHeader h{};
+    h.start = start;
+    h.blockCount = 2;
+    std::memcpy(h.blocks[0].prefix, "AI", 2);
+    h.blocks[0].first = 1;
+    h.blocks[0].last = 3;
+    h.blocks[0].valueKind = 8;
+    std::memcpy(h.blocks[0].source, "Pumps", 5);
+    std::memcpy(h.blocks[1].prefix, "DI", 2);
+    h.blocks[1].first = 4;
+    h.blocks[1].last = 5;
+    h.blocks[1].valueKind = 8;
+    h.tagColumns = tagColumns ? 1 : 0;
+    ldf_LayoutRecord(&h);
+    return h;
+}
+
+inline std::vector<std::string> listRuns(CLogCollection &c) {
+    std::vector<std::string> out;
+    int size = 0;
+    if (c.FindFirst(&size) != 1) return out;
+    EXPECT_EQ(size, 20);
+    char name[20];
+    LogTimePair start{}, stop{};
+    while (c.FindNext(name, &start, &stop) == 1)
+        out.push_back(std::string(name) + " " + std::to_string(start.seconds) + " " +
+                      std::to_string(stop.seconds));
+    return out;
+}
+
+inline std::string coll_connection(CLogCollection &c) {
+    return dynamic_cast<CLogDbCollection &>(c).ConnectionString();
+}
+
+// Creates runs, logs into them, lists, opens, trims and drops them.
+inline void runCollection(const std::string &conn) {
+    using dbrun::at;
+    std::unique_ptr<CLogCollection> coll(lstore_CreateCollection(conn.c_str()));
+    ASSERT_TRUE(coll);
+    ASSERT_NE(dynamic_cast<CLogDbCollection *>(coll.get()), nullptr);
+    ASSERT_EQ(coll->Open(conn.c_str(), "", "Boiler 2", "", LSTORE_READ | 0x40000000u), 0)
+        << coll->GetErrorText() << " / " << coll->GetErrorMessage();
+    EXPECT_TRUE(listRuns(*coll).empty());
+
+    Channels ch;
+    int32_t t1 = at(2040, 3, 1, 10, 0, 0);
+    LogHeader h = header(t1, true);
+    std::unique_ptr<CLogStore> run1(coll->CreateLoggerEx(
+        &t1, 1, 0, &h, "[HEADER]\r\nFirst\r\n[PREDEFINED]\r\nStart\r\nStop\r\n", 0, nullptr, 0,
+        ch.blocks));
+    ASSERT_TRUE(run1) << coll->GetErrorText() << " / " << coll->GetErrorMessage();
+    char prefix[260];
+    dynamic_cast<CLogDbStore *>(run1.get())->GetTablePrefix(prefix, nullptr);
+    EXPECT_STREQ(prefix, "Boiler_2_"); // plain form for the first run
+    std::vector<uint8_t> recs;
+    for (int k = 0; k < 4; ++k) {
+        auto r = dbrun::record(h, t1 + 60 * k, 0, k);
+        recs.insert(recs.end(), r.begin(), r.end());
+    }
+    ASSERT_EQ(run1->WriteLog(&h, recs.data(), 4), 0) << run1->GetErrorText();
+    h.stop = t1 + 180;
+    ASSERT_EQ(run1->WriteHeader(&h, 1), 0);
+    EXPECT_EQ(coll->CloseLogger(run1.get(), &h.start, &h.stop, 0), 0);
+
+    // The second run skips the plain form; with the date flag it takes the date form.
+    int32_t t2 = at(2040, 3, 2, 8, 0, 0);
+    LogHeader h2 = header(t2, false);
+    std::unique_ptr<CLogStore> run2(
+        coll->CreateLoggerEx(&t2, 1, 0, &h2, nullptr, 0, nullptr, 1, ch.blocks));
+    ASSERT_TRUE(run2) << coll->GetErrorMessage();
+    dynamic_cast<CLogDbStore *>(run2.get())->GetTablePrefix(prefix, nullptr);
+    EXPECT_STREQ(prefix, "Boiler_2_20400302_");
+    EXPECT_EQ(dynamic_cast<CLogDbStore *>(run2.get())->GetSequence(), 20400302);
+    // The same day again falls back to the counter.
+    int32_t t3 = t2 + 3600;
+    LogHeader h3 = header(t3, false);
+    std::unique_ptr<CLogStore> run3(
+        coll->CreateLoggerEx(&t3, 1, 0, &h3, nullptr, 0, nullptr, 1, ch.blocks));
+    ASSERT_TRUE(run3) << coll->GetErrorMessage();
+    dynamic_cast<CLogDbStore *>(run3.get())->GetTablePrefix(prefix, nullptr);
+    EXPECT_STREQ(prefix, "Boiler_2_00000002_");
+    run3->Close();
+
+    // Newest start first; open runs are listed with stop 0.
+    EXPECT_EQ(listRuns(*coll),
+              (std::vector<std::string>{
+                  "LoggerSeq=00000002 " + std::to_string(static_cast<uint32_t>(t3)) + " 0",
+                  "LoggerSeq=20400302 " + std::to_string(static_cast<uint32_t>(t2)) + " 0",
+                  "LoggerSeq=00000001 " + std::to_string(static_cast<uint32_t>(t1)) + " " +
+                      std::to_string(static_cast<uint32_t>(t1 + 180))}));
+
+    // Tag columns: "Flow Rate" gives Flow_Rate, "DT" the channel code.
+    std::unique_ptr<CLogStore> back(coll->OpenLogger("LoggerSeq=00000001", LSTORE_READ));
+    ASSERT_TRUE(back) << coll->GetErrorMessage();
+    LogHeader rh{};
+    ASSERT_EQ(back->ReadHeader(&rh), 0) << back->GetErrorMessage();
+    EXPECT_EQ(rh.recordCount, 4);
+    EXPECT_EQ(rh.tagColumns, 1);
+    char text[256];
+    int size = sizeof text;
+    EXPECT_EQ(back->ReadSection("PREDEFINED", text, &size), 2);
+    size = sizeof text;
+    EXPECT_EQ(back->ReadSection("HEADER", text, &size), 1);
+    EXPECT_STREQ(text, "First");
+    std::vector<uint8_t> q(static_cast<size_t>(rh.recordSize));
+    ASSERT_EQ(back->ReadLog(3, &rh, q.data(), rh.recordSize), 0);
+    EXPECT_EQ(ldf_GetFloat(q.data() + 18 + 12), 3.5f);
+    back->Close();
+    CLogITDbDataAcc peek;
+    ASSERT_EQ(peek.Connect(dbrun::w(coll_connection(*coll)), u"", -1), 0);
+    EXPECT_EQ(peek.OpenQuery(u"SELECT Flow_Rate, AI2, DI4 FROM Boiler_2_DATA", u""), 0)
+        << peek.GetErrorText();
+    EXPECT_EQ(peek.OpenQuery(u"SELECT sColumnName FROM Boiler_2_CHANNELS WHERE nChannelNumber = 1 "
+                             "AND sPrefix = 'AI'",
+                             u""),
+              0);
+    ado::Variant v;
+    peek.GetFieldValue(0, &v);
+    EXPECT_EQ(ado::ToUtf8(v.s).substr(0, 9), "Flow_Rate");
+
+    // Trimming inside run 1 keeps it, moves its start; an open run is never touched.
+    int32_t cut = t1 + 90;
+    coll->DeleteOlderThan(&cut);
+    auto runs = listRuns(*coll);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[2], "LoggerSeq=00000001 " + std::to_string(static_cast<uint32_t>(t1 + 120)) +
+                           " " + std::to_string(static_cast<uint32_t>(t1 + 180)));
+
+    // Dropping a run without a TEXT table removes its LOGGERS row too.
+    EXPECT_EQ(coll->CloseLogger(run2.get(), nullptr, nullptr, 0), 0);
+    runs = listRuns(*coll);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].substr(0, 18), "LoggerSeq=00000002");
+
+    // Two channels whose tags give one column name fail the run and leave no table behind.
+    Channels same("Flow Rate", "Flow-Rate");
+    int32_t t4 = at(2040, 3, 3, 0, 0, 0);
+    LogHeader h4 = header(t4, true);
+    EXPECT_EQ(coll->CreateLoggerEx(&t4, 0, 0, &h4, nullptr, 0, nullptr, 0, same.blocks), nullptr);
+    EXPECT_STREQ(coll->GetErrorMessage(), "DUPLICATE COLUMN Flow_Rate");
+    EXPECT_EQ(peek.OpenRecordset(u"SELECT * FROM Boiler_2_00000003_CHANNELS", 3, 1, 8),
+              DBACC_E_OPEN);
+
+    char name[400];
+    int length = sizeof name;
+    coll->MakeStoreName("LoggerSeq=00000002", name, &length);
+    EXPECT_EQ(std::string(name),
+              coll_connection(*coll) + ";LoggerName=Boiler 2;LoggerSeq=00000002");
+    EXPECT_EQ(length, static_cast<int>(coll_connection(*coll).size() + 8 + 18 + 14));
+
+    // A logger name with an apostrophe is found and listed; its prefix is no identifier, so
+    // its runs fail at their first table.
+    std::unique_ptr<CLogCollection> quoted(lstore_CreateCollection(conn.c_str()));
+    ASSERT_EQ(quoted->Open(conn.c_str(), "", "Boiler's", "", LSTORE_READ), 0);
+    EXPECT_TRUE(listRuns(*quoted).empty());
+    EXPECT_EQ(quoted->CreateLoggerEx(&t4, 0, 0, &h4, nullptr, 0, nullptr, 0, ch.blocks), nullptr);
+    EXPECT_STREQ(quoted->GetErrorMessage(), "CAN'T CREATE CHANNELS TABLE");
+}
+
+} // namespace dbcoll
