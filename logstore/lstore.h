@@ -214,7 +214,7 @@ int lstore_ParseHeaderChannels(const char *name);
 int lstore_CountLines(const char *text);
 
 // A new store or collection for the connection string's provider kind (MariaDB: lstore_mysql.h),
-// or null (errno 50 for the kinds this build does not serve yet).
+// or null for the kinds this build does not serve.
 CLogStore *lstore_CreateStore(const char *connection);
 CLogCollection *lstore_CreateCollection(const char *connection);
 

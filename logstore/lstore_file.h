@@ -70,6 +70,8 @@ public:
     int Create(const char *path, int ignored, LogHeader *header, const char *server,
                const void *const *channelRecords);
     int GetWriteHandle() const { return writeFd_; }
+    // The run's files were moved while the store was closed: its name follows them.
+    void SetName(const char *path) { path_ = path != nullptr ? path : ""; }
 
 private:
     int WriteChannelBlocks(const LogHeader &header, const void *const *channelRecords,

@@ -1,6 +1,7 @@
 #include "lstore.h"
 #include "lstore_db.h"
 #include "lstore_dbcoll.h"
+#include "lstore_filecoll.h"
 #include "lstore_file.h"
 #include "lstore_mysql.h"
 
@@ -129,13 +130,12 @@ CLogStore *lstore_CreateStore(const char *connection) {
 
 CLogCollection *lstore_CreateCollection(const char *connection) {
     switch (lstore_GetProviderType(connection)) {
+    case -1:
+        return new (std::nothrow) CLogFileCollection;
     case 0:
         return new (std::nothrow) CLogDbCollection;
     case 1:
         return new (std::nothrow) CLogDbMySQLCollection;
-    case -1:
-        plat_Fail(WERR_NOT_SUPPORTED);
-        return nullptr;
     default:
         return nullptr;
     }

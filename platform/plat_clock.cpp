@@ -11,6 +11,8 @@ std::atomic<int> g_mode{REAL};
 std::atomic<int64_t> g_fakeUnixMs{0};
 std::mutex g_fixedLock;
 PlatLocalTime g_fixed{};
+std::atomic<bool> g_fakeTickOn{false};
+std::atomic<uint32_t> g_fakeTick{0};
 
 int64_t floorDiv(int64_t a, int64_t b) {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
@@ -54,6 +56,24 @@ PlatLocalTime plat_GetLocalTime() {
     return plat_LocalTimeFromUnixMs(plat_UnixMs());
 }
 
+uint32_t plat_TickCount() {
+    if (g_fakeTickOn.load()) return g_fakeTick.load();
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    uint64_t ms =
+        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+void plat_SetFakeTick(uint32_t ms) {
+    g_fakeTick.store(ms);
+    g_fakeTickOn.store(true);
+}
+
+void plat_AdvanceFakeTick(uint32_t ms) {
+    g_fakeTick.fetch_add(ms);
+}
+
 void plat_SetTimeZone() {
     tzset();
 }
@@ -77,4 +97,5 @@ void plat_SetFixedLocalTime(const PlatLocalTime &local) {
 
 void plat_ClearFakeClock() {
     g_mode.store(REAL);
+    g_fakeTickOn.store(false);
 }

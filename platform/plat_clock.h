@@ -30,6 +30,10 @@ PlatLocalTime plat_LocalTimeFromUnixMs(int64_t unixMs);
 // The wall-clock instant now in milliseconds since 1970 UTC (fake when a fake clock is set).
 int64_t plat_UnixMs();
 
+// Milliseconds of the monotonic clock, wrapping at 2^32 as GetTickCount does (fake when a fake
+// tick is set). Only differences of two counts mean anything.
+uint32_t plat_TickCount();
+
 // Makes the process re-read its time zone (TZ or the system's zone).
 void plat_SetTimeZone();
 
@@ -38,4 +42,7 @@ void plat_SetTimeZone();
 void plat_SetFakeClock(int64_t unixMs);
 void plat_AdvanceFakeClock(int64_t ms);
 void plat_SetFixedLocalTime(const PlatLocalTime &local);
+// A fake tick count stays until plat_ClearFakeClock, independent of the fake wall clock.
+void plat_SetFakeTick(uint32_t ms);
+void plat_AdvanceFakeTick(uint32_t ms);
 void plat_ClearFakeClock();

@@ -23,3 +23,9 @@ void *plat_ModuleSymbol(void *module, const char *symbol) {
 void plat_ModuleFree(void *module) {
     if (module != nullptr) dlclose(module);
 }
+
+std::string plat_ModulePath(const void *address) {
+    Dl_info info{};
+    if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
+    return info.dli_fname;
+}

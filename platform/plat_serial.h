@@ -59,3 +59,8 @@ int plat_SerialPurge(int fd);
 
 // Gives up exclusivity and closes; a negative descriptor is ignored.
 void plat_SerialClose(int fd);
+
+// The serial ports of this machine, in the order a port list shows them: the entries of
+// $KVT_SERIAL_DIR sorted by name, then "COM<n+1>" for each /dev/ttyS<n> that a device backs,
+// by n. Returns the count, or -1 with the last error when none of the places can be read.
+int plat_SerialEnumPorts(std::vector<std::string> &names);

@@ -86,6 +86,9 @@ public:
              "\"dm_loggers\" also holds the second table (1528 bytes per logger)",
              &Parser::loggersLong},
             {"errors", "<count>", "entries of the system error table", &Parser::errors},
+            {"error", "<kind> <name> [<text>]",
+             "the next entry of the system error table (the text is the rest of the line)",
+             nullptr},
             {"reply", "<request> <text>|raw <hex>|close|big <n>|empty|stall|...",
              "the answer of every endpoint to a request (the rest of the line; sim_replies.h)",
              nullptr},
@@ -294,6 +297,33 @@ std::string loggerStatement(const std::string &line, Parser &parser) {
         connection.pop_back();
     return parser.logger(words(line.substr(0, at)), connection, true);
 }
+// "error <kind> <name> [<text>]": the text is the rest of the line, blanks included.
+std::string errorStatement(const std::string &line, const std::vector<std::string> &w,
+                           SimDescription *d) {
+    static const char *const k_usage = "error <kind> <name> [<text>]";
+    if (w.size() < 3) return k_usage;
+    SimErrorDesc e;
+    char *end = nullptr;
+    long kind = strtol(w[1].c_str(), &end, 10);
+    if (end == w[1].c_str() || *end != '\0' || kind < 0 || kind > 255) return k_usage;
+    e.kind = static_cast<int>(kind);
+    e.name = w[2];
+    if (e.name.size() > 129) return "error name longer than 129 characters";
+    // Past the verb, the kind and the name.
+    size_t from = 0;
+    for (int word = 0; word < 3 && from != std::string::npos; ++word) {
+        from = line.find_first_not_of(" \t", from);
+        if (from != std::string::npos) from = line.find_first_of(" \t", from);
+    }
+    if (from != std::string::npos) from = line.find_first_not_of(" \t", from);
+    std::string rest = from == std::string::npos ? "" : line.substr(from);
+    while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ' || rest.back() == '\t'))
+        rest.pop_back();
+    if (rest.size() > 254) return "error text longer than 254 characters";
+    e.text = rest;
+    d->errorEntries.push_back(e);
+    return "";
+}
 } // namespace
 
 int sim_ParseDescription(const std::string &text, SimDescription *out, std::string *error) {
@@ -310,6 +340,8 @@ int sim_ParseDescription(const std::string &text, SimDescription *out, std::stri
             problem = replyStatement(line, &d);
         } else if (w[0] == "logger") {
             problem = loggerStatement(line, parser);
+        } else if (w[0] == "error") {
+            problem = errorStatement(line, w, &d);
         } else {
             problem = parser.statement(w);
         }

@@ -211,7 +211,7 @@ std::string listFiles(const std::string &root, const std::vector<std::string> &f
 } // namespace
 
 bool SimFileService::handles(const std::string &request) {
-    static const char *const k_letters[] = {"RF,", "WF,", "SF,", "TF,", "DF,"};
+    static const char *const k_letters[] = {"RF,", "WF,", "SF,", "TF,", "DF,", "IF,", "GF,", "CF,"};
     for (const char *l : k_letters)
         if (request.compare(0, 3, l) == 0) return true;
     return false;
@@ -219,6 +219,9 @@ bool SimFileService::handles(const std::string &request) {
 
 std::string SimFileService::answer(const std::string &request) const {
     if (request.compare(0, 3, "WF,") == 0) return writeFile(root_, request);
+    if (request.compare(0, 3, "CF,") == 0) return sim_AnswerLoggerWrite(root_, request);
+    if (request.compare(0, 3, "IF,") == 0) return sim_AnswerChannels(root_, request);
+    if (request.compare(0, 3, "GF,") == 0) return sim_AnswerDeviceConfig(root_, request);
     std::string text(request.c_str());
     std::vector<std::string> f = split(text.size() > 3 ? text.substr(3) : "", '\t');
     if (text.compare(0, 3, "RF,") == 0) return readFile(root_, f);

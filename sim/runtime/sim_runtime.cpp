@@ -168,7 +168,8 @@ int SimRuntime::create() {
     const int64_t loggerBytes =
         d.loggersLong ? DM_LOGGER_SIZE + DM_LOGGER_SECOND_SIZE : DM_LOGGER_SIZE;
     SegmentHeader *logs = make("dm_loggers", 4 + loggerBytes * loggers);
-    SegmentHeader *errs = make("dm_errors", 4 + 443LL * d.errors);
+    const int32_t errors = std::max<int32_t>(d.errors, static_cast<int32_t>(d.errorEntries.size()));
+    SegmentHeader *errs = make("dm_errors", 4 + 443LL * errors);
     if (!dev || !proc || !logs || !errs) return -1;
 
     uint8_t *p = shm_Payload(dev);
@@ -221,7 +222,20 @@ int SimRuntime::create() {
         copyText(second->folder, sizeof second->folder - 1, ld.folder);
         copyText(second->connection, sizeof second->connection - 1, ld.connection);
     }
-    memcpy(shm_Payload(errs), &d.errors, 4);
+    memcpy(shm_Payload(errs), &errors, 4);
+    for (size_t i = 0; i < d.errorEntries.size(); ++i) {
+        const SimErrorDesc &ed = d.errorEntries[i];
+        uint8_t *shortEntry = shm_Payload(errs) + 4 + 57 * i;
+        shortEntry[0] = static_cast<uint8_t>(ed.kind);
+        copyText(reinterpret_cast<char *>(shortEntry + 1), 24, ed.name);
+        copyText(reinterpret_cast<char *>(shortEntry + 26), 29, ed.text);
+        SystemErrorEntry entry{};
+        entry.kind = static_cast<uint8_t>(ed.kind);
+        copyText(entry.name, sizeof entry.name - 1, ed.name);
+        copyText(entry.text, sizeof entry.text - 1, ed.text);
+        memcpy(shm_Payload(errs) + 4 + 57LL * errors + 386LL * static_cast<int64_t>(i), &entry,
+               sizeof entry);
+    }
 
     for (const SimTableDesc &t : d.tables) {
         int64_t n = t.channels;

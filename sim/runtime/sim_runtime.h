@@ -17,6 +17,8 @@
 //                            folder= and conn= fill the second table and need loggers-long
 //   loggers-long             "dm_loggers" also holds the second table (1528 bytes per logger)
 //   errors <E>
+//   error <kind> <name> [<text>]  the next long entry of "dm_errors" (the text is the rest of
+//                            the line); the table holds max(E, error lines) entries
 //   reply <request> <answer>  the scripted answer of every endpoint (see sim_replies.h)
 //   tls <addr:port>           the TLS request socket (port 0: any free port)
 //   soap <addr:port>          the SOAP service over HTTP; soap-tls <addr:port> over HTTPS
@@ -90,6 +92,12 @@ struct SimLoggerDesc {
     std::string connection; // second table, at most 1267 characters
 };
 
+struct SimErrorDesc {
+    int kind = 0;
+    std::string name; // at most 129 characters
+    std::string text; // at most 254 characters
+};
+
 struct SimDescription {
     std::string root;
     std::string scanner;
@@ -101,8 +109,9 @@ struct SimDescription {
     std::vector<SimLoggerDesc> loggers;
     bool loggersLong = false; // "dm_loggers" with its second table
     int errors = 0;
-    std::vector<std::string> replies; // script statements of every endpoint
-    std::string tls;                  // "ADDR:PORT" of the endpoints; "" none
+    std::vector<SimErrorDesc> errorEntries; // entries 0, 1, ... of "dm_errors"
+    std::vector<std::string> replies;       // script statements of every endpoint
+    std::string tls;                        // "ADDR:PORT" of the endpoints; "" none
     std::string soap;
     std::string soapTls;
     std::string user; // SOAP credential; "" none

@@ -334,7 +334,8 @@ std::string SimRuntime::errorTexts() {
     std::string out;
     SegmentHeader *seg = shm_OpenSegment("dm_errors");
     if (seg == SHM_NO_SEGMENT) return out;
-    int32_t e = description_.errors;
+    int32_t e = 0;
+    memcpy(&e, shm_Payload(seg), 4);
     shm_Lock(seg);
     for (int32_t i = 0; i < e; ++i) {
         SystemErrorEntry entry;

@@ -74,3 +74,15 @@ TEST_F(PlatClockTest, FakeClockIsReadSafelyFromAnotherThread) {
 }
 
 } // namespace
+
+TEST(PlatTick, CountsMonotonicMillisecondsAndTakesAFakeThatWraps) {
+    uint32_t a = plat_TickCount();
+    uint32_t b = plat_TickCount();
+    EXPECT_LT(static_cast<uint32_t>(b - a), 1000u);
+    plat_SetFakeTick(0xFFFFFF00u);
+    EXPECT_EQ(plat_TickCount(), 0xFFFFFF00u);
+    plat_AdvanceFakeTick(0x200);
+    EXPECT_EQ(plat_TickCount(), 0x100u);
+    plat_ClearFakeClock();
+    EXPECT_LT(static_cast<uint32_t>(plat_TickCount() - b), 60000u);
+}

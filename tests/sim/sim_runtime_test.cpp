@@ -289,6 +289,19 @@ TEST_F(SimFixture, LongLoggerTableAddsTheSecondTable) {
     EXPECT_EQ(second[1].folder[0], 0);
 }
 
+TEST_F(SimFixture, ErrorLinesFillTheLongErrorEntries) {
+    SimDescription d = parse("errors 1\nerror 4 L1 DISK  FULL, ON D\nerror 2 DEV\n");
+    SimRuntime rt(d);
+    ASSERT_EQ(rt.create(), 0) << rt.lastError();
+    EXPECT_EQ(payloadOf("dm_errors"), 4 + 443 * 2); // the larger of E and the lines
+    EXPECT_EQ(rt.showErrors(), "error 0: kind=4 name=L1 text=DISK  FULL, ON D\n"
+                               "error 1: kind=2 name=DEV text=\n");
+    SimDescription bad;
+    std::string error;
+    EXPECT_EQ(sim_ParseDescription("error x L1\n", &bad, &error), -1);
+    EXPECT_EQ(sim_ParseDescription("error 4\n", &bad, &error), -1);
+}
+
 TEST_F(SimFixture, OldLayoutSegments) {
     SimDescription d = parse("layout old\ntable D1 4 3\n");
     SimRuntime rt(d);

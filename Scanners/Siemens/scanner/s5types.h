@@ -38,6 +38,11 @@ inline constexpr const char *S5_AREA_NAMES[S5_AREA_COUNT] = {"Data Block",
                                                              "System Address",
                                                              "Absolute Address"};
 
+// The area's word in an address label ("Data Address : "), by index.
+inline constexpr const char *S5_AREA_WORDS[S5_AREA_COUNT] = {
+    "Data", "Data",    "Input", "Output", "I/O",     "I/O",
+    "Flag", "Counter", "Timer", "System", "Absolute"};
+
 // Bytes per element: the unit of an address step and of an element count.
 inline constexpr uint8_t S5_ELEMENT_SIZE[S5_AREA_COUNT] = {2, 2, 1, 1, 1, 1, 1, 2, 2, 2, 2};
 
