@@ -1,7 +1,9 @@
 // The database store of one run.
 #include "lstore_db.h"
 
+#include "chrec.h"
 #include "ldb.h"
+#include "lstore_db_channels.h"
 #include "ldf.h"
 #include "plat_cp1252.h"
 #include "plat_error.h"
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <strings.h>
+#include <vector>
 
 namespace {
 
@@ -47,6 +50,18 @@ int32_t nowLocal() {
 }
 bool isDigitalValue(int32_t flags) {
     return (flags & 0x80) == 0;
+}
+
+// The state text of a digital channel from the runtime's configuration of its block; empty
+// when the segment is missing or the channel is not digital.
+std::string stateText(const LogHeader &h, int block, int index, int state) {
+    std::vector<ChannelRecord> records;
+    if (ldbch_BlockRecords(h, block, nullptr, nullptr, &records) != 0 ||
+        static_cast<size_t>(index) >= records.size())
+        return "";
+    const ChannelRecord &r = records[static_cast<size_t>(index)];
+    if ((chrec_GetType(r) & 1) == 0) return "";
+    return chrec_GetText(r, state ? ChannelDigital::HighStateText : ChannelDigital::LowStateText);
 }
 
 } // namespace
@@ -318,7 +333,8 @@ int CLogDbStore::writeRow(const LogHeader &h, const uint8_t *r, int bytes) {
                 if (flags & 0x20) {
                     value = ado::Variant::Null();
                 } else if (isDigitalValue(flags)) {
-                    value = ado::Variant::I4(flags & 1);
+                    value = digitalText_ ? ado::Variant::Str(w(stateText(h, b, k, flags & 1)))
+                                         : ado::Variant::I4(flags & 1);
                 } else if (d.valueKind > 7) {
                     value = ado::Variant::R4(ldf_GetFloat(r + valueAt));
                 }
@@ -495,8 +511,6 @@ int CLogDbStore::RewriteLog(int, LogHeader *h, const void *records, int bytes) {
     });
     if (!opened) return fail(reader_.GetErrorText(), "CAN'T WRITE LOG");
     // The row is rewritten through the reading object, as a new row would be written.
-    CLogITDbDataAcc &saved = logger_;
-    (void)saved;
     double dt = 0;
     lstore_LocalToDbTime(ldf_Get32(r + 4), &dt);
     int column = h->sigChange ? 5 : 3;
@@ -515,7 +529,8 @@ int CLogDbStore::RewriteLog(int, LogHeader *h, const void *records, int bytes) {
                 ado::Variant value = ado::Variant::Null();
                 if (!(flags & 0x20)) {
                     if (isDigitalValue(flags))
-                        value = ado::Variant::I4(flags & 1);
+                        value = digitalText_ ? ado::Variant::Str(w(stateText(*h, b, k, flags & 1)))
+                                             : ado::Variant::I4(flags & 1);
                     else if (d.valueKind > 7)
                         value = ado::Variant::R4(ldf_GetFloat(r + valueAt));
                 }

@@ -6,6 +6,7 @@
 #include "ldb.h"
 #include "ldf.h"
 #include "lstore_db_channels.h"
+#include "lst.h"
 #include "plat_cp1252.h"
 #include "plat_error.h"
 #include "plat_event.h"
@@ -103,6 +104,7 @@ int CLogDbCollection::Open(const char *connection, const char *folder, const cha
         }
         connection_ = lstore_MakeJetConnection(dir.c_str(), logger_.c_str());
     }
+    lst_SetStoreInfo(connection_.c_str(), folder ? folder : "", runPrefix_.c_str());
     if (catalog_.OpenCatalog(w(connection_), u"") != 0) {
         fail(catalog_.GetErrorText(), "CAN'T OPEN DATABASE");
         if (!(access & kCreate) || catalog_.CreateCatalog(w(connection_), u"") != 0) {

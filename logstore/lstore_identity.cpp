@@ -131,7 +131,7 @@ CLogStore *lstore_CreateStore(const char *connection) {
 CLogCollection *lstore_CreateCollection(const char *connection) {
     switch (lstore_GetProviderType(connection)) {
     case -1:
-        return new (std::nothrow) CLogFileCollection;
+        return new CLogFileCollection;
     case 0:
         return new (std::nothrow) CLogDbCollection;
     case 1:

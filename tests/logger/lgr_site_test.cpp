@@ -1,5 +1,8 @@
 #include "lgr.h"
 #include "lgr_site.h"
+#include "chrec.h"
+#include "lstore_dbcoll.h"
+#include "plat_event.h"
 #include "ipc_prefix.h"
 #include "sim_runtime.h"
 #include "srv.h"
@@ -12,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -241,10 +245,35 @@ TEST_F(LgrSiteTest, FindsTheNewestRunOfASiteFolder) {
     EXPECT_EQ(lgr_FindSiteLoggers("", well.c_str(), "NONE", name, &start, &stop), 0);
     EXPECT_EQ(lgr_FindSiteLoggers(nullptr, (well + "/missing").c_str(), "", name, &start, &stop),
               -1);
+    // A connection string selects the database collection: a provider without a backend
+    // cannot be opened, a database finds the newest run of the site's prefix.
     EXPECT_EQ(lgr_FindSiteLoggers("Provider=SQLOLEDB;Data Source=x", well.c_str(), "", name, &start,
                                   &stop),
               -1);
-    EXPECT_EQ(errno, 50);
+    std::string conn = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + well + "/site.mdb";
+    {
+        CLogDbCollection db;
+        // The pause after a new Jet LOGGERS table is not waited for here.
+        PlatSleepHook previous = plat_SetSleepHook([](uint32_t) {});
+        int opened = db.Open(conn.c_str(), "", "", "SITE_", LSTORE_READ | 0x40000000u);
+        plat_SetSleepHook(previous);
+        ASSERT_EQ(opened, 0);
+        LogHeader h{};
+        h.start = 86400;
+        h.blockCount = 1;
+        memcpy(h.blocks[0].prefix, "AI", 2);
+        h.blocks[0].first = h.blocks[0].last = 1;
+        ChannelRecord record{};
+        const void *records[1] = {&record};
+        std::unique_ptr<CLogStore> run(
+            db.CreateLoggerEx(&h.start, 0, 0, &h, nullptr, 0, nullptr, 0, records));
+        ASSERT_TRUE(run) << db.GetErrorMessage();
+        run->Close();
+    }
+    ASSERT_EQ(lgr_FindSiteLoggers(conn.c_str(), "", "SITE_", name, &start, &stop), 1);
+    EXPECT_STREQ(name, "LoggerSeq=00000001");
+    EXPECT_EQ(start.seconds, 86400u);
+    EXPECT_EQ(lgr_FindSiteLoggers(conn.c_str(), "", "NONE_", name, &start, &stop), 0);
 }
 
 TEST_F(LgrSiteTest, FindsTheResubLoggerNamedByTheSiteCode) {

@@ -112,7 +112,7 @@ std::string lgr_MakeSiteCode(const char *path);
 std::string lgr_ParseSiteCode(const char *code);
 
 // The newest run of a site's logger folder: a connection string selects the database
-// collection (not served yet: -1 with errno 50), else the folder's file collection. 1 found
+// collection, else the folder's file collection. 1 found
 // (name, at least 256 bytes, and times), 0 none, -1 when the folder cannot be opened.
 int lgr_FindSiteLoggers(const char *connection, const char *folder, const char *prefix, char *name,
                         LogTimePair *start, LogTimePair *stop);

@@ -1,6 +1,7 @@
 #include "lgr_site.h"
 
 #include "lgr.h"
+#include "lstore_dbcoll.h"
 #include "lstore_filecoll.h"
 #include "plat_error.h"
 
@@ -10,10 +11,10 @@
 int lgr_FindSiteLoggers(const char *connection, const char *folder, const char *prefix, char *name,
                         LogTimePair *start, LogTimePair *stop) {
     if (connection != nullptr && *connection != '\0') {
-        // The database collection of a site is not served by this build yet.
-        plat_SetLastError(WERR_NOT_SUPPORTED);
-        errno = WERR_NOT_SUPPORTED;
-        return -1;
+        CLogDbCollection db;
+        if (db.Open(connection, folder, "", prefix, LSTORE_READ) != 0) return -1;
+        int size = 256;
+        return db.FindLogger(name, &size, start, stop, 0);
     }
     CLogFileCollection collection;
     if (collection.Open(nullptr, folder, "", prefix, LSTORE_READ) != 0) return -1;
