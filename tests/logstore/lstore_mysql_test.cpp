@@ -2,10 +2,14 @@
 // back record for record, listed, pruned and dropped; batches within the server's placeholder
 // limit; and the connection string's items.
 #include "chrec.h"
+#include "ipc_prefix.h"
 #include "ldf.h"
 #include "lstore_mysql.h"
 #include "plat_error.h"
+#include "plat_registry.h"
+#include "reg.h"
 #include "tag.h"
+#include "temp_registry.h"
 #include "test_mariadb.h"
 
 #include <cstdio>
@@ -366,4 +370,42 @@ TEST(LogMySql, BatchesStayWithinThePlaceholderLimit) {
     EXPECT_EQ(log.Batches(narrow + "DATA"), (std::vector<int>{1000, 1000, 500}));
     // 104 columns a row: 630 rows use 65520 of the 65535 placeholders.
     EXPECT_EQ(log.Batches(wide + "DATA"), (std::vector<int>{630, 70}));
+}
+
+TEST(LogMySql, StateTextsReadBackAsNoValue) {
+    UniqueIpcPrefix ipc("mysqltext");
+    TempRegistry reg;
+    const char on[] = "On";
+    uint32_t type = PLAT_REG_SZ, size = sizeof on;
+    ASSERT_EQ(0u, reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE,
+                                  "DatabaseDigitalText", &type, const_cast<char *>(on), &size));
+    mdb::Database db("mysql_text");
+    KVT_REQUIRE_MARIADB(db);
+    const std::string conn = mysqlString(db);
+    CLogDbMySQLCollection col;
+    ASSERT_EQ(col.Open(conn.c_str(), "", "Pumps", "", LSTORE_READ | LSTORE_WRITE), 0)
+        << col.GetErrorText();
+    LogHeader h{};
+    h.blockCount = 1;
+    h.blocks[0] = block("D1", 1, 1, 8);
+    h.start = 1700000000;
+    ldf_LayoutRecord(&h);
+    std::vector<uint8_t> digital(LDF_CHANNEL_SIZE);
+    ChannelRecord rec{};
+    chrec_SetType(&rec, CHANNEL_TYPE_DI);
+    chrec_SetFlag(&rec, ChannelDigital::Enable, 1);
+    memcpy(digital.data(), rec.bytes, LDF_CHANNEL_SIZE);
+    const void *records[1] = {digital.data()};
+    int32_t start = h.start;
+    std::unique_ptr<CLogStore> store(
+        col.CreateLoggerEx(&start, 0, 0, &h, nullptr, 0, nullptr, 0, records));
+    ASSERT_NE(store, nullptr) << col.GetErrorText();
+    std::vector<uint8_t> one(static_cast<size_t>(h.recordSize));
+    ldf_Put32(one.data() + 4, h.start);
+    int32_t value = 0;
+    putFlag(one.data(), h.blocks[0], 0, 1, &value); // a digital 1, stored as its state text
+    ASSERT_EQ(store->WriteLog(&h, one.data(), 1), 0) << store->GetErrorText();
+    std::fill(one.begin(), one.end(), 0);
+    ASSERT_EQ(store->ReadLog(0, &h, one.data(), h.recordSize), 0) << store->GetErrorText();
+    EXPECT_EQ(ldf_Get32(one.data() + h.blocks[0].valuesOffset), LDF_FLAG_INVALID);
 }
