@@ -144,25 +144,16 @@ int CLogDbMySQLCollection::FindNext(char *name, LogTimePair *start, LogTimePair 
 
 int CLogDbMySQLCollection::FindLogger(char *name, int *nameSize, LogTimePair *start,
                                       LogTimePair *stop, int anyName) {
-    int size = 0;
-    FindFirst(&size);
-    const RunEntry *found = nullptr;
+    FindFirst(nameSize);
+    int rc = 0;
     for (const RunEntry &e : runs_)
         if (anyName || strncasecmp(e.prefix.c_str(), runPrefix_.c_str(), runPrefix_.size()) == 0) {
-            found = &e;
+            if (name != nullptr) snprintf(name, 20, "LoggerSeq=%08d", e.sequence);
+            if (start != nullptr) *start = LogTimePair{e.start, 0};
+            if (stop != nullptr) *stop = LogTimePair{e.stop, 0};
+            rc = 1;
             break;
         }
-    int rc = 0;
-    if (found != nullptr) {
-        char text[40];
-        snprintf(text, sizeof text, "LoggerSeq=%08d", found->sequence);
-        if (name != nullptr && nameSize != nullptr && *nameSize > 0)
-            snprintf(name, static_cast<size_t>(*nameSize), "%s", text);
-        if (nameSize != nullptr) *nameSize = static_cast<int>(strlen(text)) + 1;
-        if (start != nullptr) *start = LogTimePair{found->start, 0};
-        if (stop != nullptr) *stop = LogTimePair{found->stop, 0};
-        rc = 1;
-    }
     runs_.clear();
     cursor_ = 0;
     return rc;
@@ -354,8 +345,11 @@ int CLogDbMySQLCollection::CloseLogger(CLogStore *store, const int32_t *start, c
 
 void CLogDbMySQLCollection::MakeStoreName(const char *name, char *buffer, int *length) {
     const char *run = name != nullptr ? name : "";
-    std::string text = connection_ + ";LoggerName=" + logger_ + ";" + run;
-    if (length != nullptr)
-        *length = static_cast<int>(connection_.size() + logger_.size() + strlen(run) + 14);
-    if (buffer != nullptr) memcpy(buffer, text.c_str(), text.size() + 1);
+    int needed = static_cast<int>(connection_.size() + logger_.size() + strlen(run) + 14);
+    if (buffer != nullptr) {
+        int room = length != nullptr && *length > 0 ? *length : needed;
+        snprintf(buffer, static_cast<size_t>(room), "%s;LoggerName=%s;%s", connection_.c_str(),
+                 logger_.c_str(), run);
+    }
+    if (length != nullptr) *length = needed;
 }
