@@ -2,6 +2,7 @@
 
 #include "plat_error.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -238,12 +239,19 @@ int plat_SerialConfigure(int fd, const PlatSerialLine &line, std::vector<std::st
 namespace {
 // While the line is down nothing will come; look again in short ticks so that a line that
 // comes back is used, but never spin.
+std::atomic<uint64_t> g_wakeups{0};
+
+void Woken() {
+    g_wakeups.fetch_add(1, std::memory_order_relaxed);
+}
+
 void WaitTick(int64_t deadline) {
     int64_t left = deadline - MonotonicMs();
     int64_t tick = left < 20 ? left : 20;
     if (tick <= 0) return;
     timespec ts{0, static_cast<long>(tick) * 1000000};
     nanosleep(&ts, nullptr);
+    Woken();
 }
 } // namespace
 
@@ -257,6 +265,7 @@ int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms) {
     for (;;) {
         ssize_t r = read(fd, buf + got, static_cast<size_t>(n - got));
         bool dead = false;
+        Woken();
         if (r > 0) {
             got += static_cast<int>(r);
             if (got == n) return 1;
@@ -282,6 +291,7 @@ int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms) {
         }
         pollfd p{fd, POLLIN, 0};
         int pr = poll(&p, 1, static_cast<int>(left));
+        Woken();
         if (pr < 0 && errno != EINTR) {
             plat_SetLastError(plat_WinErrorFromPosix(errno));
             return 0;
@@ -304,6 +314,7 @@ int plat_SerialWrite(int fd, const uint8_t *buf, int n, int timeout_ms) {
     int done = 0;
     for (;;) {
         ssize_t w = write(fd, buf + done, static_cast<size_t>(n - done));
+        Woken();
         if (w > 0) {
             done += static_cast<int>(w);
             if (done == n) return 1;
@@ -344,4 +355,8 @@ void plat_SerialClose(int fd) {
     // Without this a pty whose other side stays open would refuse the next scanner (EBUSY).
     ioctl(fd, TIOCNXCL);
     close(fd);
+}
+
+uint64_t plat_SerialWakeups() {
+    return g_wakeups.load(std::memory_order_relaxed);
 }

@@ -64,3 +64,7 @@ void plat_SerialClose(int fd);
 // $KVT_SERIAL_DIR sorted by name, then "COM<n+1>" for each /dev/ttyS<n> that a device backs,
 // by n. Returns the count, or -1 with the last error when none of the places can be read.
 int plat_SerialEnumPorts(std::vector<std::string> &names);
+
+// The times the port's reads, writes and waits have come back from the system since the
+// process started: what tells a line that is waited on from one that is spun on.
+uint64_t plat_SerialWakeups();

@@ -67,6 +67,15 @@ const structs_field k_configFields[] = {
 };
 const structs_type k_configType = STRUCTS_STRUCT_TYPE(DeviceConfigView, k_configFields);
 
+// Test option "outside": a faulty module whose last field runs past the end of the record.
+const structs_field k_configFieldsOutside[] = {
+    field("ScanInterval", &structs_type_uint32, 0),
+    field("Beyond", &structs_type_uint32, sizeof(DeviceConfigView) - 2),
+    STRUCTS_STRUCT_FIELD_END,
+};
+const structs_type k_configTypeOutside =
+    STRUCTS_STRUCT_TYPE(DeviceConfigView, k_configFieldsOutside);
+
 // The block link at 8 is run-time data, not configuration.
 const structs_field k_addressFields[] = {
     field("Station", &structs_type_uint8, offsetof(S5ChannelAddress, station)),
@@ -104,7 +113,7 @@ const structs_type k_channelExtraType = STRUCTS_STRUCT_TYPE(ChannelExtra, k_chan
 extern "C" {
 
 const structs_type *Ex_Get_Config_Type(void *, int) {
-    return &k_configType;
+    return ex_Option("outside") ? &k_configTypeOutside : &k_configType;
 }
 
 const structs_type *Ex_Get_Channel_Hw_Type(int, int, void *) {

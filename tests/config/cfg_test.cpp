@@ -2,9 +2,12 @@
 
 #include "../../Scanners/Siemens/scanner/s5types.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -201,6 +204,34 @@ TEST_F(DeviceConfigTest, ModuleValidationRefusesTheRecord) {
     expectXmlFailure("refused by test option");
 }
 
+TEST_F(DeviceConfigTest, AModuleFieldOutsideTheRecordIsNeitherWrittenNorRead) {
+    DeviceConfig c = sampleConfig();
+    ASSERT_EQ(save(c), 0);
+    setenv("KVT_EX_OPTIONS", "outside", 1);
+    // The module describes a field that ends 2 bytes past the record; the caller's buffer goes
+    // on with bytes that are not the record's.
+    std::vector<uint8_t> buffer(704 + 8, 0xAA);
+    memcpy(buffer.data(), c.bytes, 704);
+    std::string before = readFile(configXml());
+    EXPECT_EQ(
+        cfg_SaveDeviceConfigTo(nullptr, device_.c_str(), buffer.data(), 704, nullptr, 0, nullptr),
+        -1);
+    EXPECT_NE(std::string(xml_GetErrorText()).find("<Beyond> field lies outside the record"),
+              std::string::npos)
+        << xml_GetErrorText();
+    EXPECT_EQ(readFile(configXml()).find("Beyond"), std::string::npos);
+
+    editXml("<Retries>6</Retries>", "<Retries>6</Retries><Beyond>7</Beyond>");
+    EXPECT_EQ(cfg_LoadDeviceConfigFrom(device_.c_str(), buffer.data(), 704, nullptr, 0, nullptr),
+              -1);
+    EXPECT_NE(std::string(xml_GetErrorText()).find("field lies outside the record"),
+              std::string::npos)
+        << xml_GetErrorText();
+    for (size_t i = 704; i < buffer.size(); ++i)
+        EXPECT_EQ(buffer[i], 0xAA) << i;
+    unsetenv("KVT_EX_OPTIONS");
+}
+
 TEST_F(DeviceConfigTest, WriteXmlSwitchChoosesTheFiles) {
     setSwitch("WriteXML", "XML");
     ASSERT_EQ(save(sampleConfig()), 0);
@@ -293,6 +324,65 @@ TEST_F(DeviceConfigTest, HistoryRecordsOnlyChangedFields) {
     EXPECT_NE(history.find("\ttester\tKSTRN_01.SaveRate 5000 -> 6000\r\n"), std::string::npos);
     EXPECT_NE(history.find("\ttester\tKSTRN_01.BaudRate 19200 -> 9600\r\n"), std::string::npos);
     EXPECT_EQ(history.find("Port"), std::string::npos);
+    cfg_SetHistoryFlag(0);
+}
+
+TEST_F(DeviceConfigTest, HistoryOnRefusesASaveOverAConfigXmlThatDoesNotParse) {
+    DeviceConfig c = sampleConfig();
+    ASSERT_EQ(save(c), 0);
+    const std::string damaged = "<DeviceConfig><AutoEnable>On</Auto";
+    writeFile(configXml(), damaged);
+    std::string binary = readFile(device_ + "/config");
+    cfg_SetHistoryFlag(1);
+    errno = 0;
+    // The old values cannot be known, and the only copy of the damaged file is not replaced.
+    EXPECT_EQ(save(c, 0, 0, 1, 6000), -1);
+    EXPECT_EQ(errno, static_cast<int>(WERR_XML_PARSE_ERROR));
+    EXPECT_EQ(readFile(configXml()), damaged);
+    EXPECT_TRUE(readFile(device_ + "/config") == binary) << "the binary record was written";
+    EXPECT_FALSE(exists(root_ + "/recent_history.txt"));
+    cfg_SetHistoryFlag(0);
+}
+
+TEST_F(DeviceConfigTest, TheHistorySwitchIsReadFromTheRootWithoutLeavingTheDeviceFolder) {
+    // The device folder's own "config" starts with 0x5A; the root's record (behind its first
+    // byte) starts with the switch.
+    std::string record(705, '\0');
+    record[0] = 0x5A;
+    writeFile(device_ + "/config", record);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(device_.c_str()), 0);
+    for (char flag : {0, 1}) {
+        std::string root(705, '\0');
+        root[1] = flag;
+        writeFile(root_ + "/config", root);
+        // Meanwhile another thread keeps reading "config" relative to the current folder.
+        std::atomic<bool> reading{true};
+        std::atomic<int> opened{0}, foreign{0};
+        std::thread other([&] {
+            while (reading.load()) {
+                int fd = open("config", O_RDONLY);
+                char first = 0;
+                if (fd < 0 || read(fd, &first, 1) != 1 || first != 0x5A) ++foreign;
+                if (fd >= 0) close(fd);
+                ++opened;
+            }
+        });
+        while (opened.load() == 0)
+            std::this_thread::yield();
+        for (int i = 0; i < 2000; ++i) {
+            cfg_ForgetHistoryFlag();
+            EXPECT_EQ(cfg_GetHistoryFlag(), flag);
+        }
+        reading = false;
+        other.join();
+        EXPECT_EQ(foreign.load(), 0) << "of " << opened.load() << " opens";
+        char now[4096];
+        ASSERT_NE(getcwd(now, sizeof now), nullptr);
+        EXPECT_EQ(std::string(now), device_);
+    }
+    ASSERT_EQ(chdir(cwd), 0);
     cfg_SetHistoryFlag(0);
 }
 

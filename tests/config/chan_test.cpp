@@ -210,6 +210,13 @@ TEST_F(ChannelTest, ChannelsAreFoundByNumericIdInAnyOrder) {
     std::vector<ChannelRecord> out(3);
     ASSERT_EQ(read(CHANNEL_KIND_DO, out), 0) << xml_GetErrorText();
     EXPECT_EQ(tag_GetTag(out[1]), "TAG2_ABCDEFGHIJ");
+    // A number no id can hold is no id: channel 3 is then missing and reads as a gap.
+    for (const char *id : {"1e300", "-1e300", "nan", "inf"}) {
+        editXml(CHANNEL_KIND_DO, "<Channel id=\"3\">", std::string("<Channel id=\"") + id + "\">");
+        ASSERT_EQ(read(CHANNEL_KIND_DO, out), 0) << xml_GetErrorText();
+        EXPECT_EQ(tag_GetTag(out[2]), "") << id;
+        editXml(CHANNEL_KIND_DO, std::string("<Channel id=\"") + id + "\">", "<Channel id=\"3\">");
+    }
 }
 
 TEST_F(ChannelTest, ValidationRulesGiveTheirTexts) {

@@ -2,6 +2,7 @@
 // controller simulator on a thread: every area both ways, every fault of the simulator with
 // the result the scanner must report, and the clean exchange after each.
 #include "link.h"
+#include "plat_serial.h"
 #include "plat_error.h"
 #include "rk.h"
 #include "s5sim.h"
@@ -318,9 +319,17 @@ TEST_F(LinkPty, BackToBackExchangesKeepTheFinalDle) {
 
 TEST_F(LinkPty, SimulatorGoneAndBack) {
     sim_.reset(); // the controller is switched off: its end of the line disappears
-    int64_t cpu = ThreadCpuMs(), wall = NowMs();
+    // The line stays gone for 300 ms while the link tries it. Waiting costs the port a read and
+    // a tick of 20 ms at a time; a loop that spins comes back thousands of times.
+    uint64_t woken = plat_SerialWakeups();
+    int64_t wall = NowMs();
     EXPECT_NE(FetchM(), 0u);
-    EXPECT_LT((ThreadCpuMs() - cpu) * 4, NowMs() - wall + 4);
+    uint8_t b;
+    EXPECT_EQ(link_ReadBytes(&b, 1, 300), 0);
+    int64_t spent = NowMs() - wall;
+    EXPECT_GE(spent, 290);
+    uint64_t wakeups = plat_SerialWakeups() - woken;
+    EXPECT_LE(wakeups, static_cast<uint64_t>(16 + 4 * (spent / 20))) << "in " << spent << " ms";
     // The scanner opens its port once; a new controller line needs a new open.
     link_ClosePort();
     Launch(SimSettings());

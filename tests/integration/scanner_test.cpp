@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
@@ -299,25 +300,157 @@ TEST_F(ScannerTest, TheOlderLayoutAndPlatformRunTheSameCycle) {
     plat_OverridePlatformId(0);
 }
 
-TEST_F(ScannerTest, AHeaderClaimingMoreChannelsThanItsSegmentHoldsStaysInsideIt) {
-    createRuntime();
-    subscribe("T3");
-    // Three channels in the segment, 60000 in the header: the channel file cannot fill the
-    // configuration segment, so the start fails, and marking the channels bad on the way out
-    // stays inside the three the segment holds.
-    uint8_t *payload = shm_Payload(counted);
-    uint16_t claimed = 60000;
-    memcpy(payload + 4, &claimed, sizeof claimed);
-    ASSERT_EQ(runtime->start(1), 0) << runtime->lastError();
-    int status = -1;
-    ASSERT_EQ(runtime->waitExit(1, &status), 0) << runtime->lastError();
-    EXPECT_EQ(status, 67);
-    EXPECT_NE(statusTexts().find("CAN'T READ CONFIGURATION -0067"), std::string::npos);
-    for (int c = 0; c < 3; ++c) {
-        uint32_t s;
-        memcpy(&s, payload + 20 + 4 * c, sizeof s);
-        EXPECT_EQ(s & 0x20u, 0x20u) << c;
+// Every shared-memory object of the prefix but the mutexes, by name.
+std::map<std::string, std::vector<uint8_t>> snapshot(const std::string &prefix) {
+    std::map<std::string, std::vector<uint8_t>> out;
+    for (const auto &entry : fs::directory_iterator("/dev/shm")) {
+        std::string name = entry.path().filename().string();
+        if (name.compare(0, prefix.size() + 1, prefix + ".") != 0) continue;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".mut") == 0) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        out[name.substr(prefix.size() + 1)].assign(std::istreambuf_iterator<char>(in),
+                                                   std::istreambuf_iterator<char>());
     }
-    // The subscriber table right behind the payload still counts the one notification.
-    EXPECT_EQ(notifications(), 1);
+    return out;
+}
+
+// The bytes of one object the scanner may change: the lock bookkeeping of the segment
+// header, the pending counts of subscriber entries, the notify entries it requested (or
+// whose code it was sent), and, per object, the fields the scanner owns.
+struct Owned {
+    std::vector<std::pair<size_t, size_t>> ranges; // [from, to) from the start of the object
+    bool has(size_t at) const {
+        for (const auto &[from, to] : ranges)
+            if (at >= from && at < to) return true;
+        return false;
+    }
+};
+
+Owned ownedBytes(const std::string &name, const std::vector<uint8_t> &before,
+                 const std::vector<uint8_t> &after, uint32_t scannerPid) {
+    Owned o;
+    o.ranges = {{108, 112}, {116, 120}};
+    SegmentHeader h;
+    memcpy(&h, before.data(), sizeof h);
+    // Tables, as the undamaged offsets place them (platform id 2).
+    int64_t sub = h.subscriberOffset, notify = h.notifyOffset;
+    for (int i = 0; i < SHM_SUBSCRIBERS; ++i) {
+        o.ranges.push_back({sub + 6 * i + 4, sub + 6 * i + 6});
+        o.ranges.push_back({sub + 60 + 8 * i + 6, sub + 60 + 8 * i + 8});
+    }
+    auto pidAt = [&](const std::vector<uint8_t> &bytes, size_t at, size_t size) {
+        uint32_t pid = 0;
+        if (at + size <= bytes.size()) memcpy(&pid, bytes.data() + at, size);
+        return pid;
+    };
+    for (int i = 0; i < SHM_NOTIFIES; ++i) {
+        size_t s = notify + 4 * i, l = notify + 128 + 8 * i;
+        // Requests of the scanner and of the runtime stand-in in this process.
+        for (uint32_t owner : {scannerPid, static_cast<uint32_t>(getpid())}) {
+            uint32_t mine = owner & 0xFFFF;
+            if (pidAt(before, s, 2) == mine || pidAt(after, s, 2) == mine)
+                o.ranges.push_back({s, s + 4});
+            if (pidAt(before, l, 4) == owner || pidAt(after, l, 4) == owner)
+                o.ranges.push_back({l, l + 8});
+        }
+        if (pidAt(after, s, 2) == 0) o.ranges.push_back({s + 2, s + 4}); // code of a sent one
+        if (pidAt(after, l, 4) == 0) o.ranges.push_back({l + 4, l + 6});
+    }
+    // The device's tables: T1 analogue with runtime records (4), T2 digital (8), T3 digital (3).
+    const std::map<std::string, size_t> perTable = {
+        {"dm_T1", 4 * (8 + 264)}, {"dm_T2", 8 * 4}, {"dm_T3", 3 * 4}};
+    const std::map<std::string, size_t> channels = {{"dm_T1", 4}, {"dm_T2", 8}, {"dm_T3", 3}};
+    const size_t p = SHM_HEADER_SIZE;
+    if (perTable.count(name) != 0) {
+        o.ranges.push_back({p + 6, p + 20 + perTable.at(name)}); // status, duration, stamp, values
+    } else if (name.size() > 5 && perTable.count(name.substr(0, 5)) != 0) {
+        size_t n = channels.at(name.substr(0, 5));
+        if (name.substr(5) == "_conf") o.ranges.push_back({p, p + 216 * n});
+        if (name.substr(5) == "_event") o.ranges.push_back({p, p + 3 * ((n + 7) / 8)});
+    } else if (name == "dm_device") {
+        o.ranges.push_back({p + 4 + 58, p + 4 + 788}); // device 1: all but its identity
+    } else if (name == "dm_errors") {
+        // The entries that name the device afterwards (two short, then two long ones).
+        for (int i = 0; i < 2; ++i) {
+            size_t s = p + 4 + 57 * i, l = p + 4 + 57 * 2 + 386 * i;
+            if (s + 57 <= after.size() && strncmp((const char *)&after[s + 1], "PRESS-1", 25) == 0)
+                o.ranges.push_back({s, s + 57});
+            if (l + 386 <= after.size() &&
+                strncmp((const char *)&after[l + 1], "PRESS-1", 130) == 0)
+                o.ranges.push_back({l, l + 386});
+        }
+    }
+    return o;
+}
+
+// Each object byte for byte as before, apart from what the scanner owns.
+void expectOnlyOwnedChanged(const std::map<std::string, std::vector<uint8_t>> &before,
+                            const std::map<std::string, std::vector<uint8_t>> &after,
+                            uint32_t scannerPid) {
+    for (const auto &[name, b] : before) {
+        auto found = after.find(name);
+        ASSERT_NE(found, after.end()) << name;
+        const std::vector<uint8_t> &a = found->second;
+        ASSERT_EQ(a.size(), b.size()) << name;
+        Owned owned = ownedBytes(name, b, a, scannerPid);
+        for (size_t i = 0; i < b.size(); ++i)
+            if (a[i] != b[i] && !owned.has(i)) {
+                ADD_FAILURE() << name << " changed at " << i << ": " << int(b[i]) << " -> "
+                              << int(a[i]);
+                break;
+            }
+    }
+}
+
+TEST_F(ScannerTest, AHeaderClaimingMoreChannelsThanItsSegmentHoldsStaysInsideIt) {
+    // The three-channel table T3 damaged three ways: its header's count and payload length
+    // claim 60000 channels; its configuration segment's length and the header's count claim
+    // 60000 records; its payload length alone claims more than the segment holds.
+    enum Damage { CountAndLength, ConfLength, LengthOnly };
+    for (Damage damage : {CountAndLength, ConfLength, LengthOnly}) {
+        SCOPED_TRACE(damage);
+        prefix = test_UseUniqueIpcPrefix(("overstated" + std::to_string(damage)).c_str());
+        createRuntime();
+        subscribe("T3");
+        uint8_t *payload = shm_Payload(counted);
+        uint16_t claimed = 60000;
+        if (damage != LengthOnly) memcpy(payload + 4, &claimed, sizeof claimed);
+        if (damage != ConfLength) counted->payloadLength = 20 + 4 * claimed;
+        if (damage == ConfLength) {
+            SegmentHeader *conf = shm_OpenSegment("dm_T3_conf");
+            ASSERT_NE(conf, SHM_NO_SEGMENT);
+            conf->payloadLength = 216 * claimed;
+        }
+        std::map<std::string, std::vector<uint8_t>> before = snapshot(prefix);
+        int status = -1;
+        ASSERT_EQ(runtime->start(1), 0) << runtime->lastError();
+        uint32_t pid = static_cast<uint32_t>(runtime->scannerPid(1));
+        if (damage == LengthOnly) {
+            ASSERT_EQ(runtime->waitReady(1), 0) << runtime->lastError();
+            ASSERT_EQ(runtime->scan(1), 0) << runtime->lastError();
+            ASSERT_EQ(runtime->stop(1, &status), 0) << runtime->lastError();
+            EXPECT_EQ(status, 0);
+            // Marked bad at the start, the first scan, the one requested and the stop.
+            EXPECT_EQ(notifications(), 4);
+        } else {
+            ASSERT_EQ(runtime->waitExit(1, &status), 0) << runtime->lastError();
+            EXPECT_EQ(status, 67);
+            EXPECT_NE(runtime->errorTexts().find("CAN'T READ CONFIGURATION -0067"),
+                      std::string::npos)
+                << runtime->errorTexts();
+            // Marking the channels bad on the way out counts once.
+            EXPECT_EQ(notifications(), 1);
+        }
+        EXPECT_EQ(slot().running, 0);
+        for (int c = 0; c < 3; ++c) {
+            uint32_t s;
+            memcpy(&s, payload + 20 + 4 * c, sizeof s);
+            EXPECT_EQ(s & 0x20u, 0x20u) << c;
+        }
+        expectOnlyOwnedChanged(before, snapshot(prefix), pid);
+        counted = nullptr;
+        runtime.reset();
+        plc.reset();
+        test_RemoveIpcObjects(prefix);
+    }
 }

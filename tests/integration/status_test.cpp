@@ -13,6 +13,7 @@
 #include "tag.h"
 #include "test_device.h"
 #include "test_ipc.h"
+#include "ts.h"
 
 #include <chrono>
 #include <csignal>
@@ -109,7 +110,8 @@ protected:
 
     // The device record on port COM1 (block check on, short time-outs, one attempt) and
     // the save settings.
-    void writeConfig(uint8_t readOutputsFirst, uint8_t byTag, const char *port = "COM1") {
+    void writeConfig(uint8_t readOutputsFirst, uint8_t byTag, const char *port = "COM1",
+                     int32_t intervalMs = 1000, int32_t rate = 3600000) {
         S5PortSettings s{};
         memcpy(s.port_name, port, strlen(port));
         s.baud_rate = 19200;
@@ -121,11 +123,10 @@ protected:
         s.ack_timeout_ms = 300;
         s.block_wait_ms = 300;
         s.retries = 1;
-        test_WriteDeviceConfig(folder(), 1000, &s);
+        test_WriteDeviceConfig(folder(), intervalMs, &s);
         // SaveOutputs on, by position or by tag, and a period long enough that only the stop
         // saves.
         char save[6] = {1, static_cast<char>(byTag)};
-        int32_t rate = 3600000;
         memcpy(save + 2, &rate, sizeof rate);
         std::ofstream(folder() / "saveconfig", std::ios::binary).write(save, sizeof save);
     }
@@ -249,6 +250,39 @@ TEST_F(StatusTest, OutputsChangedBeforeAStopAreRestoredAndWrittenAfterTheRestart
     EXPECT_EQ(123u, get("D12.0"));
     EXPECT_EQ(4567u, get("D12.2"));
     EXPECT_EQ(0x20u, get("A0"));
+}
+
+TEST_F(StatusTest, NegativeSaveRateAndScanIntervalNeitherSpinNorScheduleIntoThePast) {
+    fs::path trace = root / "trace.txt";
+    setTrace("_DebugType", "FILE");
+    setTrace("_DebugFile", trace.string());
+    setTrace("_Debug", "ON");
+    writeConfig(0, 0, "COM1", -1000, -1000);
+    writeChannels(folder() / "ao", CHANNEL_TYPE_AO, AO);
+    writeChannels(folder() / "do", CHANNEL_TYPE_DO, DO);
+    createRuntime("ao=A2 do=D2", "table A2 8 3\ntable D2 4 2\n");
+    auto ms = [](const TimeStamp &t) { return int64_t{t.seconds} * 1000 + t.milliseconds; };
+    TimeStamp before = ts_Now();
+    startReady();
+    TimeStamp after = ts_Now();
+    // No interval: the next scan is due at once, never in the past or a period ahead.
+    DeviceSlot s{};
+    ASSERT_TRUE(runtime->slot(1, &s));
+    EXPECT_GE(ms(s.nextScan), ms(before));
+    EXPECT_LE(ms(s.nextScan), ms(after));
+    const int requests = 5;
+    for (int i = 0; i < requests; ++i)
+        scan();
+    stop();
+    // No period: an idle pass saves and the pass after it sleeps until the next request, so
+    // the loop runs a save pass at most once per request (and once after the start).
+    std::string text = readFile(trace);
+    size_t saves = 0;
+    for (size_t at = text.find("outputs saved"); at != std::string::npos;
+         at = text.find("outputs saved", at + 1))
+        ++saves;
+    EXPECT_GE(saves, 1u);
+    EXPECT_LE(saves, 2u * (requests + 1)) << text.substr(0, 2000);
 }
 
 TEST_F(StatusTest, ReadingOutputsOnTheFirstScanTakesTheControllerOverTheSavedValues) {

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
+#include <thread>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -35,6 +39,10 @@ protected:
         uint32_t size = static_cast<uint32_t>(strlen(text) + 1);
         ASSERT_EQ(0u, reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE,
                                       name, &type, const_cast<char *>(text), &size));
+    }
+    static size_t fileSize(const std::string &path) {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
     }
     static std::string readFile(const std::string &path) {
         std::ifstream in(path);
@@ -166,3 +174,63 @@ TEST_F(DebugTraceTest, CounterLocationsAreReadWhenSwitchedOn) {
 }
 
 } // namespace
+
+// Each of two threads dumps its own 16 distinct bytes 10,000 times while a third takes the
+// trace away and brings it back: what reached the file between two deletions is whole dumps,
+// each in one piece.
+TEST_F(DebugTraceTest, DumpsOfSeveralThreadsStayWholeWhileTheTraceIsReplaced) {
+    const std::string path = reg_.folder() / "threads.txt";
+    set("PLC1_Debug", "ON");
+    set("PLC1_DebugType", "FILE");
+    set("PLC1_DebugFile", path.c_str());
+    dbg_CreateTrace("PLC1");
+    std::string dumps[2];
+    uint8_t bytes[2][16];
+    for (int t = 0; t < 2; ++t)
+        for (int i = 0; i < 16; ++i) {
+            bytes[t][i] = static_cast<uint8_t>(0xA0 + 0x10 * t + i);
+            char text[8];
+            snprintf(text, sizeof text, "0x%02x ", bytes[t][i]);
+            dumps[t] += text;
+        }
+    const size_t dumpLength = dumps[0].size();
+    std::atomic<int> running{2};
+    auto writer = [&](int t) {
+        for (int n = 0; n < 10000; ++n)
+            dbg_HexDump(bytes[t], 16);
+        --running;
+    };
+    std::thread a(writer, 0), b(writer, 1);
+    int replaced = 0;
+    size_t seen[2] = {0, 0};
+    std::string broken;
+    auto check = [&] {
+        std::string text = readFile(path);
+        for (size_t at = 0; at < text.size() && broken.empty(); at += dumpLength) {
+            std::string piece = text.substr(at, dumpLength);
+            if (piece == dumps[0])
+                ++seen[0];
+            else if (piece == dumps[1])
+                ++seen[1];
+            else
+                broken = piece;
+        }
+    };
+    while (running.load() > 0 && broken.empty()) {
+        dbg_DeleteTrace();
+        // Nobody writes the file now.
+        check();
+        dbg_CreateTrace("PLC1");
+        ++replaced;
+        // Lets a good number of dumps into the new file before it is taken away again.
+        while (running.load() > 0 && fileSize(path) < 200 * dumpLength)
+            std::this_thread::yield();
+    }
+    a.join();
+    b.join();
+    dbg_DeleteTrace();
+    check();
+    EXPECT_EQ(broken, "");
+    EXPECT_GT(replaced, 0);
+    EXPECT_GT(seen[0] + seen[1], 0u);
+}

@@ -1,4 +1,5 @@
 #include "msl.h"
+#include "msl_state.h"
 #include "plat_event.h"
 #include "plat_mailslot.h"
 #include "plat_system.h"
@@ -7,6 +8,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sys/wait.h>
@@ -32,6 +36,29 @@ void countCode(int code) {
         g_scans.fetch_add(1);
     else if (code == NC_STOP)
         g_stops.fetch_add(1);
+}
+
+std::atomic<bool> g_parked{false};
+std::atomic<bool> g_go{false};
+
+// Counts scans and every call, as the loop below takes the scans.
+void countScanAndCall(int code) {
+    countCode(code);
+    g_calls.fetch_add(1);
+}
+
+void parkListener() {
+    g_parked = true;
+    while (!g_go.load())
+        std::this_thread::yield();
+}
+
+// 'S' while the thread sleeps (in a lock or a wait), 'R' while it runs.
+char threadState(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : '?';
 }
 
 void otherCallback(int) {
@@ -81,7 +108,11 @@ protected:
         g_stops = 0;
         g_calls = 0;
     }
-    void TearDown() override { msl_Close(); }
+    void TearDown() override {
+        g_go = true;
+        msl_Close();
+        g_msl.beforeCallback = nullptr;
+    }
 };
 } // namespace
 
@@ -262,4 +293,51 @@ TEST_F(MslTest, ResetReadyHoldsDeliveriesUntilTheyAreAllowedAgain) {
     ASSERT_EQ(msl_HoldDelivery(0), 0);
     ASSERT_TRUE(waitFor([] { return seenCount() == 1; }));
     EXPECT_EQ(msl_LastCode(), NC_STOP);
+}
+
+TEST_F(MslTest, ACodeThatPassedTheHoldTestIsNotLostToTheTakeThatFollows) {
+    ASSERT_EQ(msl_Open(countScanAndCall), nullptr);
+    g_parked = false;
+    g_go = false;
+    g_msl.beforeCallback = parkListener;
+    pid_t child = postFromChild(plat_ProcessId(), {NC_SCAN});
+    EXPECT_EQ(exitStatus(child), 0);
+    // The listener has found deliveries allowed and stands right before the callback.
+    ASSERT_TRUE(waitFor([] { return g_parked.load(); }));
+
+    // The scanner's loop: hold, take, and wait without limit when nothing was taken.
+    std::atomic<pid_t> tid{0};
+    std::atomic<int> stage{0};
+    std::atomic<bool> resume{false};
+    std::atomic<bool> done{false};
+    int taken = 0;
+    std::thread loop([&] {
+        tid = gettid();
+        stage = 1;
+        msl_HoldDelivery(1);
+        taken = g_scans.exchange(0);
+        stage = 2;
+        while (!resume.load())
+            std::this_thread::yield();
+        while (taken == 0) {
+            msl_HoldDelivery(0);
+            msl_Sleep(0);
+            msl_HoldDelivery(1);
+            taken += g_scans.exchange(0);
+        }
+        msl_HoldDelivery(0);
+        done = true;
+    });
+    // Either the hold waits for the delivery under way, or it was taken and the take is done.
+    ASSERT_TRUE(waitFor([&] { return stage == 2 || (stage == 1 && threadState(tid) == 'S'); }));
+    g_go = true;
+    ASSERT_TRUE(waitFor([] { return g_calls.load() == 1; }));
+    resume = true;
+    if (!waitFor([&] { return done.load(); }, 20000)) {
+        ADD_FAILURE() << "the code was delivered into the hold and its wake-up lost";
+        // Wakes the loop so that it can be joined.
+        EXPECT_EQ(exitStatus(postFromChild(plat_ProcessId(), {NC_SCAN})), 0);
+    }
+    loop.join();
+    EXPECT_GE(taken, 1);
 }

@@ -212,6 +212,14 @@ TEST(ShmSegment, PayloadLengthBeyondTheMappingIsNotTrusted) {
     EXPECT_EQ(l.longSubscribers, 0);
     EXPECT_EQ(l.shortNotifies, 0);
     EXPECT_EQ(l.longNotifies, 0);
+    // The payload ends where the segment's own table begins inside the mapping.
+    EXPECT_EQ(l.payloadLimit, 72);
+    EXPECT_EQ(shm_Write(seg, buf, 40, 33), -1);
+    EXPECT_EQ(errno, 67);
+    seg->subscriberOffset = 0; // no table
+    seg->notifyOffset = 150;
+    ASSERT_EQ(shm_GetLayout(seg, &l), 0);
+    EXPECT_EQ(l.payloadLimit, 22);
 }
 
 TEST(ShmSegment, RegistryKeepsFirstMutexAndNames) {

@@ -96,6 +96,8 @@ uint32_t cfg_GetExcelCompatibleXsd(const char *folder);
 // The history switch: byte 0 of the configuration root's record, read once per process.
 int cfg_GetHistoryFlag();
 void cfg_SetHistoryFlag(int value);
+// Makes the next cfg_GetHistoryFlag read the root again.
+void cfg_ForgetHistoryFlag();
 
 // Opens recent_history.txt for a device folder's object (kind + 1, or 0 for the device);
 // 1 when open, 0 when it cannot be opened. Stays open, with its object, until closed.

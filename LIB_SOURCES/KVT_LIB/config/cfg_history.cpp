@@ -64,6 +64,10 @@ void cfg_SetHistoryFlag(int value) {
     g_flagCached = true;
 }
 
+void cfg_ForgetHistoryFlag() {
+    g_flagCached = false;
+}
+
 int cfg_OpenHistoryIn(const char *folder, int kindPlusOne) {
     if (g_historyFd >= 0) return 1;
     std::string f = cfg_Folder(folder);

@@ -1,5 +1,6 @@
 #include "chan_internal.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,8 +11,10 @@ bool idOf(XmlNode *node, long long *id) {
     if (text == nullptr) return false;
     char *end = nullptr;
     double value = strtod(text, &end);
-    bool ok =
-        end != text && *end == '\0' && value == static_cast<double>(static_cast<long long>(value));
+    // A number beyond the range of the id (or no number at all, as "nan") is no id: converting
+    // it would be undefined.
+    bool ok = end != text && *end == '\0' && value >= -0x1p63 && value < 0x1p63 &&
+              value == std::trunc(value);
     free(text);
     if (ok) *id = static_cast<long long>(value);
     return ok;

@@ -98,7 +98,7 @@ int readXml(ExModule &ex, const std::string &folder, const std::string &path, in
     if (root != nullptr) index.build(root);
 
     std::vector<ChannelRecord> scratch(static_cast<size_t>(count));
-    memset(scratch.data(), 0, scratch.size() * sizeof(ChannelRecord));
+    if (!scratch.empty()) memset(scratch.data(), 0, scratch.size() * sizeof(ChannelRecord));
     ExtraCursor cursor;
     const bool withExtra = extra != nullptr && extraSize > 0 && ex.getChannelExtraSize != nullptr &&
                            ex.getChannelExtraType != nullptr;

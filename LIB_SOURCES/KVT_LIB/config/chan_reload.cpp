@@ -57,7 +57,7 @@ int chan_ReloadIfChangedExtra(int kind, ChannelTableHeader *header, void *extra,
     SegmentHeader *conf = dm_GetConfSegment(id);
     if (conf == nullptr || conf == SHM_NO_SEGMENT) return plat_Fail(WERR_FILE_NOT_FOUND);
     const int64_t size = static_cast<int64_t>(count) * CHANNEL_RECORD_SIZE;
-    if (size > conf->payloadLength) return plat_Fail(WERR_BAD_NET_NAME);
+    if (size > shm_PayloadLimit(conf)) return plat_Fail(WERR_BAD_NET_NAME);
 
     // A failed read leaves the segment and the stamp as they were.
     std::vector<ChannelRecord> records(count);

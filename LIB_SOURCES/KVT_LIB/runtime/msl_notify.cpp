@@ -109,6 +109,7 @@ void msl_Deliver(int code) {
         std::unique_lock<std::mutex> gate(g_msl.gateMutex);
         g_msl.gateChanged.wait(gate, [] { return !g_msl.held.load() || !g_msl.active.load(); });
         if (!g_msl.active.load()) return;
+        if (g_msl.beforeCallback != nullptr) g_msl.beforeCallback();
         g_msl.lastCode.store(code);
         if (g_msl.callback != nullptr) g_msl.callback(code);
     }

@@ -25,6 +25,9 @@ struct MslState {
     msl_Callback callback = nullptr;
     std::atomic<int> lastCode{0};
     std::atomic<bool> messagePump{false};
+    // Runs in the delivering thread after the hold was found released, right before the
+    // callback: lets a test stop a delivery exactly there.
+    void (*beforeCallback)() = nullptr;
 
     std::mutex listMutex;
     int waitList[PLAT_WAIT_MAX] = {};

@@ -99,7 +99,9 @@ struct ShmLayout {
     int platformId;
     uint64_t mappedSize;
     int32_t payloadLength;
-    int32_t payloadLimit; // min(payload length, mapping - 128): the bytes shm_Read may touch
+    // min(payload length, table offsets - 128 for the tables inside the mapping, mapping - 128):
+    // the payload bytes anyone may touch
+    int32_t payloadLimit;
     int32_t subscriberOffset;
     int32_t notifyOffset;
     // Platform id 2: 6-byte short and 8-byte long subscriber entries, 4-byte short and 8-byte
@@ -112,6 +114,8 @@ struct ShmLayout {
     int32_t longNotifyOffset;
 };
 int shm_GetLayout(SegmentHeader *segment, ShmLayout *layout);
+// The layout's payloadLimit alone; 0 for no segment.
+int32_t shm_PayloadLimit(SegmentHeader *segment);
 
 // Opens an existing segment, mapped once per process and never unmapped. SHM_NO_SEGMENT with
 // errno 0 when it is missing, malformed (capacity below 20 or beyond the object), or the name

@@ -23,9 +23,13 @@ int shm_GetLayout(SegmentHeader *segment, ShmLayout *layout) {
     l.payloadLength = segment->payloadLength;
     l.subscriberOffset = segment->subscriberOffset;
     l.notifyOffset = segment->notifyOffset;
-    int64_t mappedPayload = static_cast<int64_t>(l.mappedSize) - SHM_HEADER_SIZE;
+    // The payload ends where the segment's own tables begin, so that a length that claims
+    // more never lets a writer reach the subscriber or notify entries of the same segment.
+    int64_t end = static_cast<int64_t>(l.mappedSize);
+    for (int64_t table : {int64_t{l.subscriberOffset}, int64_t{l.notifyOffset}})
+        if (table >= SHM_HEADER_SIZE && table < end) end = table;
     l.payloadLimit = static_cast<int32_t>(
-        std::max<int64_t>(0, std::min<int64_t>(l.payloadLength, mappedPayload)));
+        std::max<int64_t>(0, std::min<int64_t>(l.payloadLength, end - SHM_HEADER_SIZE)));
 
     int64_t sub = l.subscriberOffset;
     int64_t notify = l.notifyOffset;
@@ -50,4 +54,9 @@ int shm_GetLayout(SegmentHeader *segment, ShmLayout *layout) {
     }
     *layout = l;
     return 0;
+}
+
+int32_t shm_PayloadLimit(SegmentHeader *segment) {
+    ShmLayout layout;
+    return shm_GetLayout(segment, &layout) == 0 ? layout.payloadLimit : 0;
 }

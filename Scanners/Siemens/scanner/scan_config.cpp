@@ -66,7 +66,7 @@ void setUpKind(int kind, size_t *localTotal) {
     uint16_t headerCount, valueSize;
     memcpy(&headerCount, k.payload + TABLE_COUNT, sizeof headerCount);
     memcpy(&valueSize, k.payload + TABLE_VALUE_SIZE, sizeof valueSize);
-    int64_t length = segment->payloadLength;
+    int64_t length = shm_PayloadLimit(segment);
     int64_t nh = headerCount;
     int64_t n;
     if (isAnalogueKind(kind))
@@ -186,7 +186,7 @@ int scan_LoadConfig() {
         SegmentHeader *conf = dm_GetConfSegment(scan_KindId(kind).c_str());
         if (opened(conf)) {
             k.records = reinterpret_cast<ChannelRecord *>(shm_Payload(conf));
-            int held = conf->payloadLength / SCAN_RECORD_SIZE;
+            int held = shm_PayloadLimit(conf) / SCAN_RECORD_SIZE;
             k.count = std::min(k.count, std::max(held, 0));
             if (chan_ReloadIfChanged(kind, k.header) == -1) {
                 int error = errno;

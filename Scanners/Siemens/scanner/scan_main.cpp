@@ -83,6 +83,7 @@ void mainLoop() {
             if (!justSaved && scan_SaveIsDue(now) != 0) {
                 msl_HoldDelivery(0);
                 scan_PeriodicSave(now);
+                dbg_WriteTrace("outputs saved\n");
                 justSaved = true;
                 continue;
             }
