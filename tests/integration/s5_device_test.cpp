@@ -206,8 +206,10 @@ TEST_F(S5DeviceTest, AFailedWriteIsRepeatedOnTheNextScan) {
     EXPECT_EQ("SEND D12.1 count 1 data 01 2C", Commands().at(0));
     EXPECT_EQ(0u, Get("D12.1"));
     EXPECT_EQ(0x20u, runtime->statuses("A2")[1] & 0x20);
-    EXPECT_NE(std::string::npos, runtime->errorTexts().find("DB12DW1: S5 3964R 0xa"))
-        << runtime->errorTexts();
+    // The station text follows the tables' notifications: wait for it.
+    EXPECT_TRUE(test_WaitUntil([&] {
+        return runtime->errorTexts().find("DB12DW1: S5 3964R 0xa") != std::string::npos;
+    })) << runtime->errorTexts();
     // Same value, but the channel is bad, as is its neighbour of the failed block: both are
     // written again.
     Scan();
@@ -255,8 +257,9 @@ TEST_F(S5DeviceTest, StationTextShowsATimeOutAndClearsAfterRecovery) {
     Texts commands = Commands();
     EXPECT_EQ("FETCH M20 count 1", commands.back());
     EXPECT_EQ((std::vector<uint32_t>{0, 0, 0x20, 0x20}), Bad(runtime->statuses("A1")));
-    EXPECT_NE(std::string::npos, runtime->errorTexts().find("F20: TIMEOUT"))
-        << runtime->errorTexts();
+    EXPECT_TRUE(test_WaitUntil([&] {
+        return runtime->errorTexts().find("F20: TIMEOUT") != std::string::npos;
+    })) << runtime->errorTexts();
 
     plc->faults().Clear();
     Scan();
