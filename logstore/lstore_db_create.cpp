@@ -6,6 +6,7 @@
 #include "ldf.h"
 #include "lstore_db_channels.h"
 #include "plat_cp1252.h"
+#include "plat_error.h"
 #include "tag.h"
 
 #include <cstdio>
@@ -136,50 +137,46 @@ int CLogDbStore::InitNewRun(const char *connection, const char *prefix, const ch
 int CLogDbStore::ReadChannelInfo(LogHeader *h, void *records, int block, int first, int count) {
     current_ = -1;
     if (!h || block < 0 || block >= h->blockCount || block >= 64 || first < 0 || count < 0 ||
-        first + count > h->blocks[block].last - h->blocks[block].first + 1)
+        first + count > ldf_BlockChannels(h->blocks[block]))
         return fail("", "CHANNEL NOT IN HEADER");
+    if (count > 0 && !records) return plat_Fail(WERR_INVALID_PARAMETER);
     auto *out = static_cast<ChannelRecord *>(records);
     const LogBlockDescriptor &d = h->blocks[block];
-    auto textAt = [&](int column, size_t width) {
-        ado::Variant v;
-        reader_.GetFieldValue(column, &v);
+    // Every column is read before the record is touched, so a failing channel leaves it as
+    // it was.
+    ado::Variant v;
+    auto column = [&](const char16_t *name) { return reader_.GetFieldValueByName(name, &v) == 0; };
+    auto textOf = [&]() {
         if (v.IsEmptyOrNull()) return std::string();
-        std::string t = plat_Utf16ToCp1252(v.vt == ado::VT_BSTR ? v.s : ado::FromUtf8(v.AsUtf8()));
-        t = t.substr(0, width);
-        while (!t.empty() && t.back() == ' ')
-            t.pop_back();
-        return t;
+        return plat_Utf16ToCp1252(v.vt == ado::VT_BSTR ? v.s : ado::FromUtf8(v.AsUtf8()));
     };
     for (int k = 0; k < count; ++k) {
         int channel = d.first + first + k;
         char sql[400];
         std::snprintf(sql, sizeof sql,
-                      "select * from %sCHANNELS where sPrefix = '%s' AND "
-                      "nChannelNumber = %d",
+                      "select * from %sCHANNELS where sPrefix = '%s' AND nChannelNumber = %d",
                       prefix_.c_str(),
                       ldb_Quote(std::string(d.prefix, strnlen(d.prefix, 2))).c_str(), channel);
-        ado::Variant type;
-        if (reader_.OpenRecordset(w(sql), 3, 1, 8) != 0 || reader_.GetFieldValue(6, &type) != 0)
-            return fail(reader_.GetErrorText(), "CAN'T FIND CHANNEL");
-        ChannelRecord &r = out[k];
-        std::memset(&r, 0, sizeof r);
-        tag_SetTag(&r, textAt(4, 15).c_str());
-        tag_SetDescription(&r, textAt(5, 32).c_str());
-        if (!type.IsEmptyOrNull()) {
-            chrec_SetFlag(&r, 7, 1);
-            chrec_SetType(&r, static_cast<uint8_t>(type.AsInt()));
-            if ((chrec_GetType(r) & 1) == 0) {
-                ado::Variant lo, hi;
-                tag_SetUnits(&r, textAt(7, 8).c_str());
-                reader_.GetFieldValue(8, &lo);
-                reader_.GetFieldValue(9, &hi);
-                chrec_Set(&r, ChannelAnalog::MinimumUnits, static_cast<float>(lo.AsDouble()));
-                chrec_Set(&r, ChannelAnalog::MaximumUnits, static_cast<float>(hi.AsDouble()));
-            } else {
-                chrec_SetText(&r, ChannelDigital::LowStateText, textAt(10, 32).c_str());
-                chrec_SetText(&r, ChannelDigital::HighStateText, textAt(11, 32).c_str());
-            }
-        }
+        LdbChannelRow row;
+        bool ok = reader_.OpenRecordset(w(sql), 3, 1, 8) == 0;
+        ok = ok && column(u"sTag");
+        if (ok) row.tag = textOf();
+        ok = ok && column(u"sDescription");
+        if (ok) row.description = textOf();
+        ok = ok && column(u"nType");
+        if (ok && !v.IsEmptyOrNull()) row.type = static_cast<int>(v.AsInt());
+        ok = ok && column(u"sUnits");
+        if (ok) row.units = textOf();
+        ok = ok && column(u"fMinScale");
+        if (ok) row.minimum = v.IsEmptyOrNull() ? 0.0f : static_cast<float>(v.AsDouble());
+        ok = ok && column(u"fMaxScale");
+        if (ok) row.maximum = v.IsEmptyOrNull() ? 0.0f : static_cast<float>(v.AsDouble());
+        ok = ok && column(u"sLowStateDesc");
+        if (ok) row.lowState = textOf();
+        ok = ok && column(u"sHighStateDesc");
+        if (ok) row.highState = textOf();
+        if (!ok) return fail(reader_.GetErrorText(), "CAN'T FIND CHANNEL");
+        ldbch_FillRecord(row, &out[k]);
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 #include "dm.h"
 #include "ldb.h"
 #include "ldf.h"
+#include "lstore_db_channels.h"
 #include "lstore_mysql_internal.h"
 #include "plat_debugout.h"
 #include "plat_error.h"
@@ -505,7 +506,6 @@ int CLogDbMySQLStore::ReadChannelInfo(LogHeader *header, void *records, int bloc
     for (int k = 0; k < count; ++k) {
         uint8_t *out = static_cast<uint8_t *>(records) + size_t{LDF_CHANNEL_SIZE} * k;
         ChannelRecord rec;
-        memset(rec.bytes, 0, sizeof rec.bytes);
         std::string sql = "select sTag, sDescription, nType, sUnits, fMinScale, fMaxScale, "
                           "sLowStateDesc, sHighStateDesc from " +
                           prefix_ + "CHANNELS where sPrefix = '" + prefix +
@@ -533,25 +533,20 @@ int CLogDbMySQLStore::ReadChannelInfo(LogHeader *header, void *records, int bloc
             memset(out, 0, LDF_CHANNEL_SIZE); // a channel with no row ends the reading
             return 0;
         }
-        auto text = [&](int at, char *buffer, size_t capacity, size_t limit) {
+        auto text = [&](int at, char *buffer, size_t capacity) {
             if (s[at].isNull) return std::string();
-            buffer[std::min<unsigned long>(s[at].length, capacity)] = '\0';
-            return lmy::Trimmed(buffer, limit);
+            return std::string(buffer, std::min<unsigned long>(s[at].length, capacity));
         };
-        tag_SetTag(&rec, text(0, tag, 32, 15).c_str());
-        tag_SetDescription(&rec, text(1, description, 32, 32).c_str());
-        if (!s[2].isNull) {
-            chrec_SetFlag(&rec, ChannelAnalog::Enable, 1);
-            chrec_SetType(&rec, static_cast<uint8_t>(s[2].i));
-        }
-        if (chrec_IsDigital(rec)) {
-            chrec_SetText(&rec, ChannelDigital::LowStateText, text(6, low, 32, 32).c_str());
-            chrec_SetText(&rec, ChannelDigital::HighStateText, text(7, high, 32, 32).c_str());
-        } else {
-            tag_SetUnits(&rec, text(3, units, 12, 8).c_str());
-            chrec_Set(&rec, ChannelAnalog::MinimumUnits, s[4].isNull ? 0.0f : s[4].f);
-            chrec_Set(&rec, ChannelAnalog::MaximumUnits, s[5].isNull ? 0.0f : s[5].f);
-        }
+        LdbChannelRow row;
+        row.tag = text(0, tag, 32);
+        row.description = text(1, description, 32);
+        if (!s[2].isNull) row.type = s[2].i;
+        row.units = text(3, units, 12);
+        row.minimum = s[4].isNull ? 0.0f : s[4].f;
+        row.maximum = s[5].isNull ? 0.0f : s[5].f;
+        row.lowState = text(6, low, 32);
+        row.highState = text(7, high, 32);
+        ldbch_FillRecord(row, &rec);
         memcpy(out, rec.bytes, LDF_CHANNEL_SIZE);
     }
     return 0;
