@@ -140,13 +140,6 @@ int32_t CLogITDbDataAcc::CancelUpdate() {
     });
 }
 
-int32_t CLogITDbDataAcc::ArchiveLoggers(const std::u16string &, int32_t, int32_t,
-                                        const std::u16string &, const std::u16string &,
-                                        const std::u16string &, int32_t, double) {
-    // The archive of the configuration database is not part of this library yet.
-    return DBACC_E_FAIL;
-}
-
 int32_t CLogITDbDataAcc::IsBOF(ado::Variant *out) {
     return frame(DBACC_E_BOFEOF, [&] {
         bool v = rs().Bof();

@@ -213,8 +213,8 @@ void lstore_SanitizeName(char *text);
 int lstore_ParseHeaderChannels(const char *name);
 int lstore_CountLines(const char *text);
 
-// A new store or collection for the connection string's provider kind, or null (errno 50 for
-// the database kinds this build does not serve yet).
+// A new store or collection for the connection string's provider kind (MariaDB: lstore_mysql.h),
+// or null for the kinds this build does not serve.
 CLogStore *lstore_CreateStore(const char *connection);
 CLogCollection *lstore_CreateCollection(const char *connection);
 

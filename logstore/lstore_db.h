@@ -20,6 +20,7 @@ public:
     int SavePosition(int32_t value) override;
     int ReadHeader(LogHeader *header) override;
     int WriteHeader(LogHeader *header, int completed) override;
+    int ReadChannelInfo(LogHeader *header, void *records, int block, int first, int count) override;
     int WriteLog(LogHeader *header, const void *records, int count) override;
     int QueryLogs(const TimeStamp *from, const TimeStamp *to, LogHeader *header, void *buffer,
                   int recordSize, int count, int extraColumns, const char *extraText,

@@ -67,3 +67,31 @@ std::string ldbch_ColumnName(const LogHeader &h, int b, int channel, const Chann
     if (lstore_ParseHeaderChannels(name)) return code;
     return name;
 }
+
+namespace {
+std::string trimmed(const std::string &text, size_t width) {
+    std::string t = text.substr(0, width);
+    while (!t.empty() && t.back() == ' ')
+        t.pop_back();
+    return t;
+}
+} // namespace
+
+void ldbch_FillRecord(const LdbChannelRow &row, ChannelRecord *r) {
+    std::memset(r, 0, sizeof *r);
+    tag_SetTag(r, trimmed(row.tag, 15).c_str());
+    tag_SetDescription(r, trimmed(row.description, 32).c_str());
+    if (row.type) {
+        chrec_SetFlag(r, ChannelAnalog::Enable, 1);
+        chrec_SetType(r, static_cast<uint8_t>(*row.type));
+    }
+    // A NULL type leaves type 0, which reads as analogue.
+    if (chrec_IsDigital(*r)) {
+        chrec_SetText(r, ChannelDigital::LowStateText, trimmed(row.lowState, 32).c_str());
+        chrec_SetText(r, ChannelDigital::HighStateText, trimmed(row.highState, 32).c_str());
+    } else {
+        tag_SetUnits(r, trimmed(row.units, 8).c_str());
+        chrec_Set(r, ChannelAnalog::MinimumUnits, row.minimum);
+        chrec_Set(r, ChannelAnalog::MaximumUnits, row.maximum);
+    }
+}

@@ -4,6 +4,7 @@
 #include "chrec.h"
 #include "lstore.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,3 +19,16 @@ int ldbch_BlockRecords(const LogHeader &header, int block, const void *const *re
 // The DATA column of a channel: its code "%1.2s%d", or its sanitised tag with tag columns.
 std::string ldbch_ColumnName(const LogHeader &header, int block, int channel,
                              const ChannelRecord &record);
+
+// One CHANNELS row as a run kept in a database gives it back: texts in CP1252 as stored
+// (char columns may carry trailing blanks), the type absent when nType is NULL.
+struct LdbChannelRow {
+    std::string tag, description, units, lowState, highState;
+    std::optional<int> type;
+    float minimum = 0.0f, maximum = 0.0f;
+};
+
+// The channel record of a CHANNELS row: cleared, then the tag (15), description (32) and,
+// by the type's parity, the units (8) and scale or the two state texts (32), each cut to its
+// width with trailing blanks removed; a type sets the Enable flag and the type byte.
+void ldbch_FillRecord(const LdbChannelRow &row, ChannelRecord *out);

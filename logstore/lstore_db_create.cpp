@@ -6,8 +6,10 @@
 #include "ldf.h"
 #include "lstore_db_channels.h"
 #include "plat_cp1252.h"
+#include "plat_error.h"
 #include "tag.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -128,6 +130,53 @@ int CLogDbStore::InitNewRun(const char *connection, const char *prefix, const ch
     if (StartLogging(h) != 0) {
         reader_.Disconnect();
         return -1;
+    }
+    return 0;
+}
+
+int CLogDbStore::ReadChannelInfo(LogHeader *h, void *records, int block, int first, int count) {
+    current_ = -1;
+    if (!h || block < 0 || block >= h->blockCount || block >= 64 || first < 0 || count < 0 ||
+        first + count > ldf_BlockChannels(h->blocks[block]))
+        return fail("", "CHANNEL NOT IN HEADER");
+    if (count > 0 && !records) return plat_Fail(WERR_INVALID_PARAMETER);
+    auto *out = static_cast<ChannelRecord *>(records);
+    const LogBlockDescriptor &d = h->blocks[block];
+    // Every column is read before the record is touched, so a failing channel leaves it as
+    // it was.
+    ado::Variant v;
+    auto column = [&](const char16_t *name) { return reader_.GetFieldValueByName(name, &v) == 0; };
+    auto textOf = [&]() {
+        if (v.IsEmptyOrNull()) return std::string();
+        return plat_Utf16ToCp1252(v.vt == ado::VT_BSTR ? v.s : ado::FromUtf8(v.AsUtf8()));
+    };
+    for (int k = 0; k < count; ++k) {
+        int channel = d.first + first + k;
+        char sql[400];
+        std::snprintf(sql, sizeof sql,
+                      "select * from %sCHANNELS where sPrefix = '%s' AND nChannelNumber = %d",
+                      prefix_.c_str(),
+                      ldb_Quote(std::string(d.prefix, strnlen(d.prefix, 2))).c_str(), channel);
+        LdbChannelRow row;
+        bool ok = reader_.OpenRecordset(w(sql), 3, 1, 8) == 0;
+        ok = ok && column(u"sTag");
+        if (ok) row.tag = textOf();
+        ok = ok && column(u"sDescription");
+        if (ok) row.description = textOf();
+        ok = ok && column(u"nType");
+        if (ok && !v.IsEmptyOrNull()) row.type = static_cast<int>(v.AsInt());
+        ok = ok && column(u"sUnits");
+        if (ok) row.units = textOf();
+        ok = ok && column(u"fMinScale");
+        if (ok) row.minimum = v.IsEmptyOrNull() ? 0.0f : static_cast<float>(v.AsDouble());
+        ok = ok && column(u"fMaxScale");
+        if (ok) row.maximum = v.IsEmptyOrNull() ? 0.0f : static_cast<float>(v.AsDouble());
+        ok = ok && column(u"sLowStateDesc");
+        if (ok) row.lowState = textOf();
+        ok = ok && column(u"sHighStateDesc");
+        if (ok) row.highState = textOf();
+        if (!ok) return fail(reader_.GetErrorText(), "CAN'T FIND CHANNEL");
+        ldbch_FillRecord(row, &out[k]);
     }
     return 0;
 }

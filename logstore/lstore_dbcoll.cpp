@@ -412,13 +412,3 @@ void CLogDbCollection::MakeStoreName(const char *name, char *buffer, int *length
     }
     if (length) *length = needed;
 }
-
-int CLogDbCollection::CheckTargetConnection(const char *, int, int) {
-    return 0;
-}
-int CLogDbCollection::SetUpReplication(const char *, int32_t, int, int) {
-    return 0;
-}
-int CLogDbCollection::DropReplication(const char *) {
-    return 0;
-}

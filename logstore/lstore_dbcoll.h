@@ -44,7 +44,8 @@ public:
 
     // Drops a run's tables and, when its TEXT and DATA tables are gone, its LOGGERS row.
     void DropLoggerTables(const char *prefix);
-    // Replication of runs to a second server: kept disabled in this build.
+    // SQL Server merge replication of each run to a target database (lstore_dbrepl.cpp). Only
+    // CheckTargetConnection enables it; 0 without a "PROVIDER=SQLOLEDB" database.
     int CheckTargetConnection(const char *target, int prune, int keep);
     int SetUpReplication(const char *publication, int32_t seq, int hasText, int loggersOnly);
     int DropReplication(const char *publication);
@@ -76,4 +77,16 @@ private:
     uint32_t access_ = 0;
     int32_t loggersCreated_ = 0;
     int32_t replicationEnabled_ = 0;
+    int32_t replicationStarted_ = 0;
+    std::string target_;
+    std::string targetSource_, targetCatalog_, sourceName_, sourceCatalog_;
+    int32_t prune_ = 0;
+    int32_t keep_ = 0;
+    int replicationFail(const char *message, const char *detail, bool trace = false);
+    int queryJobId(const std::string &sql, const char *const *columns, const char *queryFailure,
+                   const char *idFailure, std::string *hex);
+
+public:
+    bool ReplicationEnabled() const { return replicationEnabled_ != 0; }
+    bool ReplicationStarted() const { return replicationStarted_ != 0; }
 };

@@ -3,6 +3,7 @@
 #include "lstore_dbcoll.h"
 #include "lstore_filecoll.h"
 #include "lstore_file.h"
+#include "lstore_mysql.h"
 
 #include "plat_error.h"
 
@@ -121,8 +122,7 @@ CLogStore *lstore_CreateStore(const char *connection) {
     case 0:
         return new (std::nothrow) CLogDbStore;
     case 1:
-        plat_Fail(WERR_NOT_SUPPORTED);
-        return nullptr;
+        return new (std::nothrow) CLogDbMySQLStore;
     default:
         return nullptr;
     }
@@ -135,8 +135,7 @@ CLogCollection *lstore_CreateCollection(const char *connection) {
     case 0:
         return new (std::nothrow) CLogDbCollection;
     case 1:
-        plat_Fail(WERR_NOT_SUPPORTED);
-        return nullptr;
+        return new (std::nothrow) CLogDbMySQLCollection;
     default:
         return nullptr;
     }

@@ -53,20 +53,21 @@ constexpr ErrorMapping k_errorTable[] = {
 };
 } // namespace
 
-void plat_SetLastError(uint32_t code) { t_lastError = code; }
+void plat_SetLastError(uint32_t code) {
+    t_lastError = code;
+}
 
-uint32_t plat_GetLastError() { return t_lastError; }
+uint32_t plat_GetLastError() {
+    return t_lastError;
+}
 
-uint32_t plat_WinErrorFromPosix(int posix_errno)
-{
+uint32_t plat_WinErrorFromPosix(int posix_errno) {
     for (const ErrorMapping &m : k_errorTable)
-        if (m.posix == posix_errno)
-            return m.win;
+        if (m.posix == posix_errno) return m.win;
     return WERR_GEN_FAILURE;
 }
 
-uint32_t plat_WinErrorForPath(int posix_errno, const char *path)
-{
+uint32_t plat_WinErrorForPath(int posix_errno, const char *path) {
     if (posix_errno == ENOENT && path != nullptr) {
         std::string p(path);
         size_t cut = p.find_last_of("/\\");
@@ -79,16 +80,16 @@ uint32_t plat_WinErrorForPath(int posix_errno, const char *path)
     return plat_WinErrorFromPosix(posix_errno);
 }
 
-int plat_Fail(uint32_t code)
-{
+int plat_Fail(uint32_t code) {
     plat_SetLastError(code);
     errno = static_cast<int>(code);
     return -1;
 }
 
-int plat_FailFromPosix() { return plat_Fail(plat_WinErrorFromPosix(errno)); }
+int plat_FailFromPosix() {
+    return plat_Fail(plat_WinErrorFromPosix(errno));
+}
 
-int plat_FailFromPosixPath(const char *path)
-{
+int plat_FailFromPosixPath(const char *path) {
     return plat_Fail(plat_WinErrorForPath(errno, path));
 }

@@ -26,8 +26,17 @@ struct OpenKey {
     PlatHKey hive = 0;
 };
 
+// The change counter file as it was when a key's watch was armed, held open: every change
+// replaces the file, so the held one losing its last link is the change, seen with one fstat
+// instead of opening and reading the counter on every look (a trace looks before each write).
+struct CounterWatch {
+    std::string path;
+    int fd = -1;
+};
+
 std::mutex g_keysLock;
 std::unordered_map<PlatHKey, OpenKey> g_keys;
+std::unordered_map<PlatHKey, CounterWatch> g_watches; // under g_keysLock
 PlatHKey g_nextHandle = 0x1000;
 
 bool isHive(PlatHKey key) {
@@ -246,6 +255,14 @@ uint32_t replaceFile(const std::string &path, const std::string &text) {
     return 0;
 }
 
+// Called with g_keysLock held.
+void forgetWatch(PlatHKey key) {
+    auto it = g_watches.find(key);
+    if (it == g_watches.end()) return;
+    if (it->second.fd >= 0) close(it->second.fd);
+    g_watches.erase(it);
+}
+
 uint64_t readCounter() {
     std::string text;
     int err = 0;
@@ -373,6 +390,7 @@ uint32_t plat_RegCloseKey(PlatHKey key) {
     if (isHive(key)) return 0;
     std::lock_guard<std::mutex> guard(g_keysLock);
     if (g_keys.erase(key) != 1) return WERR_INVALID_HANDLE;
+    forgetWatch(key);
     return 0;
 }
 
@@ -464,8 +482,13 @@ uint32_t plat_RegNotifyArm(PlatHKey key) {
     std::lock_guard<std::mutex> guard(g_keysLock);
     auto it = g_keys.find(key);
     if (it == g_keys.end()) return WERR_INVALID_HANDLE;
+    forgetWatch(key);
+    CounterWatch watch;
+    watch.path = storeRoot() + "/.counter";
+    watch.fd = open(watch.path.c_str(), O_RDONLY | O_CLOEXEC);
     it->second.watchCounter = readCounter();
     it->second.watchArmed = true;
+    g_watches[key] = std::move(watch);
     return 0;
 }
 
@@ -473,6 +496,11 @@ int plat_RegNotifyChanged(PlatHKey key) {
     std::lock_guard<std::mutex> guard(g_keysLock);
     auto it = g_keys.find(key);
     if (it == g_keys.end() || !it->second.watchArmed) return 0;
+    auto w = g_watches.find(key);
+    struct stat st;
+    if (w != g_watches.end() && w->second.fd >= 0 && fstat(w->second.fd, &st) == 0 &&
+        st.st_nlink > 0 && w->second.path == storeRoot() + "/.counter")
+        return 0; // still the file read when armed
     return readCounter() != it->second.watchCounter ? 1 : 0;
 }
 

@@ -253,9 +253,13 @@ void WaitTick(int64_t deadline) {
     nanosleep(&ts, nullptr);
     Woken();
 }
+
+void Count(PlatSerialCalls *calls, uint64_t PlatSerialCalls::*which) {
+    if (calls != nullptr) ++(calls->*which);
+}
 } // namespace
 
-int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms) {
+int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms, PlatSerialCalls *calls) {
     if (n <= 0) return 1;
     int64_t deadline = MonotonicMs() + (timeout_ms > 0 ? timeout_ms : 0);
     int got = 0;
@@ -263,6 +267,7 @@ int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms) {
     // only a 0 right after poll said "readable" means the other side is gone.
     bool readable = false;
     for (;;) {
+        Count(calls, &PlatSerialCalls::reads);
         ssize_t r = read(fd, buf + got, static_cast<size_t>(n - got));
         bool dead = false;
         Woken();
@@ -290,6 +295,7 @@ int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms) {
             continue;
         }
         pollfd p{fd, POLLIN, 0};
+        Count(calls, &PlatSerialCalls::polls);
         int pr = poll(&p, 1, static_cast<int>(left));
         Woken();
         if (pr < 0 && errno != EINTR) {
@@ -308,11 +314,56 @@ int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms) {
     }
 }
 
-int plat_SerialWrite(int fd, const uint8_t *buf, int n, int timeout_ms) {
+int plat_SerialReadSome(int fd, uint8_t *buf, int capacity, int timeout_ms,
+                        PlatSerialCalls *calls) {
+    if (capacity <= 0) return 0;
+    int64_t deadline = MonotonicMs() + (timeout_ms > 0 ? timeout_ms : 0);
+    // Poll first: the callers wait for the partner's answer to what they just wrote, which has
+    // seldom arrived yet, so a read first would mostly cost a call that finds nothing.
+    for (;;) {
+        int64_t left = deadline - MonotonicMs();
+        pollfd p{fd, POLLIN, 0};
+        Count(calls, &PlatSerialCalls::polls);
+        int pr = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+        Woken();
+        if (pr < 0) {
+            if (errno == EINTR) continue;
+            plat_SetLastError(plat_WinErrorFromPosix(errno));
+            return -1;
+        }
+        if (pr == 0) {
+            if (MonotonicMs() < deadline) continue; // woken early: wait out the rest
+            return 0;
+        }
+        if (p.revents & POLLNVAL) {
+            plat_SetLastError(WERR_INVALID_HANDLE);
+            return -1;
+        }
+        if (p.revents & POLLIN) {
+            Count(calls, &PlatSerialCalls::reads);
+            ssize_t r = read(fd, buf, static_cast<size_t>(capacity));
+            Woken();
+            if (r > 0) return static_cast<int>(r);
+            if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (r < 0 && errno == EBADF) {
+                plat_SetLastError(WERR_INVALID_HANDLE);
+                return -1;
+            }
+            // 0 right after "readable", EIO and the like: a pulled adapter or a closed pty
+            // master, which stays readable and would make the poll above spin.
+        }
+        // Hung up or dead: nothing will come, but a line that comes back is used.
+        if (MonotonicMs() >= deadline) return 0;
+        WaitTick(deadline);
+    }
+}
+
+int plat_SerialWrite(int fd, const uint8_t *buf, int n, int timeout_ms, PlatSerialCalls *calls) {
     if (n <= 0) return 1;
     int64_t deadline = MonotonicMs() + (timeout_ms > 0 ? timeout_ms : 1);
     int done = 0;
     for (;;) {
+        Count(calls, &PlatSerialCalls::writes);
         ssize_t w = write(fd, buf + done, static_cast<size_t>(n - done));
         Woken();
         if (w > 0) {
@@ -331,6 +382,7 @@ int plat_SerialWrite(int fd, const uint8_t *buf, int n, int timeout_ms) {
             return 0;
         }
         pollfd p{fd, POLLOUT, 0};
+        Count(calls, &PlatSerialCalls::polls);
         if (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) {
             plat_SetLastError(plat_WinErrorFromPosix(errno));
             return 0;
@@ -338,11 +390,12 @@ int plat_SerialWrite(int fd, const uint8_t *buf, int n, int timeout_ms) {
     }
 }
 
-int plat_SerialPurge(int fd) {
+int plat_SerialPurge(int fd, PlatSerialCalls *calls) {
     // Only input is dropped. A Windows write returns once its bytes are on the line, so the
     // transmit queue it purged was empty; here a write returns as soon as the kernel holds the
     // bytes, and flushing output would throw away the acknowledgement just written for the
     // previous reply (a pty loses it at once, a UART when the next telegram follows quickly).
+    Count(calls, &PlatSerialCalls::flushes);
     if (tcflush(fd, TCIFLUSH) != 0) {
         plat_SetLastError(plat_WinErrorFromPosix(errno));
         return 0;

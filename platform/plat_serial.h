@@ -43,19 +43,36 @@ void plat_SerialMakeRaw(struct termios *t, const PlatSerialLine &line);
 // Sets a baud rate that termios has no constant for (termios2, BOTHER). 0 or -1 (errno kept).
 int plat_SerialSetCustomBaud(int fd, uint32_t baud);
 
+// The system calls a port has made, counted by the functions below when given a record: what
+// the line's software costs per exchange above the bytes it carries.
+struct PlatSerialCalls {
+    uint64_t reads = 0;
+    uint64_t polls = 0;
+    uint64_t writes = 0;
+    uint64_t flushes = 0;
+};
+
 // Reads exactly n bytes within timeout_ms (<= 0: only what has already arrived). 1 when all
 // n came; 0 otherwise, with no last error for a plain short read: the caller knows what a
 // missing byte means. A line that has hung up counts as silent for the whole time-out, so
 // that a caller retrying on time-outs cannot spin.
-int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms);
+int plat_SerialRead(int fd, uint8_t *buf, int n, int timeout_ms, PlatSerialCalls *calls = nullptr);
+
+// Waits up to timeout_ms (<= 0: no wait) for the line to have bytes, then takes what it has, up
+// to capacity, in one read. The count taken; 0 when nothing came in time (no last error; a line
+// that has hung up is silent for the whole time-out, as above); -1 with the last error when the
+// descriptor is unusable.
+int plat_SerialReadSome(int fd, uint8_t *buf, int capacity, int timeout_ms,
+                        PlatSerialCalls *calls = nullptr);
 
 // Writes all n bytes within timeout_ms (<= 0 means 1 ms). 1, or 0 with 121 when time ran
 // out or the mapped Windows error of a failed write.
-int plat_SerialWrite(int fd, const uint8_t *buf, int n, int timeout_ms);
+int plat_SerialWrite(int fd, const uint8_t *buf, int n, int timeout_ms,
+                     PlatSerialCalls *calls = nullptr);
 
 // Drops bytes that came in and were not read; bytes written are still sent. 1, or 0 with
 // the mapped error.
-int plat_SerialPurge(int fd);
+int plat_SerialPurge(int fd, PlatSerialCalls *calls = nullptr);
 
 // Gives up exclusivity and closes; a negative descriptor is ignored.
 void plat_SerialClose(int fd);

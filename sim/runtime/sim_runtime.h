@@ -43,6 +43,8 @@
 // SimRuntime may be alive in a process (it owns the process's notification mailslot).
 #pragma once
 
+#include <sys/resource.h>
+
 #include "dm.h"
 #include "pipe_server.h"
 #include "sim_net.h"
@@ -196,6 +198,9 @@ public:
     int waitExit(int number, int *exitStatus, int timeoutMs = k_waitMs);
     bool running(int number);
     pid_t scannerPid(int number);
+    // The CPU time an ended scanner used, as its exit reported it (its own, not its children's
+    // or the stand-in's); false while it runs or when it was never started.
+    bool scannerUsage(int number, struct rusage *out);
 
     // Output write as another process: digital sets/clears bit 0 of the status, analogue
     // writes the float value; then 305 to the table's owner.
@@ -278,6 +283,7 @@ private:
         pid_t pid = 0;
         bool exited = false;
         int exitStatus = 0;
+        struct rusage usage = {};
     };
     struct Binding; // a mailslot the stand-in reads (loggers, xalarms, derived)
     // A script command: its words, arguments and meaning as the usage shows them, how many

@@ -138,7 +138,7 @@ int SimRuntime::reap(int number, bool wait, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!s.exited) {
         int status = 0;
-        pid_t r = waitpid(s.pid, &status, WNOHANG);
+        pid_t r = wait4(s.pid, &status, WNOHANG, &s.usage);
         if (r == s.pid) {
             s.exited = true;
             s.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -160,6 +160,13 @@ bool SimRuntime::running(int number) {
     if (it == scanners_.end() || it->second.pid <= 0) return false;
     reap(number, false, 0);
     return !it->second.exited;
+}
+
+bool SimRuntime::scannerUsage(int number, struct rusage *out) {
+    auto it = scanners_.find(number);
+    if (it == scanners_.end() || it->second.pid <= 0 || !it->second.exited) return false;
+    *out = it->second.usage;
+    return true;
 }
 
 pid_t SimRuntime::scannerPid(int number) {

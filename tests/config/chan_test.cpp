@@ -543,3 +543,45 @@ TEST_F(ChannelTest, ExtraFieldErrorsHaveTwoBlanks) {
               -1);
     EXPECT_EQ(std::string(xml_GetErrorMessage()).rfind("<Code>  ", 0), 0u) << xml_GetErrorMessage();
 }
+
+// A full rewrite writes the file's text directly; it must be byte for byte the file the tree
+// gives when the same channels are written into a folder without one (every kind, texts with
+// markup, CR, Windows-1252 and illegal characters, module blocks and extra fields).
+TEST_F(ChannelTest, RewriteWithoutTreeGivesTheTreesFile) {
+    struct Case {
+        const char *options;
+        bool extra;
+    };
+    const Case cases[] = {{"", false}, {"nohw,owned", false}, {"extra", true}};
+    struct Extra {
+        float scale;
+        uint32_t code;
+    } extra[3] = {{2.5f, 7}, {0.125f, 9}, {-1e-7f, 0}};
+    for (const Case &c : cases) {
+        setenv("KVT_EX_OPTIONS", c.options, 1);
+        for (int kind = 0; kind <= 4; ++kind) {
+            SCOPED_TRACE(std::string(chrec_KindName(kind)) + " " + c.options);
+            std::vector<ChannelRecord> records = sampleRecords(kind, 3);
+            tag_SetDescription(&records[1], "a<b>&c\r\nd\t\x80\xE9");
+            tag_SetDescription(&records[2], "bad\x01text");
+            const void *x = c.extra ? extra : nullptr;
+            const int xsize = c.extra ? static_cast<int>(sizeof extra) : 0;
+            const char *xfile = c.extra ? "extra" : nullptr;
+            ASSERT_EQ(chan_RewriteChannels(nullptr, device_.c_str(), kind, records.data(), 0, 3, x,
+                                           xsize, xfile),
+                      0)
+                << xml_GetErrorText();
+            std::string direct = readFile(xmlPath(kind));
+            std::string schema = readFile(root_ + "/SCHEMA/KSTRN_" + chrec_KindName(kind) + ".xsd");
+            ASSERT_FALSE(schema.empty());
+            ASSERT_EQ(unlink(xmlPath(kind).c_str()), 0);
+            ASSERT_EQ(chan_WriteChannels(nullptr, device_.c_str(), kind, records.data(), 0, 3, x,
+                                         xsize, xfile),
+                      0)
+                << xml_GetErrorText();
+            EXPECT_EQ(direct, readFile(xmlPath(kind)));
+            EXPECT_EQ(schema, readFile(root_ + "/SCHEMA/KSTRN_" + chrec_KindName(kind) + ".xsd"));
+        }
+    }
+    unsetenv("KVT_EX_OPTIONS");
+}

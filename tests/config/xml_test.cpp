@@ -208,3 +208,79 @@ TEST_F(XmlTest, WrapRewritesTheMessageInPlace) {
     xml_WrapError(" <%s> %s", "Gain");
     EXPECT_STREQ(xml_GetErrorMessage(), " <Gain> invalid value \"x\"");
 }
+
+// A file of records read without a tree gives what the loaded tree gives: root, records with
+// their ids, fields with their texts; blank runs dropped or kept as the loader does, texts split
+// by comments, CDATA apart from text, long runs in pieces, and the load's failure texts.
+TEST_F(XmlTest, RecordsWithoutTreeMatchTheLoadedTree) {
+    const std::string longText(700, 'x'), longBlank(700, ' ');
+    const std::string documents[] = {
+        "<Channels><Channel id=\"1\"><A>a&amp;b&#65;</A><B>  </B><C/><D>\n\t\t<x/>y</D>"
+        "<E> lead</E><F><!--c-->z</F><G><![CDATA[c1]]><![CDATA[c2]]>t</G><H>t<![CDATA[c]]></H>"
+        "<I>\n  </I><J>\t<!--c-->\n</J><K>" +
+            longText + "</K><L>" + longBlank +
+            "<x/>q</L>"
+            "</Channel>\n  <Channel id=\"2\" other=\"x\"/><Other "
+            "id=\"3\"><A>o</A></Other></Channels>",
+        "<?xml version=\"1.0\"?>\n<!--top-->\n<n:Channels xmlns:n=\"urn:n\" xmlns:p=\"urn:p\">\n"
+        "\t<n:Channel p:id=\"06\">\n\t\t<n:Tag>T\xC3\xA9</n:Tag>\n\t\t<Type xml:space=\"preserve\">"
+        "  <x/>AI</Type>\n\t</n:Channel>\n</n:Channels>\n",
+        "<!DOCTYPE Channels [<!ELEMENT Channels ANY><!ELEMENT Channel ANY><!ELEMENT A (#PCDATA)>"
+        "<!ELEMENT B (x)*><!ELEMENT x EMPTY><!ENTITY e \"ent\">]><Channels><Channel id=\"1\">"
+        "<A>  </A><B> <x/></B><C>&e;</C><D>a&e;b</D></Channel></Channels>",
+    };
+    int index = 0;
+    for (const std::string &text : documents) {
+        SCOPED_TRACE(index);
+        std::string path = tmp_ / ("records" + std::to_string(index++) + ".xml");
+        std::ofstream(path, std::ios::binary) << text;
+        XmlRecordFile file;
+        ASSERT_EQ(xml_ReadRecords(path.c_str(), &file), 0) << xml_GetErrorText();
+        XmlDocument *doc = xml_CreateDocument();
+        ASSERT_EQ(xml_LoadFile(doc, path.c_str()), 0) << xml_GetErrorText();
+        XmlNode *root = xml_GetRootElement(doc);
+        EXPECT_STREQ(file.at(file.root), xml_LocalName(root));
+        size_t r = 0, f = 0;
+        for (XmlNode *c = xml_FirstChild(root); c != nullptr; c = xml_NextSibling(c)) {
+            if (!xml_IsElement(c)) continue;
+            ASSERT_LT(r, file.records.size());
+            const XmlRecordFile::Record &record = file.records[r++];
+            EXPECT_STREQ(file.at(record.name), xml_LocalName(c));
+            char *id = xml_getAttribute(c, "id");
+            EXPECT_EQ(record.hasId, id != nullptr);
+            if (id != nullptr) {
+                EXPECT_EQ(plat_Utf8ToCp1252(file.at(record.id)), id);
+            }
+            free(id);
+            uint32_t fields = 0;
+            for (XmlNode *e = xml_FirstChild(c); e != nullptr; e = xml_NextSibling(e)) {
+                if (!xml_IsElement(e)) continue;
+                ASSERT_LT(f, file.fields.size());
+                const XmlRecordFile::Field &field = file.fields[f++];
+                ++fields;
+                EXPECT_STREQ(file.at(field.name), xml_LocalName(e));
+                EXPECT_EQ(plat_Utf8ToCp1252(file.at(field.text)), take(xml_getText(e)))
+                    << xml_LocalName(e);
+            }
+            EXPECT_EQ(record.fieldCount, fields);
+        }
+        EXPECT_EQ(r, file.records.size());
+        EXPECT_EQ(f, file.fields.size());
+        xml_ReleaseDocument(doc);
+    }
+
+    // Failures read as the load's.
+    std::string broken = tmp_ / "broken.xml";
+    std::ofstream(broken, std::ios::binary) << "<Channels><Channel></Channels>";
+    XmlRecordFile file;
+    EXPECT_EQ(xml_ReadRecords(broken.c_str(), &file), 255);
+    std::string viaRecords = xml_GetErrorText();
+    xml_ClearError();
+    XmlDocument *doc = xml_CreateDocument();
+    EXPECT_EQ(xml_LoadFile(doc, broken.c_str()), 255);
+    EXPECT_EQ(viaRecords, std::string(xml_GetErrorText()));
+    xml_ReleaseDocument(doc);
+    xml_ClearError();
+    std::string missing = tmp_ / "missing.xml";
+    EXPECT_EQ(xml_ReadRecords(missing.c_str(), &file), 1);
+}

@@ -149,4 +149,34 @@ private:
     size_t at_ = 0;
 };
 
+// The partner's bytes as the source of a port that reads ahead (port_MakeBuffered): handed out
+// in pieces of `piece` bytes (0: all that is left at once), then nothing, as a line that stays
+// silent. What the port writes goes nowhere; a purge drops only what was read ahead, the rest
+// being bytes still on their way.
+class InputBytes final : public PortBytes {
+public:
+    void feed(const uint8_t *data, size_t size, size_t piece) {
+        data_ = data;
+        size_ = size;
+        at_ = 0;
+        piece_ = piece;
+    }
+    int ReadSome(uint8_t *buf, int capacity, int) override {
+        size_t n = size_ - at_;
+        if (piece_ != 0 && n > piece_) n = piece_;
+        if (capacity >= 0 && n > static_cast<size_t>(capacity)) n = static_cast<size_t>(capacity);
+        memcpy(buf, data_ + at_, n);
+        at_ += n;
+        return static_cast<int>(n);
+    }
+    int Write(const uint8_t *, int, int) override { return 1; }
+    void Flush() override {}
+
+private:
+    const uint8_t *data_ = nullptr;
+    size_t size_ = 0;
+    size_t at_ = 0;
+    size_t piece_ = 0;
+};
+
 } // namespace fuzz

@@ -206,6 +206,45 @@ TEST_F(LinkPty, LargestPlannedBlockAndControllerErrors) {
     ExpectRecovery();
 }
 
+// A reply whose last byte comes late, but well within the character delay, is the same reply as
+// one sent in a burst: the port reads ahead what the line holds, and a byte it does not hold yet
+// is still waited for with the whole delay.
+TEST_F(LinkPty, SlowLastByteWithinTheDelayGivesTheSameReply) {
+    link_Settings().char_delay = 400;
+    SetMemory("D20.0", {0x1002, 0x0010, 0xFF03});
+    struct Outcome {
+        int length;
+        uint32_t status;
+        uint32_t error;
+        std::vector<uint8_t> data;
+        LinkCounters counters;
+    };
+    auto fetch = [&] {
+        Request r(S5_AREA_D, 20 << 8, 3);
+        link_ResetCounters();
+        uint64_t from = sim_->log().NextSeq();
+        Outcome o;
+        o.length = rk_Fetch(&r.block);
+        o.status = r.block.status;
+        o.error = plat_GetLastError();
+        o.data.assign(r.block.data, r.block.data + r.block.size);
+        o.counters = link_Counters();
+        Settle(from);
+        return o;
+    };
+    Outcome burst = fetch();
+    ASSERT_EQ(burst.length, 6);
+    Fault("slow_bytes:200");
+    Outcome slow = fetch();
+    EXPECT_EQ(sim_->counters().faults, 1u);
+    EXPECT_EQ(slow.length, burst.length);
+    EXPECT_EQ(slow.status, burst.status);
+    EXPECT_EQ(slow.error, burst.error);
+    EXPECT_EQ(slow.data, burst.data);
+    EXPECT_EQ(std::memcmp(&slow.counters, &burst.counters, sizeof(LinkCounters)), 0);
+    EXPECT_EQ(sim_->counters().naks_received, 0u);
+}
+
 struct FaultCase {
     const char *rule;
     uint32_t status;

@@ -127,12 +127,6 @@ protected:
         test_SetMemory(*plc, where, values);
     }
     uint32_t Get(const std::string &where) { return test_GetMemory(*plc, where); }
-    // The scanner shows its station text after it has published the pass's tables, which is
-    // what ends a scan for the runtime: the text may follow a moment later.
-    bool ShowsText(const std::string &text) {
-        return test_WaitUntil(
-            [&] { return runtime->errorTexts().find(text) != std::string::npos; });
-    }
     static std::vector<uint32_t> Bad(const std::vector<uint32_t> &statuses) {
         std::vector<uint32_t> out;
         for (uint32_t s : statuses)
@@ -212,7 +206,10 @@ TEST_F(S5DeviceTest, AFailedWriteIsRepeatedOnTheNextScan) {
     EXPECT_EQ("SEND D12.1 count 1 data 01 2C", Commands().at(0));
     EXPECT_EQ(0u, Get("D12.1"));
     EXPECT_EQ(0x20u, runtime->statuses("A2")[1] & 0x20);
-    EXPECT_TRUE(ShowsText("DB12DW1: S5 3964R 0xa")) << runtime->errorTexts();
+    // The station text follows the tables' notifications: wait for it.
+    EXPECT_TRUE(test_WaitUntil([&] {
+        return runtime->errorTexts().find("DB12DW1: S5 3964R 0xa") != std::string::npos;
+    })) << runtime->errorTexts();
     // Same value, but the channel is bad, as is its neighbour of the failed block: both are
     // written again.
     Scan();
@@ -260,7 +257,9 @@ TEST_F(S5DeviceTest, StationTextShowsATimeOutAndClearsAfterRecovery) {
     Texts commands = Commands();
     EXPECT_EQ("FETCH M20 count 1", commands.back());
     EXPECT_EQ((std::vector<uint32_t>{0, 0, 0x20, 0x20}), Bad(runtime->statuses("A1")));
-    EXPECT_TRUE(ShowsText("F20: TIMEOUT")) << runtime->errorTexts();
+    EXPECT_TRUE(test_WaitUntil([&] {
+        return runtime->errorTexts().find("F20: TIMEOUT") != std::string::npos;
+    })) << runtime->errorTexts();
 
     plc->faults().Clear();
     Scan();

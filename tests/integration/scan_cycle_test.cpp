@@ -266,7 +266,8 @@ TEST_F(ScanCycleTest, StationFailureMarksChannelsBadAndTheyRecover) {
         EXPECT_NE(s & cs::CS_BAD, 0u);
     for (uint32_t s : runtime->statuses("T2"))
         EXPECT_NE(s & cs::CS_BAD, 0u);
-    EXPECT_NE(runtime->errorTexts(), "");
+    // The station text follows the tables' notifications: wait for it.
+    EXPECT_TRUE(test_WaitUntil([&] { return runtime->errorTexts() != ""; }));
     plc->faults().Clear();
     scan();
     EXPECT_EQ(runtime->statuses("T1")[0] & cs::CS_BAD, 0u);

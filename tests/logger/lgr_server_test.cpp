@@ -623,6 +623,21 @@ TEST_F(LgrServer, NewerRunsAreTakenAtTheThirtySecondCheck) {
 
 namespace {
 void noPause(uint32_t) {}
+
+// The parts of a channel record a database run keeps, around the tag and type of the caller.
+void enabledAnalogue(ChannelRecord *r) {
+    tag_SetDescription(r, "Line pressure");
+    chrec_SetFlag(r, ChannelAnalog::Enable, 1);
+    tag_SetUnits(r, "bar");
+    chrec_Set(r, ChannelAnalog::MinimumUnits, 0.5f);
+    chrec_Set(r, ChannelAnalog::MaximumUnits, 16.0f);
+}
+void enabledDigital(ChannelRecord *r) {
+    tag_SetDescription(r, "Line valve");
+    chrec_SetFlag(r, ChannelAnalog::Enable, 1);
+    chrec_SetText(r, ChannelDigital::LowStateText, "SHUT");
+    chrec_SetText(r, ChannelDigital::HighStateText, "OPEN");
+}
 } // namespace
 
 TEST_F(LgrServer, ARunInADatabase) {
@@ -634,8 +649,12 @@ TEST_F(LgrServer, ARunInADatabase) {
         ASSERT_TRUE(coll);
         ASSERT_EQ(coll->Open(conn.c_str(), "", "LINE", "", LSTORE_READ | LSTORE_WRITE), 0)
             << coll->GetErrorMessage();
-        static const std::vector<uint8_t> ai = channelRecords("AI", 1, 3, 2);
-        static const std::vector<uint8_t> di = channelRecords("DI", 5, 2, 3);
+        std::vector<uint8_t> ai = channelRecords("AI", 1, 3, 2);
+        std::vector<uint8_t> di = channelRecords("DI", 5, 2, 3);
+        for (int k = 0; k < 3; ++k)
+            enabledAnalogue(reinterpret_cast<ChannelRecord *>(ai.data() + k * 216));
+        for (int k = 0; k < 2; ++k)
+            enabledDigital(reinterpret_cast<ChannelRecord *>(di.data() + k * 216));
         const void *arrays[2] = {ai.data(), di.data()};
         int32_t start = static_cast<int32_t>(T0);
         LogHeader h = header(T0);
@@ -666,6 +685,25 @@ TEST_F(LgrServer, ARunInADatabase) {
     EXPECT_EQ(values[2], analogueValue(2, 2));
     char text[16] = {};
     EXPECT_EQ(ask(server, "6S,HEADER," + addr(text) + ",16").bytes, z("1,4"));
+    // CV and TC read the channels back from the run's CHANNELS rows: what a row keeps (tag,
+    // description, type, units and scale or state texts), outputs read as inputs.
+    Answer cv = ask(server, "CV,AI,3,DI,6,9");
+    ASSERT_EQ(cv.rc, 1);
+    ASSERT_EQ(cv.bytes.size(), 2u + 6 + 216 + 6 + 216 * 2);
+    EXPECT_EQ(cv.bytes.substr(0, 8), "1," + stamp(static_cast<int32_t>(T0), 0));
+    ChannelRecord ai3{}, di6{};
+    tag_SetTag(&ai3, "AI_3");
+    enabledAnalogue(&ai3);
+    chrec_SetType(&ai3, 0);
+    tag_SetTag(&di6, "DI_6");
+    enabledDigital(&di6);
+    chrec_SetType(&di6, 1);
+    EXPECT_EQ(cv.bytes.substr(8, 216), std::string(ai3.bytes, ai3.bytes + 216));
+    EXPECT_EQ(cv.bytes.substr(8 + 216, 6), stamp(static_cast<int32_t>(T0), 0));
+    EXPECT_EQ(cv.bytes.substr(8 + 216 + 6, 216), std::string(di6.bytes, di6.bytes + 216));
+    EXPECT_EQ(cv.bytes.substr(8 + 216 + 6 + 216), std::string(216, '\0'));
+    EXPECT_EQ(ask(server, "TC,di_6,NOPE,ai_2").bytes,
+              "1,DI" + bytesOf(uint16_t{6}) + std::string(4, '\0') + "AI" + bytesOf(uint16_t{2}));
     // The logger name is taken out; without one the open fails with no error.
     CLogRequestServer nameless;
     EXPECT_EQ(nameless.Open(conn.c_str()), -1);

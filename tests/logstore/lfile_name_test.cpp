@@ -92,8 +92,9 @@ TEST(StoreIdentity, KeysProvidersAndNames) {
     EXPECT_EQ(lstore_GetProviderType("Provider=Microsoft.Jet.OLEDB.4.0"), 0);
     EXPECT_EQ(lstore_CreateStore("PROVIDER=WITSML"), nullptr);
     EXPECT_EQ(lstore_CreateCollection("PROVIDER=WITSML"), nullptr);
-    EXPECT_EQ(lstore_CreateStore("PROVIDER=MYSQL"), nullptr);
-    EXPECT_EQ(errno, 50);
+    CLogStore *mysql = lstore_CreateStore("PROVIDER=MYSQL");
+    EXPECT_NE(mysql, nullptr);
+    delete mysql;
     CLogStore *file = lstore_CreateStore("/data");
     ASSERT_NE(file, nullptr);
     EXPECT_STREQ(file->GetErrorText(), "");

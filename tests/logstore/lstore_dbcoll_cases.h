@@ -19,6 +19,9 @@ struct Channels {
             chrec_SetType(&analogue[k], CHANNEL_TYPE_AI);
             chrec_SetFlag(&analogue[k], 7, 1);
             tag_SetUnits(&analogue[k], "m3/h");
+            tag_SetDescription(&analogue[k], "Feed line");
+            chrec_Set(&analogue[k], ChannelAnalog::MinimumUnits, -5.0f);
+            chrec_Set(&analogue[k], ChannelAnalog::MaximumUnits, 250.0f);
         }
         tag_SetTag(&analogue[0], tag0);
         tag_SetTag(&analogue[1], tag1);
@@ -141,6 +144,80 @@ inline void runCollection(const std::string &conn) {
     std::vector<uint8_t> q(static_cast<size_t>(rh.recordSize));
     ASSERT_EQ(back->ReadLog(3, &rh, q.data(), rh.recordSize), 0);
     EXPECT_EQ(ldf_GetFloat(q.data() + 18 + 12), 3.5f);
+    // Channel records come back from the CHANNELS rows. A tag longer than 15 characters is
+    // cut and its trailing blanks dropped; a channel without a row fails; a range outside the
+    // header fails before any query and leaves the buffer alone.
+    {
+        CLogITDbAcc cat;
+        ASSERT_EQ(cat.OpenCatalog(dbrun::w(coll_connection(*coll)), u""), 0);
+        EXPECT_EQ(cat.ExecuteStatement(u"UPDATE Boiler_2_CHANNELS SET sTag = 'Flow Rate      X' "
+                                       u"WHERE sPrefix = 'AI' AND nChannelNumber = 1"),
+                  0)
+            << cat.GetErrorText();
+        EXPECT_EQ(cat.ExecuteStatement(u"DELETE FROM Boiler_2_CHANNELS WHERE sPrefix = 'DI' AND "
+                                       u"nChannelNumber = 5"),
+                  0)
+            << cat.GetErrorText();
+    }
+    struct Read {
+        int block, first, count;
+        const char *message; // null: read
+    };
+    const Read reads[] = {
+        {0, 0, 3, nullptr},
+        {1, 0, 1, nullptr},
+        {1, 1, 1, "CAN'T FIND CHANNEL"},
+        {1, 1, 2, "CHANNEL NOT IN HEADER"},
+        {2, 0, 1, "CHANNEL NOT IN HEADER"},
+        {0, -1, 1, "CHANNEL NOT IN HEADER"},
+        {-1, 0, 1, "CHANNEL NOT IN HEADER"},
+    };
+    for (const Read &r : reads) {
+        SCOPED_TRACE(std::to_string(r.block) + "," + std::to_string(r.first) + "," +
+                     std::to_string(r.count));
+        std::array<ChannelRecord, 3> info;
+        for (auto &c : info)
+            std::memset(c.bytes, 0x5A, sizeof c.bytes);
+        if (r.message) {
+            EXPECT_EQ(back->ReadChannelInfo(&rh, info.data(), r.block, r.first, r.count), -1);
+            EXPECT_STREQ(back->GetErrorMessage(), r.message);
+            if (std::string(r.message) == "CHANNEL NOT IN HEADER") {
+                EXPECT_STREQ(back->GetErrorText(), "");
+                EXPECT_EQ(info[0].bytes[0], 0x5A);
+            }
+            continue;
+        }
+        ASSERT_EQ(back->ReadChannelInfo(&rh, info.data(), r.block, r.first, r.count), 0)
+            << back->GetErrorMessage() << " " << back->GetErrorText();
+        for (int k = 0; k < r.count; ++k) {
+            const ChannelRecord &c = info[static_cast<size_t>(k)];
+            ChannelRecord want{};
+            const ChannelRecord &sent = r.block == 0 ? ch.analogue[static_cast<size_t>(k)]
+                                                     : ch.digital[static_cast<size_t>(k)];
+            tag_SetTag(&want, tag_GetTag(sent).c_str());
+            tag_SetDescription(&want, tag_GetDescription(sent).c_str());
+            chrec_SetFlag(&want, ChannelAnalog::Enable, 1);
+            chrec_SetType(&want, chrec_GetType(sent));
+            if (r.block == 0) {
+                tag_SetUnits(&want, "m3/h");
+                chrec_Set(&want, ChannelAnalog::MinimumUnits, -5.0f);
+                chrec_Set(&want, ChannelAnalog::MaximumUnits, 250.0f);
+            } else {
+                chrec_SetText(&want, ChannelDigital::LowStateText, "SHUT");
+                chrec_SetText(&want, ChannelDigital::HighStateText, "OPEN");
+            }
+            // Nothing else of the sent record is kept: the rest of the record reads as zeros.
+            EXPECT_EQ(std::memcmp(c.bytes, want.bytes, sizeof c.bytes), 0) << "channel " << k;
+        }
+        if (r.block == 0) {
+            EXPECT_EQ(tag_GetTag(info[0]), "Flow Rate");
+            EXPECT_EQ(tag_GetDescription(info[0]), "Feed line");
+            EXPECT_EQ(chrec_Get(info[0], ChannelAnalog::MaximumUnits), 250.0f);
+            EXPECT_EQ(tag_GetTag(info[1]), "DT");
+        } else {
+            EXPECT_EQ(chrec_GetText(info[0], ChannelDigital::LowStateText), "SHUT");
+        }
+    }
     back->Close();
     CLogITDbDataAcc peek;
     ASSERT_EQ(peek.Connect(dbrun::w(coll_connection(*coll)), u"", -1), 0);

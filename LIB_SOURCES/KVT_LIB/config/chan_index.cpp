@@ -23,29 +23,42 @@ bool idOf(XmlNode *node, long long *id) {
 
 void ChannelIndex::build(XmlNode *root) {
     byId_.clear();
+    size_t children = 0;
+    for (XmlNode *c = xml_FirstChild(root); c != nullptr; c = xml_NextSibling(c))
+        ++children;
+    byId_.reserve(children);
     for (XmlNode *c = xml_FirstChild(root); c != nullptr; c = xml_NextSibling(c)) {
         long long id;
         if (xml_IsElement(c) && strcmp(xml_LocalName(c), "Channel") == 0 && idOf(c, &id))
-            byId_[id].push_back(c);
+            add(id, c);
     }
 }
 
 XmlNode *ChannelIndex::find(long long id) const {
     auto it = byId_.find(id);
-    return it == byId_.end() || it->second.empty() ? nullptr : it->second.front();
+    return it == byId_.end() ? nullptr : it->second.first;
 }
 
 void ChannelIndex::add(long long id, XmlNode *node) {
-    byId_[id].push_back(node);
+    Entry &e = byId_[id];
+    if (e.first == nullptr)
+        e.first = node;
+    else
+        e.more.push_back(node);
 }
 
 void ChannelIndex::forget(long long id, XmlNode *node) {
     auto it = byId_.find(id);
     if (it == byId_.end()) return;
-    auto &list = it->second;
-    for (auto n = list.begin(); n != list.end(); ++n)
+    Entry &e = it->second;
+    if (e.first == node) {
+        e.first = e.more.empty() ? nullptr : e.more.front();
+        if (!e.more.empty()) e.more.erase(e.more.begin());
+        return;
+    }
+    for (auto n = e.more.begin(); n != e.more.end(); ++n)
         if (*n == node) {
-            list.erase(n);
+            e.more.erase(n);
             break;
         }
 }

@@ -22,7 +22,13 @@ public:
     void forget(long long id, XmlNode *node);
 
 private:
-    std::unordered_map<long long, std::deque<XmlNode *>> byId_;
+    // The first element of an id, and any later ones in document order: a file holds one
+    // element per id, which then costs no allocation of its own.
+    struct Entry {
+        XmlNode *first = nullptr;
+        std::vector<XmlNode *> more;
+    };
+    std::unordered_map<long long, Entry> byId_;
 };
 
 // The leaves of a channel layout, rebuilt only when the layout or the device type changes.

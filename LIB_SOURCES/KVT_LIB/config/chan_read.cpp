@@ -4,30 +4,115 @@
 
 #include "chfile.h"
 #include "exdll.h"
+#include "plat_cp1252.h"
 #include "plat_error.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 namespace {
-// Reads one element per leaf of type present under parent into buffer; names read are
-// appended to names and the elements removed.
-void readLeaves(XmlNode *parent, const std::vector<StructsLeaf> &leaves, void *buffer, int size,
-                std::string *names, const char *format) {
+// The fields of one channel element of the file, each read at most once.
+class ChannelFields {
+public:
+    ChannelFields(const XmlRecordFile &file, const XmlRecordFile::Record &record,
+                  std::vector<uint8_t> &taken)
+        : file_(file), first_(record.firstField), end_(record.firstField + record.fieldCount),
+          taken_(taken) {}
+
+    // The first field not yet read of that name; -1 when none.
+    int64_t find(const char *name) const {
+        for (uint32_t f = first_; f < end_; ++f)
+            if (!taken_[f] && strcmp(file_.at(file_.fields[f].name), name) == 0) return f;
+        return -1;
+    }
+    // The field's text in Windows-1252 (in place when it is plain ASCII).
+    const char *text(int64_t f, std::string &scratch) const {
+        const char *t = file_.at(file_.fields[static_cast<size_t>(f)].text);
+        for (const unsigned char *p = reinterpret_cast<const unsigned char *>(t); *p != 0; ++p)
+            if (*p >= 0x80) {
+                scratch = plat_Utf8ToCp1252(t);
+                return scratch.c_str();
+            }
+        return t;
+    }
+    void take(int64_t f) { taken_[static_cast<size_t>(f)] = 1; }
+
+private:
+    const XmlRecordFile &file_;
+    uint32_t first_, end_;
+    std::vector<uint8_t> &taken_;
+};
+
+// Reads one element per leaf of type present in the channel into buffer; names read are
+// appended to names and the elements are not read again.
+void readLeaves(ChannelFields &fields, const std::vector<StructsLeaf> &leaves, void *buffer,
+                int size, std::string *names, const char *format) {
+    std::string scratch;
     for (const StructsLeaf &leaf : leaves) {
         if (xml_GetError() < 0) return;
-        XmlNode *element = xml_FindByName(parent, leaf.name.c_str());
-        if (element == nullptr) continue;
-        char *text = xml_getText(element);
-        cfg_SetField(leaf, buffer, size, text, format);
-        free(text);
-        *names += leaf.name + ",";
-        xml_RemoveChild(parent, element);
+        int64_t f = fields.find(leaf.name.c_str());
+        if (f < 0) continue;
+        cfg_SetField(leaf, buffer, size, fields.text(f, scratch), format);
+        names->append(leaf.name).push_back(',');
+        fields.take(f);
     }
 }
+
+// The record's id as a number; false when it has none or it is no number.
+bool idOf(const XmlRecordFile &file, const XmlRecordFile::Record &record, long long *id) {
+    if (!record.hasId) return false;
+    const char *text = file.at(record.id);
+    char *end = nullptr;
+    double value = strtod(text, &end);
+    // A number beyond the range of the id (or no number at all, as "nan") is no id: converting
+    // it would be undefined.
+    bool ok = end != text && *end == '\0' && value >= -0x1p63 && value < 0x1p63 &&
+              value == std::trunc(value);
+    if (ok) *id = static_cast<long long>(value);
+    return ok;
+}
+
+// Channel elements by id: the first of an id, and any later ones in file order.
+class RecordIndex {
+public:
+    explicit RecordIndex(const XmlRecordFile &file) {
+        byId_.reserve(file.records.size());
+        for (size_t r = 0; r < file.records.size(); ++r) {
+            long long id;
+            const XmlRecordFile::Record &record = file.records[r];
+            if (strcmp(file.at(record.name), "Channel") != 0 || !idOf(file, record, &id)) continue;
+            Entry &e = byId_[id];
+            if (e.first < 0)
+                e.first = static_cast<int64_t>(r);
+            else
+                e.more.push_back(static_cast<int64_t>(r));
+        }
+    }
+    int64_t find(long long id) const {
+        auto it = byId_.find(id);
+        return it == byId_.end() ? -1 : it->second.first;
+    }
+    // The element read for id is not found again.
+    void forget(long long id) {
+        auto it = byId_.find(id);
+        if (it == byId_.end()) return;
+        Entry &e = it->second;
+        e.first = e.more.empty() ? -1 : e.more.front();
+        if (!e.more.empty()) e.more.erase(e.more.begin());
+    }
+
+private:
+    struct Entry {
+        int64_t first = -1;
+        std::vector<int64_t> more;
+    };
+    std::unordered_map<long long, Entry> byId_;
+};
 
 bool analogueType(const char *text) {
     return strcmp(text, "AI") == 0 || strcmp(text, "AO") == 0 || strcmp(text, "CI") == 0;
@@ -40,7 +125,7 @@ struct ExtraCursor {
 
 // The extra fields of channel n: read from node (when there is one) into the current position,
 // or into a scratch block when the space left is too small; the position then advances.
-void readExtra(ExModule &ex, int kind, int n, ChannelRecord *rec, XmlNode *node,
+void readExtra(ExModule &ex, int kind, int n, ChannelRecord *rec, ChannelFields *node,
                ExtraCursor &cursor) {
     const int remaining = static_cast<int>(cursor.block.size() - cursor.position);
     uint8_t *here = cursor.block.data() + cursor.position;
@@ -58,7 +143,7 @@ void readExtra(ExModule &ex, int kind, int n, ChannelRecord *rec, XmlNode *node,
             void *fields =
                 ex.getChannelExtraStruct != nullptr ? ex.getChannelExtraStruct(kind) : nullptr;
             std::string names = ",";
-            readLeaves(node, structs_Leaves(type), fields != nullptr ? fields : target, size,
+            readLeaves(*node, structs_Leaves(type), fields != nullptr ? fields : target, size,
                        &names, "<%s>  %s");
             if (xml_GetError() >= 0 && ex.decorateChannelExtra != nullptr) {
                 int space = std::max(remaining, size);
@@ -81,21 +166,21 @@ void readExtra(ExModule &ex, int kind, int n, ChannelRecord *rec, XmlNode *node,
 
 int readXml(ExModule &ex, const std::string &folder, const std::string &path, int kind,
             ChannelRecord *records, int first, int count, void *extra, int extraSize) {
-    XmlDocument *doc = xml_CreateDocument();
+    // The file is read without building its tree: only channels and their fields count.
+    xml_ClearError();
     cfg_SetContext(folder.c_str(), "");
-    if (doc == nullptr) return xml_ReportError();
-    xml_LoadFile(doc, path.c_str());
-    XmlNode *root = nullptr;
+    XmlRecordFile file;
+    xml_ReadRecords(path.c_str(), &file);
+    bool root = false;
     if (xml_GetError() >= 0) {
-        root = xml_GetRootElement(doc);
-        if (root == nullptr || strcmp(xml_LocalName(root), "Channels") != 0) {
+        root = strcmp(file.at(file.root), "Channels") == 0;
+        if (!root) {
             xml_ClearError();
             xml_SetError(XML_E_FAIL, "Root Element <Channels> not found");
-            root = nullptr;
         }
     }
-    ChannelIndex index;
-    if (root != nullptr) index.build(root);
+    RecordIndex index(file);
+    std::vector<uint8_t> taken(file.fields.size(), 0);
 
     std::vector<ChannelRecord> scratch(static_cast<size_t>(count));
     if (!scratch.empty()) memset(scratch.data(), 0, scratch.size() * sizeof(ChannelRecord));
@@ -105,11 +190,11 @@ int readXml(ExModule &ex, const std::string &folder, const std::string &path, in
     if (withExtra) cursor.block.assign(static_cast<size_t>(extraSize), 0);
 
     LayoutCache layouts;
-    for (int i = 0; i < count && root != nullptr && xml_GetError() >= 0; ++i) {
+    for (int i = 0; i < count && root && xml_GetError() >= 0; ++i) {
         const int n = first + i;
         ChannelRecord &rec = scratch[static_cast<size_t>(i)];
-        XmlNode *node = index.find(n + 1);
-        if (node == nullptr) {
+        int64_t at = index.find(n + 1);
+        if (at < 0) {
             // A gap after the first channel reads as an empty record.
             if (i == 0) {
                 xml_SetErrorf(XML_E_FAIL, "Channel id=%d Not Found", n + 1);
@@ -118,12 +203,12 @@ int readXml(ExModule &ex, const std::string &folder, const std::string &path, in
             if (withExtra) readExtra(ex, kind, n, &rec, nullptr, cursor);
             continue;
         }
+        ChannelFields fields(file, file.records[static_cast<size_t>(at)], taken);
+        ChannelFields *node = &fields;
         bool digital = chan_KindIsDigital(kind) != 0;
-        if (XmlNode *type = xml_FindByName(node, "Type")) {
-            char *text = xml_getText(type);
-            digital = text == nullptr || !analogueType(text);
-            free(text);
-        }
+        std::string typeText;
+        if (int64_t type = fields.find("Type"); type >= 0)
+            digital = !analogueType(fields.text(type, typeText));
         char context[64];
         snprintf(context, sizeof context, "%s Channel #%d", chrec_KindName(kind), n + 1);
         xml_SetErrorContext(context);
@@ -131,7 +216,7 @@ int readXml(ExModule &ex, const std::string &folder, const std::string &path, in
         const structs_type *deviceType =
             ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, n, rec.bytes) : nullptr;
         std::string names = ",";
-        readLeaves(node, layouts.leaves(digital ? 1 : 0, deviceType), rec.bytes,
+        readLeaves(fields, layouts.leaves(digital ? 1 : 0, deviceType), rec.bytes,
                    CHANNEL_RECORD_SIZE, &names, " <%s> %s");
         if (xml_GetError() >= 0) {
             ExBuffer buffer = {CHANNEL_RECORD_SIZE, rec.bytes, 0};
@@ -149,10 +234,8 @@ int readXml(ExModule &ex, const std::string &folder, const std::string &path, in
             }
         }
         if (withExtra && xml_GetError() >= 0) readExtra(ex, kind, n, &rec, node, cursor);
-        index.forget(n + 1, node);
-        xml_RemoveChild(root, node);
+        index.forget(n + 1);
     }
-    xml_ReleaseDocument(doc);
     if (xml_GetError() < 0) return xml_ReportError();
     if (count > 0) memcpy(records, scratch.data(), scratch.size() * sizeof(ChannelRecord));
     if (withExtra) memcpy(extra, cursor.block.data(), cursor.block.size());

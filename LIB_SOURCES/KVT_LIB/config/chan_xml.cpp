@@ -5,6 +5,7 @@
 #include "plat_error.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,110 @@ std::vector<uint8_t> editableExtra(ExModule &ex, int kind, int n, ChannelRecord 
     return copy;
 }
 
+// A prefix that goes into the root's attributes as it is, needing no escape.
+bool plainPrefix(const std::string &prefix) {
+    for (char c : prefix)
+        if (!isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.')
+            return false;
+    return true;
+}
+
+// One element per leaf, as cfg_WriteLeaves adds them to a channel, written as text at the
+// channel's indentation; the same failures in the same order.
+void appendLeaves(std::string *out, const std::vector<StructsLeaf> &leaves, const void *buffer,
+                  int size, const char *format) {
+    for (const StructsLeaf &leaf : leaves) {
+        if (xml_GetError() < 0) return;
+        if (!cfg_LeafFits(leaf, size)) {
+            xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), CFG_OUTSIDE_RECORD);
+            return;
+        }
+        char *text = cfg_FieldText(leaf, buffer);
+        if (!xml_IsElementName(leaf.name.c_str())) {
+            cfg_FreeText(text);
+            xml_SetErrorf(XML_E_INVALIDARG, "xml_CreateElement('%s') failed 0x%x",
+                          leaf.name.c_str(), static_cast<unsigned>(XML_E_INVALIDARG));
+            return;
+        }
+        out->append("\n\t\t<").append(leaf.name).push_back('>');
+        xml_AppendContent(out, text != nullptr ? text : "");
+        out->append("</").append(leaf.name).push_back('>');
+        cfg_FreeText(text);
+    }
+}
+
+// A full rewrite needs no tree: the file's text is made channel by channel, byte for byte what
+// the indented tree would be saved as (the tree's path below stays for updates). 0, or the
+// failure reported; 1 when the device prefix needs the tree's handling of odd characters.
+int rewriteAsText(ExModule &ex, const std::string &folder, int kind, const ChannelRecord *records,
+                  int first, int count, bool withExtra, std::vector<uint8_t> &extraSpace,
+                  const std::string &path) {
+    std::string prefixName =
+        cfg_DevicePrefix(folder.c_str()).substr(0, 5) + "_" + chrec_KindName(kind);
+    if (!plainPrefix(prefixName)) return 1;
+    std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + prefixName;
+    std::string out;
+    out.reserve(static_cast<size_t>(count) * 1024 + 512);
+    out.append("<?xml " CFG_DOCUMENT_PI "?>\n<!--" CFG_CREATED_COMMENT
+               "-->\n<Channels xmlns:xsi=\"" CFG_XSI_NAMESPACE "\" xmlns=\"")
+        .append(ns)
+        .append("\" xsi:schemaLocation=\"")
+        .append(ns)
+        .append(" ../SCHEMA/")
+        .append(prefixName)
+        .append(".xsd\"");
+    size_t position = 0;
+    LayoutCache layouts;
+    bool any = false;
+    for (int i = 0; i < count && xml_GetError() >= 0; ++i) {
+        const int n = first + i;
+        char context[64];
+        snprintf(context, sizeof context, "%s Channel #%d", chrec_KindTitle(kind), n + 1);
+        xml_SetErrorContext(context);
+        out.append(any ? "\n\t<Channel id=\"" : ">\n\t<Channel id=\"")
+            .append(std::to_string(n + 1))
+            .push_back('"');
+        any = true;
+        const size_t opened = out.size();
+        out.push_back('>');
+        ChannelRecord rec = records[i];
+        const structs_type *deviceType =
+            ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, n, rec.bytes) : nullptr;
+        std::vector<uint8_t> editable = editableRecord(ex, kind, n, rec);
+        appendLeaves(&out, layouts.leaves(chrec_IsDigital(rec), deviceType), editable.data(),
+                     CHANNEL_RECORD_SIZE, " <%s> %s");
+        if (withExtra) {
+            const int remaining = static_cast<int>(extraSpace.size() - position);
+            const int size =
+                ex.getChannelExtraSize(kind, n, rec.bytes, extraSpace.data() + position);
+            if (size > 0) {
+                std::vector<uint8_t> zeros;
+                const uint8_t *source = extraSpace.data() + position;
+                if (size > remaining) {
+                    zeros.assign(static_cast<size_t>(size), 0);
+                    source = zeros.data();
+                }
+                const structs_type *extraType = ex.getChannelExtraType(kind, n, rec.bytes);
+                if (extraType != nullptr) {
+                    std::vector<uint8_t> fields = editableExtra(ex, kind, n, &rec, source, size);
+                    appendLeaves(&out, structs_Leaves(extraType), fields.data(),
+                                 static_cast<int>(fields.size()), "<%s>  %s");
+                }
+                position += static_cast<size_t>(std::min(size, remaining));
+            }
+        }
+        // A channel without fields is an empty element.
+        if (out.size() == opened + 1)
+            out.replace(opened, 1, "/>");
+        else
+            out.append("\n\t</Channel>");
+    }
+    out.append(any ? "\n</Channels>\n" : "/>\n");
+    xml_SaveText(out, path.c_str());
+    if (xml_GetError() < 0) return xml_ReportError();
+    return 0;
+}
+
 XmlNode *newChannelsRoot(XmlDocument *doc, const std::string &folder, int kind) {
     std::string prefixName =
         cfg_DevicePrefix(folder.c_str()).substr(0, 5) + "_" + chrec_KindName(kind);
@@ -58,9 +163,42 @@ XmlNode *newChannelsRoot(XmlDocument *doc, const std::string &folder, int kind) 
 }
 } // namespace
 
+namespace {
+int writeSchema(ExModule &ex, const std::string &folder, int kind, const ChannelRecord *records,
+                int first, int count, bool withExtra) {
+    // One channel written changes no layout, so its schema stands.
+    if (count <= 1) return 0;
+    ChannelRecord rec = records[0];
+    const structs_type *deviceType =
+        ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, first, rec.bytes) : nullptr;
+    const structs_type *extraType =
+        withExtra ? ex.getChannelExtraType(kind, first, rec.bytes) : nullptr;
+    int mixed = ex.getMixedChannelType != nullptr ? ex.getMixedChannelType() : 0;
+    if (xsd_WriteChannelSchema(folder.c_str(), kind, mixed, deviceType, extraType, count) < 0)
+        return xml_ReportError();
+    return 0;
+}
+} // namespace
+
 int chan_WriteChannelsXmlWith(ExModule &ex, const std::string &folder, int kind,
                               const ChannelRecord *records, int first, int count, const void *extra,
                               int extraSize, int update) {
+    const bool withExtra = extra != nullptr && extraSize > 0 && ex.getChannelExtraSize != nullptr &&
+                           ex.getChannelExtraType != nullptr;
+    if (!update) {
+        xml_ClearError();
+        cfg_SetContext(folder.c_str(), "");
+        const std::string path =
+            cfg_Join(folder.c_str(), (std::string(chrec_KindName(kind)) + ".xml").c_str());
+        std::vector<uint8_t> extraSpace;
+        if (withExtra)
+            extraSpace.assign(static_cast<const uint8_t *>(extra),
+                              static_cast<const uint8_t *>(extra) + extraSize);
+        int rc =
+            rewriteAsText(ex, folder, kind, records, first, count, withExtra, extraSpace, path);
+        if (rc < 0) return rc;
+        if (rc == 0) return writeSchema(ex, folder, kind, records, first, count, withExtra);
+    }
     XmlDocument *doc = xml_CreateDocument();
     cfg_SetContext(folder.c_str(), "");
     if (doc == nullptr) return xml_ReportError();
@@ -79,8 +217,6 @@ int chan_WriteChannelsXmlWith(ExModule &ex, const std::string &folder, int kind,
     ChannelIndex index;
     if (update && loaded == 0 && xml_GetError() >= 0) index.build(root);
 
-    const bool withExtra = extra != nullptr && extraSize > 0 && ex.getChannelExtraSize != nullptr &&
-                           ex.getChannelExtraType != nullptr;
     std::vector<uint8_t> extraSpace;
     if (withExtra)
         extraSpace.assign(static_cast<const uint8_t *>(extra),
@@ -126,19 +262,7 @@ int chan_WriteChannelsXmlWith(ExModule &ex, const std::string &folder, int kind,
     xml_SaveFile(doc, path.c_str());
     xml_ReleaseDocument(doc);
     if (xml_GetError() < 0) return xml_ReportError();
-
-    // One channel written changes no layout, so its schema stands.
-    if (count > 1) {
-        ChannelRecord rec = records[0];
-        const structs_type *deviceType =
-            ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, first, rec.bytes) : nullptr;
-        const structs_type *extraType =
-            withExtra ? ex.getChannelExtraType(kind, first, rec.bytes) : nullptr;
-        int mixed = ex.getMixedChannelType != nullptr ? ex.getMixedChannelType() : 0;
-        if (xsd_WriteChannelSchema(folder.c_str(), kind, mixed, deviceType, extraType, count) < 0)
-            return xml_ReportError();
-    }
-    return 0;
+    return writeSchema(ex, folder, kind, records, first, count, withExtra);
 }
 
 int chan_WriteChannelsXml(const char *folder, int kind, const ChannelRecord *records, int first,

@@ -11,6 +11,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct XmlDocument;
 struct _xmlNode;
@@ -43,6 +45,53 @@ int xml_LoadFile(XmlDocument *doc, const char *path);
 // document that begins with an "xml" processing instruction starts with exactly its text;
 // any other gets the declaration of version 1.0 and UTF-8. 0 or the failure code.
 int32_t xml_SaveFile(XmlDocument *doc, const char *path);
+
+// Text made by the caller as a whole document, saved as xml_SaveFile saves one: the same
+// temporary file, fsync and rename, the same failure codes and texts.
+int32_t xml_SaveText(const std::string &text, const char *path);
+
+// The text xml_getText gives, without a copy when it is plain ASCII (else converted into
+// scratch); valid while the node and scratch are. Null while a failure stands or without a node.
+const char *xml_TextOf(XmlNode *node, std::string &scratch);
+
+// ---- Reading a file of records without a tree ----
+
+// What the loaded tree (blank texts between elements dropped) shows of a file of records: the
+// root's local name; per element child of the root (a record) its local name and "id"
+// attribute; per element child of a record (a field) its local name and the text xml_getText
+// gives for it. Texts are UTF-8 in `arena`, each ending in a NUL.
+struct XmlRecordFile {
+    struct Field {
+        uint32_t name = 0;
+        uint32_t text = 0;
+    };
+    struct Record {
+        uint32_t name = 0;
+        uint32_t id = 0;
+        bool hasId = false;
+        uint32_t firstField = 0;
+        uint32_t fieldCount = 0;
+    };
+    std::string arena;
+    uint32_t root = 0;
+    std::vector<Record> records;
+    std::vector<Field> fields;
+    const char *at(uint32_t offset) const { return arena.c_str() + offset; }
+};
+
+// Reads such a file in one pass without building the tree: xml_LoadFile's results and failure
+// texts (0 read; 1 file not found; 255 parse error).
+int xml_ReadRecords(const char *path, XmlRecordFile *out);
+
+// ---- Writing a document as text ----
+// For a document written start to end without a tree: each step gives the bytes the tree
+// made by the helpers below would be saved as.
+
+// Element content: the UTF-8 form with '&', '<', '>' and CR escaped; a text with characters
+// XML cannot carry is written as XML_ILLEGAL_TEXT.
+void xml_AppendContent(std::string *out, const char *text);
+// 1 when the text (Windows-1252) is a name xml_CreateElement accepts.
+int xml_IsElementName(const char *name);
 
 // The document element; "No Root element found" when there is none.
 XmlNode *xml_GetRootElement(XmlDocument *doc);

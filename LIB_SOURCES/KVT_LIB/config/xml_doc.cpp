@@ -4,9 +4,12 @@
 #include "plat_error.h"
 
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/valid.h>
 #include <libxml/xmlsave.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -34,29 +37,50 @@ int32_t hresultOfErrno(int err, const char *path) {
     return static_cast<int32_t>(0x80070000u | (win & 0xFFFFu));
 }
 
-// Serialises the document into path through a temporary file in the same folder; 0 or the
-// errno value.
-int saveThroughTemp(xmlDocPtr doc, const char *path, int options) {
+// Writes into path through a temporary file in the same folder: `fill` writes the content to
+// the descriptor (0 or an errno value); then mode, fsync and rename. 0 or the errno value.
+template <typename Fill>
+int saveThroughTemp(const char *path, Fill fill) {
     std::string temp = std::string(path) + ".tmp";
     struct stat st;
     mode_t mode = stat(path, &st) == 0 ? (st.st_mode & 07777) : 0666;
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return errno;
-    errno = 0;
-    int err = 0;
-    xmlSaveCtxtPtr save = xmlSaveToFd(fd, "UTF-8", options);
-    if (save == nullptr) {
-        err = ENOMEM;
-    } else {
-        long written = xmlSaveDoc(save, doc);
-        if (xmlSaveClose(save) < 0 || written < 0) err = errno != 0 ? errno : EIO;
-    }
+    int err = fill(fd);
     if (err == 0 && fchmod(fd, mode) != 0) err = errno;
     if (err == 0 && fsync(fd) != 0) err = errno;
     if (close(fd) != 0 && err == 0) err = errno;
     if (err == 0 && rename(temp.c_str(), path) != 0) err = errno;
     if (err != 0) unlink(temp.c_str());
     return err;
+}
+
+int saveDocument(xmlDocPtr doc, const char *path, int options) {
+    return saveThroughTemp(path, [&](int fd) {
+        errno = 0;
+        xmlSaveCtxtPtr save = xmlSaveToFd(fd, "UTF-8", options);
+        if (save == nullptr) return ENOMEM;
+        long written = xmlSaveDoc(save, doc);
+        if (xmlSaveClose(save) < 0 || written < 0) return errno != 0 ? errno : EIO;
+        return 0;
+    });
+}
+
+int32_t saveFailed(int err, const char *path) {
+    int32_t hr = hresultOfErrno(err, path);
+    const char *what = "Error";
+    if (err == EACCES || err == EPERM || err == EROFS) {
+        hr = XML_E_ACCESSDENIED;
+        what = "Access Denied";
+    } else if (err == ENOMEM) {
+        hr = XML_E_OUTOFMEMORY;
+        what = "Out Of Memory";
+    } else if (err == ENAMETOOLONG || err == EINVAL || err == EISDIR) {
+        hr = XML_E_INVALIDNAME;
+        what = "Invalid filename";
+    }
+    xml_SetErrorf(hr, "Save XML File (%s) failed, %s 0x%x", path, what, static_cast<unsigned>(hr));
+    return hr;
 }
 } // namespace
 
@@ -65,6 +89,9 @@ XmlDocument *xml_CreateDocument() {
     xml_ClearError();
     auto *doc = new (std::nothrow) XmlDocument{nullptr};
     if (doc != nullptr) doc->doc = xmlNewDoc(BAD_CAST "1.0");
+    // Names from a dictionary, as in a parsed document: one copy of "Channel" or "Tag" for the
+    // whole document rather than one per element.
+    if (doc != nullptr && doc->doc != nullptr) doc->doc->dict = xmlDictCreate();
     if (doc == nullptr || doc->doc == nullptr) {
         delete doc;
         xml_SetErrorf(XML_E_OUTOFMEMORY, "CoCreateInstance of MSXML6 failed 0x%x",
@@ -82,6 +109,230 @@ void xml_ReleaseDocument(XmlDocument *doc) {
 
 XmlNode *xml_DocumentNode(XmlDocument *doc) {
     return doc != nullptr ? reinterpret_cast<XmlNode *>(doc->doc) : nullptr;
+}
+
+namespace {
+// The load's failure from the parser's last error (or a plain failure); 255.
+int loadFailed(xmlErrorPtr err, const char *path) {
+    if (err != nullptr && err->message != nullptr) {
+        std::string reason = err->message;
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+            reason.pop_back();
+        char *narrow = xml_FromUtf8(BAD_CAST reason.c_str());
+        uint32_t hr = 0xC00CE000u | (static_cast<uint32_t>(err->code) & 0xFFFu);
+        xml_SetErrorf(static_cast<int32_t>(hr), "Xml Load Failed (%s) %s 0x%8x", path,
+                      narrow != nullptr ? narrow : "", hr);
+        free(narrow);
+    } else {
+        xml_SetErrorf(XML_E_FAIL, "Xml Load Failed (%s)", path);
+    }
+    return 255;
+}
+
+bool isBlank(xmlChar c) {
+    return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0D;
+}
+
+// Builds an XmlRecordFile from the parser's events. Depth counts open elements: 1 the root,
+// 2 a record, 3 a field, 4 and more inside a field. A field's text is its first text or CDATA
+// child as the tree would hold it: adjacent character data of one kind merged, a blank run
+// dropped where the tree's loader drops it (its rule for ignorable blanks, which looks at the
+// parser's next input bytes and the field's children so far).
+struct RecordCollector {
+    xmlParserCtxtPtr ctxt = nullptr;
+    XmlRecordFile *out = nullptr;
+    int depth = 0;
+    bool sawRoot = false;
+    // The open field.
+    std::string fieldName;
+    int children = 0;
+    bool hasFirst = false;
+    bool firstOpen = false; // the first text-like child is still the last child
+    bool firstIsCData = false;
+    std::string first;
+
+    uint32_t intern(const char *text, size_t length) {
+        uint32_t at = static_cast<uint32_t>(out->arena.size());
+        out->arena.append(text, length);
+        out->arena.push_back('\0');
+        return at;
+    }
+    uint32_t intern(const xmlChar *text) {
+        const char *t = reinterpret_cast<const char *>(text);
+        return intern(t, strlen(t));
+    }
+
+    // The tree loader's test for a blank run that it leaves out, at the field's level.
+    bool ignorableBlank(const xmlChar *ch, int len) {
+        for (int i = 0; i < len; ++i)
+            if (!isBlank(ch[i])) return false;
+        if (ctxt->space == nullptr || *ctxt->space == 1 || *ctxt->space == -2) return false;
+        if (ctxt->myDoc != nullptr) {
+            int mixed = xmlIsMixedElement(ctxt->myDoc, BAD_CAST fieldName.c_str());
+            if (mixed == 0) return true;
+            if (mixed == 1) return false;
+        }
+        // The input right after the run: the run lies in the input buffer, or the parser has
+        // copied it out and moved past it already.
+        const xmlParserInputPtr in = ctxt->input;
+        const xmlChar *next = nullptr;
+        if (in != nullptr) next = ch >= in->base && ch < in->end ? ch + len : in->cur;
+        if (next == nullptr || (next[0] != '<' && next[0] != 0x0D)) return false;
+        if (children == 0 && next[0] == '<' && next[1] == '/') return false;
+        // No text child yet (else this run would merge into it): nothing keeps the run.
+        return true;
+    }
+
+    void otherChild() {
+        ++children;
+        firstOpen = false;
+    }
+
+    void text(const xmlChar *ch, int len, bool cdata) {
+        if (hasFirst) {
+            if (firstOpen && firstIsCData == cdata)
+                first.append(reinterpret_cast<const char *>(ch), static_cast<size_t>(len));
+            else
+                otherChild();
+            return;
+        }
+        if (!cdata && len > 0 && isBlank(ch[0]) && ignorableBlank(ch, len)) return;
+        ++children;
+        hasFirst = true;
+        firstOpen = true;
+        firstIsCData = cdata;
+        first.assign(reinterpret_cast<const char *>(ch), static_cast<size_t>(len));
+    }
+
+    // The handlers get the parser's context, which the parser's own handlers left in place
+    // (start of document, declarations) need; the collector rides in its private pointer. An
+    // entity's text is parsed once in a context of its own that shares both: those events
+    // build the entity, not the element that refers to it, and are left out (null).
+    static RecordCollector *of(void *ctx) {
+        auto *ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+        auto *c = static_cast<RecordCollector *>(ctxt->_private);
+        return c != nullptr && c->ctxt == ctxt ? c : nullptr;
+    }
+
+    static void startElement(void *ctx, const xmlChar *localname, const xmlChar *, const xmlChar *,
+                             int, const xmlChar **, int attributeCount, int,
+                             const xmlChar **attributes) {
+        RecordCollector *own = of(ctx);
+        if (own == nullptr) return;
+        RecordCollector &c = *own;
+        ++c.depth;
+        if (c.depth == 1) {
+            c.sawRoot = true;
+            c.out->root = c.intern(localname);
+        } else if (c.depth == 2) {
+            XmlRecordFile::Record r;
+            r.name = c.intern(localname);
+            r.firstField = static_cast<uint32_t>(c.out->fields.size());
+            for (int i = 0; i < attributeCount; ++i) {
+                const xmlChar **a = attributes + 5 * i;
+                if (strcmp(reinterpret_cast<const char *>(a[0]), "id") != 0) continue;
+                r.hasId = true;
+                r.id = c.intern(reinterpret_cast<const char *>(a[3]),
+                                static_cast<size_t>(a[4] - a[3]));
+                break;
+            }
+            c.out->records.push_back(r);
+        } else if (c.depth == 3) {
+            c.fieldName = reinterpret_cast<const char *>(localname);
+            c.children = 0;
+            c.hasFirst = c.firstOpen = c.firstIsCData = false;
+            c.first.clear();
+        } else if (c.depth == 4) {
+            c.otherChild();
+        }
+    }
+
+    static void endElement(void *ctx, const xmlChar *, const xmlChar *, const xmlChar *) {
+        RecordCollector *own = of(ctx);
+        if (own == nullptr) return;
+        RecordCollector &c = *own;
+        if (c.depth == 3) {
+            XmlRecordFile::Field f;
+            f.name = c.intern(c.fieldName.data(), c.fieldName.size());
+            f.text = c.intern(c.first.data(), c.first.size());
+            c.out->fields.push_back(f);
+            c.out->records.back().fieldCount += 1;
+        }
+        --c.depth;
+    }
+
+    static void characters(void *ctx, const xmlChar *ch, int len) {
+        RecordCollector *own = of(ctx);
+        if (own == nullptr) return;
+        RecordCollector &c = *own;
+        if (c.depth == 3) c.text(ch, len, false);
+    }
+    static void cdata(void *ctx, const xmlChar *ch, int len) {
+        RecordCollector *own = of(ctx);
+        if (own == nullptr) return;
+        RecordCollector &c = *own;
+        if (c.depth == 3) c.text(ch, len, true);
+    }
+    static void comment(void *ctx, const xmlChar *) {
+        RecordCollector *own = of(ctx);
+        if (own == nullptr) return;
+        RecordCollector &c = *own;
+        if (c.depth == 3) c.otherChild();
+    }
+    static void instruction(void *ctx, const xmlChar *, const xmlChar *) {
+        RecordCollector *own = of(ctx);
+        if (own == nullptr) return;
+        RecordCollector &c = *own;
+        if (c.depth == 3) c.otherChild();
+    }
+    static void reference(void *ctx, const xmlChar *) {
+        RecordCollector *own = of(ctx);
+        if (own == nullptr) return;
+        RecordCollector &c = *own;
+        if (c.depth == 3) c.otherChild();
+    }
+};
+} // namespace
+
+int xml_ReadRecords(const char *path, XmlRecordFile *out) {
+    startEngine();
+    if (xml_GetError() < 0) return 255;
+    *out = XmlRecordFile();
+    struct stat st;
+    if (path == nullptr || stat(path, &st) != 0) {
+        xml_SetErrorf(XML_E_NOTFOUND, "Xml Load Failed (%s), File Not Found",
+                      path != nullptr ? path : "");
+        return 1;
+    }
+    // A context of its own for the file, so that the handlers set below stay in place.
+    xmlResetLastError();
+    xmlParserCtxtPtr ctxt =
+        xmlCreateURLParserCtxt(path, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (ctxt == nullptr) return loadFailed(xmlGetLastError(), path);
+    RecordCollector collector;
+    collector.ctxt = ctxt;
+    collector.out = out;
+    out->arena.reserve(static_cast<size_t>(st.st_size) / 2 + 64);
+    xmlSAXHandler *sax = ctxt->sax;
+    sax->startElementNs = RecordCollector::startElement;
+    sax->endElementNs = RecordCollector::endElement;
+    sax->characters = RecordCollector::characters;
+    // Blank runs come as text; the collector applies the loader's rule itself.
+    sax->ignorableWhitespace = RecordCollector::characters;
+    sax->cdataBlock = RecordCollector::cdata;
+    sax->comment = RecordCollector::comment;
+    sax->processingInstruction = RecordCollector::instruction;
+    sax->reference = RecordCollector::reference;
+    ctxt->_private = &collector;
+    xmlParseDocument(ctxt);
+    int rc = 0;
+    if (!ctxt->wellFormed || !collector.sawRoot) rc = loadFailed(xmlCtxtGetLastError(ctxt), path);
+    // The document shell the parser made for the declarations; it holds no element.
+    if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
+    ctxt->myDoc = nullptr;
+    xmlFreeParserCtxt(ctxt);
+    if (rc != 0) *out = XmlRecordFile();
+    return rc;
 }
 
 int xml_LoadFile(XmlDocument *doc, const char *path) {
@@ -102,19 +353,7 @@ int xml_LoadFile(XmlDocument *doc, const char *path) {
                                        XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR |
                                            XML_PARSE_NOWARNING);
     if (loaded == nullptr || loaded->children == nullptr) {
-        xmlErrorPtr err = xmlCtxtGetLastError(ctxt);
-        if (err != nullptr && err->message != nullptr) {
-            std::string reason = err->message;
-            while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
-                reason.pop_back();
-            char *narrow = xml_FromUtf8(BAD_CAST reason.c_str());
-            uint32_t hr = 0xC00CE000u | (static_cast<uint32_t>(err->code) & 0xFFFu);
-            xml_SetErrorf(static_cast<int32_t>(hr), "Xml Load Failed (%s) %s 0x%8x", path,
-                          narrow != nullptr ? narrow : "", hr);
-            free(narrow);
-        } else {
-            xml_SetErrorf(XML_E_FAIL, "Xml Load Failed (%s)", path);
-        }
+        loadFailed(xmlCtxtGetLastError(ctxt), path);
         if (loaded != nullptr) xmlFreeDoc(loaded);
         xmlFreeParserCtxt(ctxt);
         return 255;
@@ -133,22 +372,28 @@ int32_t xml_SaveFile(XmlDocument *doc, const char *path) {
         return xml_GetError();
     }
     int options = startsWithDeclaration(doc->doc) ? XML_SAVE_NO_DECL : 0;
-    int err = saveThroughTemp(doc->doc, path, options);
-    if (err == 0) return 0;
-    int32_t hr = hresultOfErrno(err, path);
-    const char *what = "Error";
-    if (err == EACCES || err == EPERM || err == EROFS) {
-        hr = XML_E_ACCESSDENIED;
-        what = "Access Denied";
-    } else if (err == ENOMEM) {
-        hr = XML_E_OUTOFMEMORY;
-        what = "Out Of Memory";
-    } else if (err == ENAMETOOLONG || err == EINVAL || err == EISDIR) {
-        hr = XML_E_INVALIDNAME;
-        what = "Invalid filename";
+    int err = saveDocument(doc->doc, path, options);
+    return err == 0 ? 0 : saveFailed(err, path);
+}
+
+int32_t xml_SaveText(const std::string &text, const char *path) {
+    if (xml_GetError() < 0) return xml_GetError();
+    if (path == nullptr) {
+        xml_SetErrorf(XML_E_FAIL, "Save XML File () failed, Error 0x%x",
+                      static_cast<unsigned>(XML_E_FAIL));
+        return xml_GetError();
     }
-    xml_SetErrorf(hr, "Save XML File (%s) failed, %s 0x%x", path, what, static_cast<unsigned>(hr));
-    return hr;
+    int err = saveThroughTemp(path, [&](int fd) {
+        size_t done = 0;
+        while (done < text.size()) {
+            ssize_t w = write(fd, text.data() + done, text.size() - done);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return w < 0 ? errno : EIO;
+            done += static_cast<size_t>(w);
+        }
+        return 0;
+    });
+    return err == 0 ? 0 : saveFailed(err, path);
 }
 
 XmlNode *xml_GetRootElement(XmlDocument *doc) {

@@ -1,6 +1,8 @@
 // Nodes: building, finding, walking and reading.
 #include "xml_dom.h"
 
+#include "plat_cp1252.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -28,10 +30,10 @@ std::string qualifiedName(const xmlNode *node) {
     return name;
 }
 
-bool nameMatches(const xmlNode *node, const std::string &name) {
+bool nameMatches(const xmlNode *node, const char *name, bool qualified) {
     if (node->type != XML_ELEMENT_NODE || node->name == nullptr) return false;
-    if (name.find(':') != std::string::npos) return qualifiedName(node) == name;
-    return strcmp(reinterpret_cast<const char *>(node->name), name.c_str()) == 0;
+    if (qualified) return qualifiedName(node) == name;
+    return strcmp(reinterpret_cast<const char *>(node->name), name) == 0;
 }
 
 // Parses a whole decimal number; false when the text is none.
@@ -52,9 +54,18 @@ bool valuesEqual(const char *a, const char *b) {
 }
 
 xmlNodePtr newElement(XmlDocument *doc, const char *name) {
-    std::string n = xml_ToUtf8(name);
-    if (xmlValidateName(BAD_CAST n.c_str(), 0) != 0) return nullptr;
-    return xmlNewDocNode(docOf(doc), nullptr, BAD_CAST n.c_str(), nullptr);
+    std::string scratch;
+    const char *n = xml_Utf8(name, scratch);
+    if (xmlValidateName(BAD_CAST n, 0) != 0) return nullptr;
+    return xmlNewDocNode(docOf(doc), nullptr, BAD_CAST n, nullptr);
+}
+
+// The first element child of parent named name (UTF-8), or null.
+xmlNodePtr childNamed(xmlNodePtr parent, const char *name) {
+    const bool qualified = strchr(name, ':') != nullptr;
+    for (xmlNodePtr c = parent->children; c != nullptr; c = c->next)
+        if (nameMatches(c, name, qualified)) return c;
+    return nullptr;
 }
 } // namespace
 
@@ -81,13 +92,8 @@ XmlNode *xml_AddChildElement(XmlDocument *doc, const char *name, XmlNode *parent
 XmlNode *xml_SetChildElement(XmlDocument *doc, const char *name, XmlNode *parent) {
     if (failed()) return nullptr;
     if (parent == nullptr) return xml_AddChildElement(doc, name, parent);
-    std::string n = xml_ToUtf8(name);
-    xmlNodePtr old = nullptr;
-    for (xmlNodePtr c = parent->children; c != nullptr; c = c->next)
-        if (nameMatches(c, n)) {
-            old = c;
-            break;
-        }
+    std::string scratch;
+    xmlNodePtr old = childNamed(parent, xml_Utf8(name, scratch));
     if (old == nullptr) return xml_AddChildElement(doc, name, parent);
     XmlNode *node = xml_CreateElement(doc, name);
     if (node == nullptr) return nullptr;
@@ -168,9 +174,10 @@ int32_t xml_CreateAndAddAttributeNode(XmlDocument *, const char *name, const cha
 
 XmlNode *xml_CreateAndAddTextNode(XmlDocument *doc, const char *text, XmlNode *parent) {
     if (failed()) return nullptr;
-    std::string t = xml_ToUtf8(text);
-    if (!xml_IsXmlText(t)) t = XML_ILLEGAL_TEXT;
-    xmlNodePtr tn = xmlNewDocText(docOf(doc), BAD_CAST t.c_str());
+    std::string scratch;
+    const char *t = xml_Utf8(text, scratch);
+    if (!xml_IsXmlText(t, strlen(t))) t = XML_ILLEGAL_TEXT;
+    xmlNodePtr tn = xmlNewDocText(docOf(doc), BAD_CAST t);
     xmlNodePtr added = tn != nullptr && parent != nullptr ? xmlAddChild(parent, tn) : nullptr;
     if (added == nullptr) {
         if (tn != nullptr) xmlFreeNode(tn);
@@ -212,10 +219,8 @@ XmlNode *xml_CreateAndAddCDATANode(XmlDocument *doc, const char *text, XmlNode *
 
 XmlNode *xml_FindByName(XmlNode *parent, const char *name) {
     if (failed() || parent == nullptr) return nullptr;
-    std::string n = xml_ToUtf8(name);
-    for (xmlNodePtr c = parent->children; c != nullptr; c = c->next)
-        if (nameMatches(c, n)) return c;
-    return nullptr;
+    std::string scratch;
+    return childNamed(parent, xml_Utf8(name, scratch));
 }
 
 XmlNode *xml_FindByAttribute(XmlNode *parent, const char *element, const char *attribute,
@@ -224,8 +229,9 @@ XmlNode *xml_FindByAttribute(XmlNode *parent, const char *element, const char *a
     std::string n = xml_ToUtf8(element);
     std::string a = xml_ToUtf8(attribute);
     std::string v = xml_ToUtf8(value);
+    const bool qualified = n.find(':') != std::string::npos;
     for (xmlNodePtr c = parent->children; c != nullptr; c = c->next) {
-        if (!nameMatches(c, n)) continue;
+        if (!nameMatches(c, n.c_str(), qualified)) continue;
         xmlChar *have = xmlGetProp(c, BAD_CAST a.c_str());
         bool match = have != nullptr && valuesEqual(reinterpret_cast<char *>(have), v.c_str());
         xmlFree(have);
@@ -286,6 +292,23 @@ char *xml_getText(XmlNode *node) {
     return strdup("");
 }
 
+const char *xml_TextOf(XmlNode *node, std::string &scratch) {
+    if (failed() || node == nullptr) return nullptr;
+    for (xmlNodePtr c = node->children; c != nullptr; c = c->next)
+        if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
+            const char *text =
+                c->content != nullptr ? reinterpret_cast<const char *>(c->content) : "";
+            for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0;
+                 ++p)
+                if (*p >= 0x80) {
+                    scratch = plat_Utf8ToCp1252(text);
+                    return scratch.c_str();
+                }
+            return text;
+        }
+    return "";
+}
+
 char *xml_getName(XmlNode *node) {
     if (failed() || node == nullptr) return nullptr;
     return xml_FromUtf8(BAD_CAST qualifiedName(node).c_str());
@@ -318,18 +341,39 @@ int xml_IterateChan(XmlNode *node, XmlPair *pairs, int count) {
     return n;
 }
 
-int xml_IndentTree(XmlDocument *doc, XmlNode *node, int depth) {
-    if (failed() || node == nullptr) return 0;
-    std::string pad = "\n" + std::string(static_cast<size_t>(depth > 0 ? depth : 0), '\t');
-    if (depth > 0) xml_InsertTextBefore(doc, pad.c_str(), node);
+namespace {
+// Line break and tabs: valid text in any encoding, so the nodes are made directly. A node that
+// cannot be made leaves the document unindented there, as a failed insert always did.
+void addPad(xmlDocPtr doc, xmlNodePtr node, int depth, bool before) {
+    static const char pads[] = "\n\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+    std::string deep;
+    const char *pad = pads;
+    int length = (depth > 0 ? depth : 0) + 1;
+    if (length > static_cast<int>(sizeof pads) - 1) {
+        deep = "\n" + std::string(static_cast<size_t>(length - 1), '\t');
+        pad = deep.c_str();
+    }
+    xmlNodePtr tn = xmlNewDocTextLen(doc, BAD_CAST pad, length);
+    if (tn == nullptr) return;
+    // Text next to text merges into it, as in the public calls.
+    xmlNodePtr added = before ? xmlAddPrevSibling(node, tn) : xmlAddChild(node, tn);
+    if (added == nullptr) xmlFreeNode(tn);
+}
+
+int indent(xmlDocPtr doc, xmlNodePtr node, int depth) {
+    if (depth > 0) addPad(doc, node, depth, true);
     int elements = 0;
     for (xmlNodePtr c = node->children; c != nullptr; c = c->next) {
         if (c->type != XML_ELEMENT_NODE) continue;
         ++elements;
-        xml_IndentTree(doc, c, depth + 1);
-        xml_ClearError();
+        indent(doc, c, depth + 1);
     }
-    if (elements > 0) xml_CreateAndAddTextNode(doc, pad.c_str(), node);
-    xml_ClearError();
+    if (elements > 0) addPad(doc, node, depth, false);
     return elements;
+}
+} // namespace
+
+int xml_IndentTree(XmlDocument *doc, XmlNode *node, int depth) {
+    if (failed() || node == nullptr) return 0;
+    return indent(docOf(doc), node, depth);
 }

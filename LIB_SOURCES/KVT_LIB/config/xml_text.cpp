@@ -6,19 +6,42 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+bool isAscii(const char *text) {
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0; ++p)
+        if (*p >= 0x80) return false;
+    return true;
+}
+} // namespace
+
 std::string xml_ToUtf8(const char *text) {
     return plat_Cp1252ToUtf8(text != nullptr ? text : "");
 }
 
+const char *xml_Utf8(const char *text, std::string &scratch) {
+    if (text == nullptr) return "";
+    if (isAscii(text)) return text;
+    scratch = plat_Cp1252ToUtf8(text);
+    return scratch.c_str();
+}
+
 char *xml_FromUtf8(const xmlChar *text) {
+    if (text == nullptr) return strdup("");
+    // ASCII reads the same in both encodings.
+    if (isAscii(reinterpret_cast<const char *>(text)))
+        return strdup(reinterpret_cast<const char *>(text));
     std::string narrow =
         plat_Utf8ToCp1252(text != nullptr ? reinterpret_cast<const char *>(text) : "");
     return strdup(narrow.c_str());
 }
 
 int xml_IsXmlText(const std::string &utf8) {
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(utf8.data());
-    const unsigned char *end = p + utf8.size();
+    return xml_IsXmlText(utf8.data(), utf8.size());
+}
+
+int xml_IsXmlText(const char *utf8, size_t size) {
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(utf8);
+    const unsigned char *end = p + size;
     while (p < end) {
         unsigned char b = *p;
         if (b < 0x80) {
@@ -38,6 +61,35 @@ int xml_IsXmlText(const std::string &utf8) {
         p += extra + 1;
     }
     return 1;
+}
+
+void xml_AppendContent(std::string *out, const char *text) {
+    std::string scratch;
+    const char *t = xml_Utf8(text, scratch);
+    if (!xml_IsXmlText(t, strlen(t))) t = XML_ILLEGAL_TEXT;
+    for (; *t != '\0'; ++t) {
+        switch (*t) {
+        case '&':
+            out->append("&amp;");
+            break;
+        case '<':
+            out->append("&lt;");
+            break;
+        case '>':
+            out->append("&gt;");
+            break;
+        case '\r':
+            out->append("&#13;");
+            break;
+        default:
+            out->push_back(*t);
+        }
+    }
+}
+
+int xml_IsElementName(const char *name) {
+    std::string scratch;
+    return xmlValidateName(BAD_CAST xml_Utf8(name, scratch), 0) == 0 ? 1 : 0;
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace {
 std::recursive_mutex g_lock;
@@ -39,12 +40,19 @@ void dbg_HexDump(const void *bytes, int length) {
     int saved = errno;
     std::lock_guard<std::recursive_mutex> guard(g_lock);
     if (g_trace) {
+        // One write for the whole dump: the trace looks for a switch-over before each write,
+        // which is not to be paid for every byte of every block on the line.
+        static const char digits[] = "0123456789abcdef";
         const auto *p = static_cast<const unsigned char *>(bytes);
-        char text[8];
+        std::string text(static_cast<size_t>(length) * 5, ' ');
         for (int i = 0; i < length; ++i) {
-            snprintf(text, sizeof text, "0x%02x ", p[i]);
-            g_trace->Write(text);
+            char *at = text.data() + 5 * i;
+            at[0] = '0';
+            at[1] = 'x';
+            at[2] = digits[p[i] >> 4];
+            at[3] = digits[p[i] & 15];
         }
+        g_trace->Write(text.c_str());
     }
     errno = saved;
 }

@@ -6,6 +6,7 @@
 #include "plat_serial.h"
 
 #include <cstdint>
+#include <memory>
 
 class LinkPort {
 public:
@@ -26,3 +27,24 @@ LinkPort *port_Select(LinkPort *port);
 
 // The port the link currently uses.
 LinkPort &port_Current();
+
+// Where a reading-ahead port takes its bytes from and writes them to: the termios line, or
+// another source (a test's, a fuzz program's).
+class PortBytes {
+public:
+    virtual ~PortBytes() = default;
+    // Waits up to timeout_ms (<= 0: no wait) for bytes, then takes what there is, up to
+    // capacity: the count, 0 when nothing came in time, -1 with the last error when unusable.
+    virtual int ReadSome(uint8_t *buf, int capacity, int timeout_ms) = 0;
+    // As LinkPort::Write.
+    virtual int Write(const uint8_t *buf, int n, int timeout_ms) = 0;
+    // Drops input not yet taken.
+    virtual void Flush() = 0;
+};
+
+// A port that reads ahead from `source` as the termios port reads ahead from the line; `source`
+// outlives it.
+std::unique_ptr<LinkPort> port_MakeBuffered(PortBytes &source);
+
+// The system calls the termios port has made since the process started.
+PlatSerialCalls port_TermiosCalls();

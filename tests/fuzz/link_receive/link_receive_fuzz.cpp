@@ -3,14 +3,17 @@
 // block the partner starts on its own.
 //
 // Input: one byte of settings (bit 0 high priority, bit 1 block check off, bits 2-3 retries
-// - 1, bit 4 a block the partner starts), then the partner's bytes.
+// - 1, bit 4 a block the partner starts, bit 5 the bytes come through the termios port's
+// reading ahead, in pieces of 1, 2, 7 or all of them as bits 6-7 say), then the partner's bytes.
 #include "fuzz_support.h"
 #include "link.h"
 
+#include <memory>
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static fuzz::InputPort port;
-    static LinkPort *previous = port_Select(&port);
-    (void)previous;
+    static fuzz::InputBytes bytes;
+    static std::unique_ptr<LinkPort> buffered = port_MakeBuffered(bytes);
     fuzz::Reader in{data, size};
     uint8_t settings = in.byte();
     link_ResetSettings();
@@ -19,7 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     link_SetBccMode(settings & 2 ? 2 : 1);
     s.retries = 1 + (settings >> 2 & 3);
     link_ResetCounters();
-    port.feed(in.data, in.size);
+    if (settings & 0x20) {
+        static const size_t pieces[] = {1, 2, 7, 0};
+        bytes.feed(in.data, in.size, pieces[settings >> 6]);
+        buffered->Open("COM1", PlatSerialLine{});
+        port_Select(buffered.get());
+    } else {
+        port.feed(in.data, in.size);
+        port_Select(&port);
+    }
 
     uint8_t buffer[300];
     if (settings & 0x10) {
