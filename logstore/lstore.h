@@ -213,6 +213,12 @@ void lstore_SanitizeName(char *text);
 int lstore_ParseHeaderChannels(const char *name);
 int lstore_CountLines(const char *text);
 
+// The channel records of one block (LDF_CHANNEL_SIZE bytes each) into out: from the runtime's
+// configuration segment of the block's prefix, or from the server's current-values request,
+// one channel per request (the record follows the reply's first 8 bytes). 0 or -1.
+int lstore_ChannelsFromRuntime(const LogBlockDescriptor &block, uint8_t *out);
+int lstore_ChannelsFromServer(const char *server, const LogBlockDescriptor &block, uint8_t *out);
+
 // A new store or collection for the connection string's provider kind (MariaDB: lstore_mysql.h),
 // or null for the kinds this build does not serve.
 CLogStore *lstore_CreateStore(const char *connection);

@@ -1,15 +1,12 @@
 #include "lstore_file.h"
 
-#include "dm.h"
 #include "evlog.h"
 #include "ldf.h"
 #include "lfile.h"
 #include "plat_error.h"
 #include "plat_file.h"
 #include "plat_fileops.h"
-#include "req.h"
 #include "rfile.h"
-#include "shm.h"
 #include "srv.h"
 
 #include <algorithm>
@@ -33,42 +30,6 @@ void report(const char *text) {
     evlog_ReportEvent(nullptr, EVLOG_ERROR, text);
 }
 
-// Channel records of one block from the runtime's configuration segment of its prefix.
-int channelsFromRuntime(const LogBlockDescriptor &block, uint8_t *out) {
-    char id[3] = {block.prefix[0], block.prefix[1], '\0'};
-    SegmentHeader *seg = dm_GetConfSegment(id);
-    if (seg == nullptr) return plat_Fail(WERR_FILE_NOT_FOUND);
-    int n = ldf_BlockChannels(block);
-    if (shm_Lock(seg) != 0) return -1;
-    int64_t available = seg->payloadLength / LDF_CHANNEL_SIZE;
-    int rc = 0;
-    if (block.first == 0 || block.first > block.last || block.last > available)
-        rc = plat_Fail(WERR_INVALID_PARAMETER);
-    else
-        memcpy(out, shm_Payload(seg) + int64_t{LDF_CHANNEL_SIZE} * (block.first - 1),
-               static_cast<size_t>(n) * LDF_CHANNEL_SIZE);
-    shm_Unlock(seg);
-    return rc;
-}
-// Channel records of one block from the server's current-values request, one channel per
-// request; the record follows the reply's first 8 bytes.
-int channelsFromServer(const char *server, const LogBlockDescriptor &block, uint8_t *out) {
-    std::vector<char> reply(REQ_REPLY_SIZE);
-    for (int c = block.first; c <= block.last; ++c) {
-        char line[32];
-        snprintf(line, sizeof line, "CV,%.2s,%d", block.prefix, c);
-        int size = REQ_REPLY_SIZE;
-        plat_SetLastError(0);
-        int rc = srv_Command(server, line, reply.data(), &size);
-        if (rc < 0 || size < 8 + LDF_CHANNEL_SIZE || reply[0] != '1' || reply[1] != ',') {
-            uint32_t err = plat_GetLastError();
-            return plat_Fail(err != 0 ? err : WERR_INVALID_DATA);
-        }
-        memcpy(out + int64_t{LDF_CHANNEL_SIZE} * (c - block.first), reply.data() + 8,
-               LDF_CHANNEL_SIZE);
-    }
-    return 0;
-}
 } // namespace
 
 CLogFileStore::~CLogFileStore() {
@@ -150,9 +111,9 @@ int CLogFileStore::WriteChannelBlocks(const LogHeader &h, const void *const *cha
         uint8_t *records = &area[at + 2];
         if (channelRecords != nullptr && channelRecords[k] != nullptr)
             memcpy(records, channelRecords[k], n * LDF_CHANNEL_SIZE);
-        else if (server != nullptr && channelsFromServer(server, block, records) != 0)
+        else if (server != nullptr && lstore_ChannelsFromServer(server, block, records) != 0)
             return -1;
-        else if (server == nullptr && channelsFromRuntime(block, records) != 0)
+        else if (server == nullptr && lstore_ChannelsFromRuntime(block, records) != 0)
             return -1;
         ldf_Put16(&area[at + 2 + n * LDF_CHANNEL_SIZE], LDF_BLOCK_END);
     }

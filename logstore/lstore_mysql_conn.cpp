@@ -1,11 +1,8 @@
-#include "dm.h"
 #include "ldf.h"
 #include "lfile.h"
 #include "lstore_mysql_internal.h"
 #include "plat_ado.h"
 #include "plat_error.h"
-#include "req.h"
-#include "shm.h"
 #include "srv.h"
 #include "ts.h"
 
@@ -51,41 +48,6 @@ int base64Value(char c) {
     if (c == '+') return 62;
     if (c == '/') return 63;
     return -1;
-}
-
-int channelsFromRuntime(const LogBlockDescriptor &block, uint8_t *out) {
-    char id[3] = {block.prefix[0], block.prefix[1], '\0'};
-    SegmentHeader *seg = dm_GetConfSegment(id);
-    if (seg == nullptr) return plat_Fail(WERR_FILE_NOT_FOUND);
-    int n = ldf_BlockChannels(block);
-    if (shm_Lock(seg) != 0) return -1;
-    int64_t available = seg->payloadLength / LDF_CHANNEL_SIZE;
-    int rc = 0;
-    if (block.first == 0 || block.first > block.last || block.last > available)
-        rc = plat_Fail(WERR_INVALID_PARAMETER);
-    else
-        memcpy(out, shm_Payload(seg) + int64_t{LDF_CHANNEL_SIZE} * (block.first - 1),
-               static_cast<size_t>(n) * LDF_CHANNEL_SIZE);
-    shm_Unlock(seg);
-    return rc;
-}
-
-int channelsFromServer(const char *server, const LogBlockDescriptor &block, uint8_t *out) {
-    std::vector<char> reply(REQ_REPLY_SIZE);
-    for (int c = block.first; c <= block.last; ++c) {
-        char line[32];
-        snprintf(line, sizeof line, "CV,%.2s,%d", block.prefix, c);
-        int size = REQ_REPLY_SIZE;
-        plat_SetLastError(0);
-        int rc = srv_Command(server, line, reply.data(), &size);
-        if (rc < 0 || size < 8 + LDF_CHANNEL_SIZE || reply[0] != '1' || reply[1] != ',') {
-            uint32_t err = plat_GetLastError();
-            return plat_Fail(err != 0 ? err : WERR_INVALID_DATA);
-        }
-        memcpy(out + int64_t{LDF_CHANNEL_SIZE} * (c - block.first), reply.data() + 8,
-               LDF_CHANNEL_SIZE);
-    }
-    return 0;
 }
 
 } // namespace
@@ -285,11 +247,11 @@ int ChannelRecords(const LogHeader &header, const void *const *channelRecords, c
         if (channelRecords != nullptr && channelRecords[k] != nullptr) {
             memcpy(out.data(), channelRecords[k], out.size());
         } else if (recordServer != nullptr) {
-            if (channelsFromServer(recordServer, block, out.data()) != 0) {
+            if (lstore_ChannelsFromServer(recordServer, block, out.data()) != 0) {
                 *message = "CAN'T GET CHANNEL CONFIGS";
                 return -1;
             }
-        } else if (channelsFromRuntime(block, out.data()) != 0) {
+        } else if (lstore_ChannelsFromRuntime(block, out.data()) != 0) {
             *message = "CAN'T FIND CHANNEL CONFIG";
             return -1;
         }
