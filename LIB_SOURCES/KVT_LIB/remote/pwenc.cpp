@@ -83,6 +83,29 @@ int pwenc_FromHex(const char *hex, std::string *bytes) {
     return 0;
 }
 
+int pwenc_DecryptStored(const char *hex, const char *phrase,
+                        bool (*plausible)(const std::vector<uint8_t> &plain),
+                        std::vector<uint8_t> *plain) {
+    std::string cipher;
+    if (pwenc_FromHex(hex, &cipher) != 0) return -1;
+    if (cipher.empty()) {
+        plain->clear();
+        return 0;
+    }
+    const int length = static_cast<int>(cipher.size());
+    const auto *bytes = reinterpret_cast<const uint8_t *>(cipher.data());
+    std::vector<uint8_t> full(cipher.size());
+    std::vector<uint8_t> base(cipher.size());
+    if (pwenc_DecryptWith(bytes, length, full.data(), phrase, PWENC_KEY_FULL) == 0) return -1;
+    if (!plausible(full) &&
+        pwenc_DecryptWith(bytes, length, base.data(), phrase, PWENC_KEY_BASE) != 0 &&
+        plausible(base))
+        *plain = std::move(base);
+    else
+        *plain = std::move(full);
+    return 0;
+}
+
 const PwencLoggerAccount &pwenc_LoggerAccount() {
     return PWENC_LOGGER_ACCOUNTS[reg_IsLumbrelEdition() ? PWENC_EDITION_LUMBREL
                                                         : PWENC_EDITION_OTHER];

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Pass phrases: 12 characters, hashed without a terminator.
 #define PWENC_PASSWORD_PHRASE "Tq8%wodn3lyP"
@@ -47,6 +48,14 @@ int pwenc_DecryptWith(const uint8_t *bytes, int length, uint8_t *out, const char
 std::string pwenc_ToHex(const void *bytes, size_t length);
 // Pairs of hex digits in either case; 0, or -1 for an odd length or any other character.
 int pwenc_FromHex(const char *hex, std::string *bytes);
+
+// The plaintext of a stored value's hex digits under the phrase: the full key's, or the base
+// key's when only that one gives a plaintext that `plausible` accepts (a wrong key gives
+// garbage, not an error). No digits give an empty plaintext. 0, or -1 when the digits do not
+// decode or the full key cannot decrypt them.
+int pwenc_DecryptStored(const char *hex, const char *phrase,
+                        bool (*plausible)(const std::vector<uint8_t> &plain),
+                        std::vector<uint8_t> *plain);
 
 // ---- Built-in logger accounts ----
 //

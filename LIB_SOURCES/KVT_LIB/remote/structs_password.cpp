@@ -22,28 +22,13 @@ bool looksPadded(const std::vector<uint8_t> &plain) {
 
 // The password of the hex digits after "enc:"; false when they do not decode.
 bool decodeStored(const char *hex, std::string *password) {
-    std::string cipher;
-    if (pwenc_FromHex(hex, &cipher) != 0) return false;
-    if (cipher.empty()) {
-        password->clear();
-        return true;
-    }
-    const int length = static_cast<int>(cipher.size());
-    const auto *bytes = reinterpret_cast<const uint8_t *>(cipher.data());
-    std::vector<uint8_t> full(cipher.size());
-    std::vector<uint8_t> base(cipher.size());
-    if (pwenc_DecryptWith(bytes, length, full.data(), PWENC_PASSWORD_PHRASE, PWENC_KEY_FULL) == 0)
-        return false;
     // Files written with a 40-bit provider hold the other key form; the padding tells which.
-    const std::vector<uint8_t> *plain = &full;
-    if (!looksPadded(full) &&
-        pwenc_DecryptWith(bytes, length, base.data(), PWENC_PASSWORD_PHRASE, PWENC_KEY_BASE) != 0 &&
-        looksPadded(base))
-        plain = &base;
-    size_t n = strnlen(reinterpret_cast<const char *>(plain->data()), plain->size());
-    while (n > 1 && (*plain)[n - 1] == ' ')
+    std::vector<uint8_t> plain;
+    if (pwenc_DecryptStored(hex, PWENC_PASSWORD_PHRASE, looksPadded, &plain) != 0) return false;
+    size_t n = strnlen(reinterpret_cast<const char *>(plain.data()), plain.size());
+    while (n > 1 && plain[n - 1] == ' ')
         --n;
-    password->assign(reinterpret_cast<const char *>(plain->data()), n);
+    password->assign(reinterpret_cast<const char *>(plain.data()), n);
     return true;
 }
 } // namespace

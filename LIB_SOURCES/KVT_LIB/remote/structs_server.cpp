@@ -67,25 +67,10 @@ bool printable(const std::vector<uint8_t> &plain) {
 
 // The password of the hex digits after "enc"; false when they do not decode.
 bool decodeStored(const char *hex, std::string *password) {
-    std::string cipher;
-    if (pwenc_FromHex(hex, &cipher) != 0) return false;
-    if (cipher.empty()) {
-        password->clear();
-        return true;
-    }
-    const int length = static_cast<int>(cipher.size());
-    const auto *bytes = reinterpret_cast<const uint8_t *>(cipher.data());
-    std::vector<uint8_t> full(cipher.size());
-    std::vector<uint8_t> base(cipher.size());
-    if (pwenc_DecryptWith(bytes, length, full.data(), PWENC_SERVER_PHRASE, PWENC_KEY_FULL) == 0)
-        return false;
     // No padding here: a wrong key shows in bytes outside printable ASCII.
-    const std::vector<uint8_t> *plain = &full;
-    if (!printable(full) &&
-        pwenc_DecryptWith(bytes, length, base.data(), PWENC_SERVER_PHRASE, PWENC_KEY_BASE) != 0 &&
-        printable(base))
-        plain = &base;
-    password->assign(plain->begin(), plain->end());
+    std::vector<uint8_t> plain;
+    if (pwenc_DecryptStored(hex, PWENC_SERVER_PHRASE, printable, &plain) != 0) return false;
+    password->assign(plain.begin(), plain.end());
     return true;
 }
 
