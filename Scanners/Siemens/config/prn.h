@@ -31,6 +31,8 @@ int prn_LinesPerPage();
 int prn_CurrentLine();
 std::string prn_FormatS5Address(const ChannelRecord &record);
 
+// printf into a line of at most 511 characters (a longer one is cut).
+std::string prn_Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // The float rule: "%8.<d>f" with 6 down to 0 decimals, the first of at most 8 characters, else
 // the first 8 characters of the last.
 std::string prn_FormatFloat(float value);

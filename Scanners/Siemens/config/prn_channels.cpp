@@ -6,23 +6,12 @@
 #include "rfile_config.h"
 #include "tag.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char *format, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return buffer;
-}
 
 // Flag n is bit n of the little-endian int32 at byte 28, least significant first.
 bool Flag(const ChannelRecord &rec, int n) {
@@ -69,7 +58,7 @@ S5ChannelAddress AddressOf(const ChannelRecord &rec) {
 }
 
 std::string AddressNumber(const ChannelRecord &rec) {
-    return Format(" %-5d          ", AddressOf(rec).address);
+    return prn_Format(" %-5d          ", AddressOf(rec).address);
 }
 
 const char kBlockHead[] = " D BL/ DATA DATA";
@@ -85,54 +74,56 @@ static_assert(sizeof kAnalogHead1 - 1 == 134);
 static_assert(sizeof kAnalogHead2 - 1 == 134);
 
 int AnalogHeader() {
-    std::string line = Format(kAnalogHead1, kBlockHead) + " SIG CHNG\n";
-    line += Format(kAnalogHead2, kAddressHead) + " ON/VALUE\n\n";
+    std::string line = prn_Format(kAnalogHead1, kBlockHead) + " SIG CHNG\n";
+    line += prn_Format(kAnalogHead2, kAddressHead) + " ON/VALUE\n\n";
     return prn_PrintLine(line.c_str());
 }
 
 int DigitalHeader() {
     std::string line = std::string("CHAN    ENB TAG                              ") +
-                       Format(" LOW STAT                        %s EVENT  ALARM  COM ALM ALM  "
-                              "ALARM\n",
-                              kBlockHead);
+                       prn_Format(" LOW STAT                        %s EVENT  ALARM  COM ALM ALM  "
+                                  "ALARM\n",
+                                  kBlockHead);
     line += std::string("            DESCRIPTION                      ") +
-            Format(" HIG STAT                        %s STATE  STATE  ALM PRI DLY  MESSAGE\n\n",
-                   kAddressHead);
+            prn_Format(" HIG STAT                        %s STATE  STATE  ALM PRI DLY  MESSAGE\n\n",
+                       kAddressHead);
     return prn_PrintLine(line.c_str());
 }
 
 int AnalogChannel(const std::string &name, const ChannelRecord &r) {
-    std::string s = Format("%-7.7s [", name.c_str());
-    s += Format("%s] ", YesNo(Flag(r, 0)));
-    s += Format("%-15.15s      ", tag_GetTag(r).c_str());
-    s += Format("%-8.8s   ", tag_GetUnits(r).c_str());
-    s += Format("%s %s ", prn_FormatS5Address(r).c_str(), YesNo(Flag(r, 1)));
+    std::string s = prn_Format("%-7.7s [", name.c_str());
+    s += prn_Format("%s] ", YesNo(Flag(r, 0)));
+    s += prn_Format("%-15.15s      ", tag_GetTag(r).c_str());
+    s += prn_Format("%-8.8s   ", tag_GetUnits(r).c_str());
+    s += prn_Format("%s %s ", prn_FormatS5Address(r).c_str(), YesNo(Flag(r, 1)));
     s += Flag(r, 1) ? Float(FloatAt(r, 48)) : std::string(8, ' ');
-    s += Format(" %s ", YesNo(Flag(r, 5)));
+    s += prn_Format(" %s ", YesNo(Flag(r, 5)));
     if (Flag(r, 5)) {
-        s += Format("%s %s %s ", YesNo(Flag(r, 7)), Float(FloatAt(r, 60)).c_str(),
-                    YesNo(Flag(r, 12)));
+        s += prn_Format("%s %s %s ", YesNo(Flag(r, 7)), Float(FloatAt(r, 60)).c_str(),
+                        YesNo(Flag(r, 12)));
         s += Flag(r, 12) ? Float(FloatAt(r, 180)) + " " : std::string(9, ' ');
-        s += Format("%s ", YesNo(Flag(r, 6)));
+        s += prn_Format("%s ", YesNo(Flag(r, 6)));
         s += Flag(r, 6) ? Float(FloatAt(r, 64) - FloatAt(r, 60)) + " " : std::string(9, ' ');
-        s += Format("%-3d %-4d %-32.32s", r.bytes[73], U16At(r, 186), TextAt(r, 106, 32).c_str());
+        s += prn_Format("%-3d %-4d %-32.32s", r.bytes[73], U16At(r, 186),
+                        TextAt(r, 106, 32).c_str());
     } else {
         s += std::string(74, ' ');
     }
-    s += Format(" [%s]     ", YesNo(Flag(r, 8)));
+    s += prn_Format(" [%s]     ", YesNo(Flag(r, 8)));
     s += "\n";
 
-    s += Format("            %-32.32s%s   ", tag_GetDescription(r).c_str(),
-                AddressNumber(r).c_str());
+    s += prn_Format("            %-32.32s%s   ", tag_GetDescription(r).c_str(),
+                    AddressNumber(r).c_str());
     s += Flag(r, 1) ? Float(FloatAt(r, 44)) : std::string(8, ' ');
-    s += Format(" %s ", YesNo(Flag(r, 2)));
+    s += prn_Format(" %s ", YesNo(Flag(r, 2)));
     if (Flag(r, 2)) {
-        s += Format("%s %s %s ", YesNo(Flag(r, 4)), Float(FloatAt(r, 52)).c_str(),
-                    YesNo(Flag(r, 11)));
+        s += prn_Format("%s %s %s ", YesNo(Flag(r, 4)), Float(FloatAt(r, 52)).c_str(),
+                        YesNo(Flag(r, 11)));
         s += Flag(r, 11) ? Float(FloatAt(r, 176)) + " " : std::string(9, ' ');
-        s += Format("%s ", YesNo(Flag(r, 3)));
+        s += prn_Format("%s ", YesNo(Flag(r, 3)));
         s += Flag(r, 3) ? Float(FloatAt(r, 52) - FloatAt(r, 56)) + " " : std::string(9, ' ');
-        s += Format("%-3d %-4d %-32.32s", r.bytes[72], U16At(r, 184), TextAt(r, 74, 32).c_str());
+        s +=
+            prn_Format("%-3d %-4d %-32.32s", r.bytes[72], U16At(r, 184), TextAt(r, 74, 32).c_str());
     } else {
         s += std::string(74, ' ');
     }
@@ -142,22 +133,22 @@ int AnalogChannel(const std::string &name, const ChannelRecord &r) {
 }
 
 int DigitalChannel(const std::string &name, const ChannelRecord &r) {
-    std::string s = Format("%-7.7s [", name.c_str());
+    std::string s = prn_Format("%-7.7s [", name.c_str());
     s += YesNo(Flag(r, 0));
     s += "] ";
-    s += Format("%-15.15s ", tag_GetTag(r).c_str());
+    s += prn_Format("%-15.15s ", tag_GetTag(r).c_str());
     s += std::string(20, ' ');
-    s += Format(" %-32.32s", TextAt(r, 64, 32).c_str());
-    s += Format("%s ", prn_FormatS5Address(r).c_str());
-    s += Flag(r, 2) ? Format("[%s] ", State(Flag(r, 4))) : std::string("[DISB] ");
+    s += prn_Format(" %-32.32s", TextAt(r, 64, 32).c_str());
+    s += prn_Format("%s ", prn_FormatS5Address(r).c_str());
+    s += Flag(r, 2) ? prn_Format("[%s] ", State(Flag(r, 4))) : std::string("[DISB] ");
     if (Flag(r, 3))
-        s += Format("[%s] [%s] %-3d %-4d %-32.32s", State(Flag(r, 5)), YesNo(Flag(r, 1)),
-                    r.bytes[96], U16At(r, 190), TextAt(r, 97, 32).c_str());
+        s += prn_Format("[%s] [%s] %-3d %-4d %-32.32s", State(Flag(r, 5)), YesNo(Flag(r, 1)),
+                        r.bytes[96], U16At(r, 190), TextAt(r, 97, 32).c_str());
     else
         s += "[DISB] ";
     s += "\n";
-    s += Format("            %-32.32s ", tag_GetDescription(r).c_str());
-    s += Format(" %-32.32s%s\n", TextAt(r, 32, 32).c_str(), AddressNumber(r).c_str());
+    s += prn_Format("            %-32.32s ", tag_GetDescription(r).c_str());
+    s += prn_Format(" %-32.32s%s\n", TextAt(r, 32, 32).c_str(), AddressNumber(r).c_str());
     return prn_PrintLine(s.c_str());
 }
 
@@ -165,14 +156,15 @@ int DigitalChannel(const std::string &name, const ChannelRecord &r) {
 
 std::string prn_FormatS5Address(const ChannelRecord &record) {
     S5ChannelAddress a = AddressOf(record);
-    if (a.type & S5_TYPE_BIT) return Format(" %-5d %-3.3s  %-2d  ", a.station, "BIT", a.bit_number);
+    if (a.type & S5_TYPE_BIT)
+        return prn_Format(" %-5d %-3.3s  %-2d  ", a.station, "BIT", a.bit_number);
     const char *type;
     bool word = (a.type & S5_TYPE_WORD) != 0, sign = (a.type & S5_TYPE_SIGNED) != 0;
     if (word)
         type = sign ? "SIGN WORD" : "USIG WORD";
     else
         type = sign ? "SIGN BYTE" : "USIG BYTE";
-    return Format(" %-5d %-9.9s", a.station, type);
+    return prn_Format(" %-5d %-9.9s", a.station, type);
 }
 
 int prn_PrintChannelGroup(PrinterDC *dc, const char *server, const uint8_t *entry, int kind,
@@ -216,7 +208,7 @@ int prn_PrintChannelGroup(PrinterDC *dc, const char *server, const uint8_t *entr
             // The counter is tested before a channel is taken, so its lines may run past the end.
             if (prn_CurrentLine() > capacity) break;
             const ChannelRecord &r = record(n);
-            std::string name = Format("%1.2s%d", id.c_str(), n);
+            std::string name = prn_Format("%1.2s%d", id.c_str(), n);
             ++n;
             if (!Flag(r, 0) || ((r.bytes[ChannelCommon::Type.offset] & 1) != 0) != digital)
                 continue;
@@ -228,8 +220,8 @@ int prn_PrintChannelGroup(PrinterDC *dc, const char *server, const uint8_t *entr
             printed = true;
         }
         if (!printed) {
-            std::string line = Format("CHANNELS %1.2s%d - ", id.c_str(), first);
-            line += Format("%1.2s%d DISABLED\n", id.c_str(), last);
+            std::string line = prn_Format("CHANNELS %1.2s%d - ", id.c_str(), first);
+            line += prn_Format("%1.2s%d DISABLED\n", id.c_str(), last);
             return prn_PrintLine(line.c_str()) < 0 ? -1 : 0;
         }
         if (prn_PrintLine("\f") < 0) return -1;

@@ -12,16 +12,6 @@
 
 namespace {
 
-std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char *format, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return buffer;
-}
-
 // A page that could not be started or ended fails the report, not only its line.
 bool g_failed = false;
 
@@ -43,6 +33,15 @@ std::string EntryText(const uint8_t *entry, int offset, int size) {
 
 } // namespace
 
+std::string prn_Format(const char *format, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
 std::string prn_FormatFloat(float value) {
     char buffer[64];
     for (int decimals = 6; decimals >= 0; --decimals) {
@@ -56,18 +55,18 @@ std::string prn_FormatMinSecMs(int32_t milliseconds) {
     MinutesSeconds split;
     fmt_SplitMilliseconds(&split, milliseconds);
     int minutes = split.minutes > 99 ? 99 : split.minutes;
-    return Format("%02d(min) %02d(sec) %03d(ms)", minutes, split.seconds, split.milliseconds);
+    return prn_Format("%02d(min) %02d(sec) %03d(ms)", minutes, split.seconds, split.milliseconds);
 }
 
 int prn_PrintDeviceHeader(const char *title, const char *server, const char *deviceName, int status,
                           int autosave, int byTag, int saveRate) {
-    Print(Format("        SERVER NAME    [%s]\n", server != nullptr ? server : ""));
-    Print(Format("        %-14s [%s]\n", Format("%s NAME", title).c_str(), deviceName));
-    Print(Format("        STATUS         [%s]\n", status != 0 ? "ENABLED " : "DISABLED"));
-    Print(Format("        AUTOSAVE       [%s]", YesNo(autosave)));
+    Print(prn_Format("        SERVER NAME    [%s]\n", server != nullptr ? server : ""));
+    Print(prn_Format("        %-14s [%s]\n", prn_Format("%s NAME", title).c_str(), deviceName));
+    Print(prn_Format("        STATUS         [%s]\n", status != 0 ? "ENABLED " : "DISABLED"));
+    Print(prn_Format("        AUTOSAVE       [%s]", YesNo(autosave)));
     if (autosave != 0)
-        Print(Format("                    BY TAG  [%s]       SAVE RATE %s", YesNo(byTag),
-                     prn_FormatMinSecMs(saveRate).c_str()));
+        Print(prn_Format("                    BY TAG  [%s]       SAVE RATE %s", YesNo(byTag),
+                         prn_FormatMinSecMs(saveRate).c_str()));
     Print("\n\n\n");
     return 0;
 }
@@ -79,29 +78,34 @@ int prn_PrintCommSettings(const char *, const uint8_t *entry, const DeviceConfig
     if (port.empty()) {
         uint16_t number;
         std::memcpy(&number, entry + HOST_ENTRY_PORT_NUMBER, sizeof number);
-        port = Format("COM%d", number);
+        port = prn_Format("COM%d", number);
     }
     int baud = s.baud_rate == 0 ? 9600 : static_cast<int>(s.baud_rate);
     static const char *const parities[] = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
-    std::string parity = s.parity <= 4 ? parities[s.parity] : Format("%d", s.parity);
+    std::string parity = s.parity <= 4 ? parities[s.parity] : prn_Format("%d", s.parity);
     Print("COMMUNICATION SETTINGS:\n");
-    Print(Format("        PORT           [%-6.6s]            BAUD RATE [%-6d]\n", port.c_str(),
-                 baud));
-    Print(Format("        PRIORITY                                     [%-4.4s]\n",
-                 s.priority != 0 ? "HIGH" : "LOW"));
-    Print(Format("        PARITY                                       %-4.4s\n", parity.c_str()));
-    Print(Format("        PROTOCOL MODE                                %-3d\n", s.protocol_mode));
-    Print(Format("        DATA FORMAT                                  %-3d\n", s.data_format));
-    Print(Format("        NUMBER OF RETRIES                            %-3d\n\n", s.retries));
+    Print(prn_Format("        PORT           [%-6.6s]            BAUD RATE [%-6d]\n", port.c_str(),
+                     baud));
+    Print(prn_Format("        PRIORITY                                     [%-4.4s]\n",
+                     s.priority != 0 ? "HIGH" : "LOW"));
+    Print(prn_Format("        PARITY                                       %-4.4s\n",
+                     parity.c_str()));
+    Print(
+        prn_Format("        PROTOCOL MODE                                %-3d\n", s.protocol_mode));
+    Print(prn_Format("        DATA FORMAT                                  %-3d\n", s.data_format));
+    Print(prn_Format("        NUMBER OF RETRIES                            %-3d\n\n", s.retries));
     Print("TIMEOUTS:\n");
-    Print(Format("        CHARACTER DELAY TIMEOUT                      %-4d\n", s.char_delay_ms));
-    Print(Format("        TIMEOUT (SEC)                                %-6d\n", s.ack_timeout_ms));
-    Print(Format("        BLOCK WAIT TIME                              %-6d\n\n", s.block_wait_ms));
+    Print(
+        prn_Format("        CHARACTER DELAY TIMEOUT                      %-4d\n", s.char_delay_ms));
+    Print(prn_Format("        TIMEOUT (SEC)                                %-6d\n",
+                     s.ack_timeout_ms));
+    Print(prn_Format("        BLOCK WAIT TIME                              %-6d\n\n",
+                     s.block_wait_ms));
     Print("OUTPUT SCAN OPTIONS:\n");
-    Print(Format("        READ OUTPUTS FROM DEVICE ON FIRST SCAN       [%s]\n",
-                 YesNo(s.read_outputs_first)));
-    Print(Format("        READ OUTPUTS BACK FROM DEVICE IF NOT WRITING [%s]\n\n",
-                 YesNo(s.read_back_outputs)));
+    Print(prn_Format("        READ OUTPUTS FROM DEVICE ON FIRST SCAN       [%s]\n",
+                     YesNo(s.read_outputs_first)));
+    Print(prn_Format("        READ OUTPUTS BACK FROM DEVICE IF NOT WRITING [%s]\n\n",
+                     YesNo(s.read_back_outputs)));
     return 0;
 }
 
@@ -131,7 +135,7 @@ int prn_PrintDeviceReport(PrinterDC *dc, const char *server, const uint8_t *entr
                           autosave, byTag, saveRate);
     int32_t scanRate;
     std::memcpy(&scanRate, config->bytes + DEVICE_CONFIG_SCAN_RATE, sizeof scanRate);
-    Print(Format("        SCAN RATE %s\n\n", prn_FormatMinSecMs(scanRate).c_str()));
+    Print(prn_Format("        SCAN RATE %s\n\n", prn_FormatMinSecMs(scanRate).c_str()));
     prn_PrintCommSettings(server, entry, config);
     if (g_failed) return -1;
     for (int kind = 0; kind < HOST_ENTRY_KIND_COUNT; ++kind) {
