@@ -367,16 +367,21 @@ int CLogRequestServer::Processors(bool ip, const std::string &args, Reply &out) 
     return 1;
 }
 
+bool CLogRequestServer::PutGroupStamp(const Group &g, int slot, bool status, Reply &out) const {
+    bool ls = status && SamePrefix(g.prefix, "LS");
+    TimeStamp stamp =
+        ls ? statusStamp_ : (hasPrefix(header_[slot], g.prefix) ? runStart_[slot] : TimeStamp{});
+    putStamp(&out.bytes, stamp);
+    return ls;
+}
+
 int CLogRequestServer::ChannelRecords(const std::vector<Group> &groups, Reply &out) {
     int slot = CurrentSlot();
     bool status = StatusServesLs();
     out.Raw("1,", 2);
     uint8_t record[LGR_STATUS_RECORD_SIZE];
     for (const Group &g : groups) {
-        bool ls = status && SamePrefix(g.prefix, "LS");
-        TimeStamp stamp = ls ? statusStamp_
-                             : (hasPrefix(header_[slot], g.prefix) ? runStart_[slot] : TimeStamp{});
-        putStamp(&out.bytes, stamp);
+        bool ls = PutGroupStamp(g, slot, status, out);
         for (int n : g.numbers) {
             memset(record, 0, sizeof record);
             if (ls) {
@@ -406,10 +411,7 @@ int CLogRequestServer::CurrentValues(const std::vector<Group> &groups, Reply &ou
     out.Raw("1,", 2);
     uint8_t record[LGR_STATUS_RECORD_SIZE];
     for (const Group &g : groups) {
-        bool ls = status && SamePrefix(g.prefix, "LS");
-        TimeStamp stamp = ls ? statusStamp_
-                             : (hasPrefix(header_[slot], g.prefix) ? runStart_[slot] : TimeStamp{});
-        putStamp(&out.bytes, stamp);
+        bool ls = PutGroupStamp(g, slot, status, out);
         for (int n : g.numbers) {
             int32_t flag = LDF_FLAG_INVALID, value = 0;
             if (ls) {

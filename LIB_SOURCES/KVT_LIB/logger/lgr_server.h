@@ -92,6 +92,9 @@ private:
     int FindBlock(const LogHeader &header, const char prefix[2], int number) const;
     uint32_t NewestSeconds(int slot) const;
     int NewestMs(int slot) const;
+    // Starts a group of a CR or CV reply with its time stamp: the status channels' (when they
+    // serve LS), the run start of the slot's run for a prefix it logs, else zero. True for LS.
+    bool PutGroupStamp(const Group &group, int slot, bool status, Reply &reply) const;
 
     int Dispatch(const std::string &code, const std::string &args, Reply &reply);
     int Processors(bool ip, const std::string &args, Reply &reply);
