@@ -147,6 +147,10 @@ public:
     const std::u16string &connectionText() const { return connectionText_; }
 
 private:
+    // OpenCatalog and CreateCatalog: binds the catalog to a connection string, opening the
+    // database or creating it first. 0, or 1 with connected_ cleared.
+    int32_t BindCatalog(const std::u16string &first, const std::u16string &second, bool create);
+
     std::unique_ptr<ado::Catalog> catalog_;
     std::unique_ptr<ado::Table> table_;
     std::u16string connectionText_;

@@ -205,8 +205,8 @@ int32_t CLogITDbAcc::MarkOpen(int32_t, int32_t) {
     return 0;
 }
 
-int32_t CLogITDbAcc::OpenCatalog(const std::u16string &first, const std::u16string &second) {
-    traceLine(first);
+int32_t CLogITDbAcc::BindCatalog(const std::u16string &first, const std::u16string &second,
+                                 bool create) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!catalog_) {
         connected_ = 0;
@@ -214,7 +214,10 @@ int32_t CLogITDbAcc::OpenCatalog(const std::u16string &first, const std::u16stri
     }
     try {
         connectionText_ = first + second;
-        catalog_->SetActiveConnection(utf8(connectionText_));
+        if (create)
+            catalog_->Create(utf8(connectionText_));
+        else
+            catalog_->SetActiveConnection(utf8(connectionText_));
         connected_ = 1;
         return 0;
     } catch (const ado::ComError &e) {
@@ -225,23 +228,13 @@ int32_t CLogITDbAcc::OpenCatalog(const std::u16string &first, const std::u16stri
     return 1;
 }
 
+int32_t CLogITDbAcc::OpenCatalog(const std::u16string &first, const std::u16string &second) {
+    traceLine(first);
+    return BindCatalog(first, second, false);
+}
+
 int32_t CLogITDbAcc::CreateCatalog(const std::u16string &first, const std::u16string &second) {
-    std::lock_guard<std::recursive_mutex> hold(lock_);
-    if (!catalog_) {
-        connected_ = 0;
-        return 1;
-    }
-    try {
-        connectionText_ = first + second;
-        catalog_->Create(utf8(connectionText_));
-        connected_ = 1;
-        return 0;
-    } catch (const ado::ComError &e) {
-        SetComError(e);
-    } catch (...) {
-    }
-    connected_ = 0;
-    return 1;
+    return BindCatalog(first, second, true);
 }
 
 int32_t CLogITDbAcc::SetColumnProperty(const std::u16string &column, const std::u16string &property,
