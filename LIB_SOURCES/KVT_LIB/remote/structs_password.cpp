@@ -25,6 +25,11 @@ bool decodeStored(const char *hex, std::string *password) {
     // Files written with a 40-bit provider hold the other key form; the padding tells which.
     std::vector<uint8_t> plain;
     if (pwenc_DecryptStored(hex, PWENC_PASSWORD_PHRASE, looksPadded, &plain) != 0) return false;
+    // No digits after "enc:" is the empty password.
+    if (plain.empty()) {
+        password->clear();
+        return true;
+    }
     size_t n = strnlen(reinterpret_cast<const char *>(plain.data()), plain.size());
     while (n > 1 && plain[n - 1] == ' ')
         --n;
