@@ -8,7 +8,7 @@
 
 #include "srv.h"
 
-// Registers kinds 2, 3 and 4 and the spec classifier with the connection table. Safe while
+// Registers kinds 2, 3 and 4 and the server-text classifier with the connection table. Safe while
 // other threads use the table, and may be repeated.
 void srv_RegisterServerKinds();
 
