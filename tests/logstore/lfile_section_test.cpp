@@ -222,6 +222,50 @@ TEST(SectionFiles, EventsFileHoldsTextWhenSwitchedOn) {
     EXPECT_EQ(lfile_UseEventsFile(), 0);
 }
 
+TEST(SectionFiles, ReadersWriteNothingPastTheSizeTheyAreGiven) {
+    TempRegistry registry;
+    reg_ForgetProductNames();
+    const char on[] = "ON";
+    uint32_t type = PLAT_REG_SZ, length = sizeof on;
+    ASSERT_EQ(reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE,
+                              "EventsTextFile", &type, const_cast<char *>(on), &length),
+              0u);
+    TempFolder dir;
+    const std::string f = dir / "run.txt"; // TEXT: neither here nor in an events.txt
+    put(f, "[HEADER]\r\nh1\r\n");
+    for (int given : {0, -1}) {
+        for (const char *name : {"HEADER", "NONE", "TEXT"}) {
+            SCOPED_TRACE(std::string(name) + " " + std::to_string(given));
+            char buf[2] = {'#', '#'};
+            char16_t wide[2] = {u'#', u'#'};
+            char *lines[2];
+            char16_t *wideLines[2];
+            int size = given;
+            EXPECT_EQ(lfile_ReadSection(f.c_str(), name, buf, &size), 0);
+            size = given;
+            EXPECT_EQ(lfile_ReadSectionEx("", f.c_str(), name, buf, &size), 0);
+            size = given;
+            EXPECT_EQ(lfile_ReadSectionW(f.c_str(), name, wide, &size), 0);
+            int count = 2;
+            size = given;
+            EXPECT_EQ(lfile_ReadSectionLines(f.c_str(), name, lines, &count, buf, &size), 0);
+            EXPECT_EQ(count, 0);
+            EXPECT_STREQ(lines[0], "");
+            count = 2;
+            size = given;
+            EXPECT_EQ(lfile_ReadSectionLinesEx("", f.c_str(), name, lines, &count, buf, &size), 0);
+            EXPECT_EQ(count, 0);
+            count = 2;
+            size = given;
+            EXPECT_EQ(lfile_ReadSectionLinesW(f.c_str(), name, wideLines, &count, wide, &size), 0);
+            EXPECT_EQ(count, 0);
+            EXPECT_EQ(wideLines[1][0], u'\0');
+            EXPECT_EQ(std::string(buf, 2), "##");
+            EXPECT_TRUE(wide[0] == u'#' && wide[1] == u'#');
+        }
+    }
+}
+
 TEST(SectionFiles, StoreTextSectionsAndRename) {
     TempFolder dir;
     std::string data = dir / "240517_083000.odl";
