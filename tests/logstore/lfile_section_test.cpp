@@ -190,6 +190,25 @@ TEST(SectionFiles, EventsFileHoldsTextWhenSwitchedOn) {
                               "EventsTextFile", &type, const_cast<char *>(on), &size),
               0u);
     ASSERT_EQ(lfile_UseEventsFile(), 1);
+
+    // Without events.txt, where a run's text file already holds events, a new event joins them
+    // there, and TEXT is read from there, by the reader and by the store.
+    TempFolder own;
+    LogHeader earlier = fx::twoBlockHeader(k_t0 - 5400);
+    CLogFileStore ownStore;
+    ASSERT_EQ(fx::createRun(ownStore, own / "240517_070000.odl", &earlier), 0);
+    std::string run = own / "240517_070000.txt";
+    put(run, "[HEADER]\r\nh\r\n[TEXT]\r\n24/05/17 07:00:00 started\r\n");
+    PreciseTimeStamp at{k_t0, 0, 0};
+    ASSERT_EQ(lfile_AddEvent(run.c_str(), "[TEXT]", &at, "in the run", nullptr), 0);
+    EXPECT_EQ(access((own / "events.txt").c_str(), F_OK), -1);
+    const std::string both = "24/05/17 07:00:00 started\r\n24/05/17 08:30:00 in the run\r\n";
+    EXPECT_EQ(section(run, "TEXT"), both);
+    char ownText[128] = {};
+    int ownSize = sizeof ownText;
+    EXPECT_EQ(ownStore.ReadSection("TEXT", ownText, &ownSize), 2);
+    EXPECT_EQ(std::string(ownText), both);
+
     TempFolder dir;
     std::string f = dir / "240517_083000.txt";
     put(f, "[HEADER]\r\nh\r\n");

@@ -38,9 +38,6 @@ struct TextSource {
         return remote() ? lfile_LoadRemoteText(server, path.c_str(), &probe) == 0
                         : plat_CheckAccess(path.c_str(), PLAT_ACCESS_READ) != 0;
     }
-    bool exists(const std::string &path) const {
-        return remote() ? readable(path) : plat_FileInfoPath(path.c_str(), nullptr, nullptr) == 0;
-    }
 };
 
 template <typename Ch>
@@ -180,14 +177,11 @@ int readSection(const TextSource &src, const char *file, const char *section,
     std::string events;
     bool fromStart = false;
     if (isText && lfile_UseEventsFile()) {
+        // Without an events.txt the events were added to the run's own file: read them there.
         events = lfile_EventsPath(file);
         if (src.readable(events)) {
             path = events.c_str();
             fromStart = true;
-        } else if (!src.exists(events)) {
-            if (buffer != nullptr && *size > 0) buffer[0] = 0;
-            *size = 0;
-            return 0;
         }
     }
     LfileText text;
