@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
+#include <sys/inotify.h>
+#include <unistd.h>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -283,6 +286,60 @@ TEST(SectionFiles, ReadersWriteNothingPastTheSizeTheyAreGiven) {
             EXPECT_TRUE(wide[0] == u'#' && wide[1] == u'#');
         }
     }
+}
+
+TEST(SectionFiles, RewritesReplaceTheFileInOneRename) {
+    TempFolder dir;
+    const std::string f = dir / "run.txt";
+    put(f, "[HEADER]\r\nh\r\n");
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(), IN_CREATE | IN_DELETE | IN_MOVE), 0);
+    // What happened to run.txt since the last call: 'c'reated, 'd'eleted, moved 'f'rom, moved 't'o.
+    auto changes = [watch] {
+        std::string seen;
+        alignas(inotify_event) char events[4096];
+        ssize_t n;
+        while ((n = read(watch, events, sizeof events)) > 0)
+            for (ssize_t at = 0; at < n;) {
+                auto *e = reinterpret_cast<inotify_event *>(events + at);
+                if (e->len > 0 && std::string(e->name) == "run.txt")
+                    seen += e->mask & IN_CREATE       ? "c"
+                            : e->mask & IN_DELETE     ? "d"
+                            : e->mask & IN_MOVED_FROM ? "f"
+                                                      : "t";
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        return seen;
+    };
+    PreciseTimeStamp stamp{k_t0, 0, 0}, later{k_t0 + 1, 0, 0};
+    struct Case {
+        const char *what;
+        std::function<int()> rewrite;
+        const char *after;
+    } cases[] = {
+        {"replace", [&] { return lfile_ReplaceSection(f.c_str(), "HEADER", "a"); },
+         "[HEADER]\r\na\r\n"},
+        {"replace here through the server form",
+         [&] { return lfile_ReplaceSectionEx("SERVER", f.c_str(), "HEADER", "b"); },
+         "[HEADER]\r\nb\r\n"},
+        {"replace wide", [&] { return lfile_ReplaceSectionW(f.c_str(), "HEADER", u"c"); },
+         "[HEADER]\r\nc\r\n"},
+        {"add an event", [&] { return lfile_AddEvent(f.c_str(), "[TEXT]", &stamp, "e", nullptr); },
+         "[HEADER]\r\nc\r\n[TEXT]\r\n24/05/17 08:30:00 e\r\n"},
+        {"add a wide event",
+         [&] { return lfile_AddEventW(f.c_str(), "[TEXT]", &later, u"w", nullptr); },
+         "[HEADER]\r\nc\r\n[TEXT]\r\n24/05/17 08:30:00 e\r\n24/05/17 08:30:01 w\r\n"},
+    };
+    changes();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_GE(c.rewrite(), 0);
+        // Readers see the old file or the new one: it is never deleted, only renamed over.
+        EXPECT_EQ(changes(), "t");
+        EXPECT_EQ(slurp(f), c.after);
+    }
+    close(watch);
 }
 
 TEST(SectionFiles, StoreTextSectionsAndRename) {
