@@ -184,14 +184,17 @@ TEST(SectionFiles, EventsKeepTimeOrderAndOneLinePerTime) {
               u"24/05/17 08:30:01 \u4e2d\r\n24/05/17 08:30:02 \u20ac\r\n");
 }
 
+// The registry switch that keeps events in events.txt.
+uint32_t setEventsSwitch(const char *value) {
+    uint32_t type = PLAT_REG_SZ, size = static_cast<uint32_t>(strlen(value) + 1);
+    return reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE,
+                           "EventsTextFile", &type, const_cast<char *>(value), &size);
+}
+
 TEST(SectionFiles, EventsFileHoldsTextWhenSwitchedOn) {
     TempRegistry registry;
     reg_ForgetProductNames();
-    const char on[] = "ON";
-    uint32_t type = PLAT_REG_SZ, size = sizeof on;
-    ASSERT_EQ(reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE,
-                              "EventsTextFile", &type, const_cast<char *>(on), &size),
-              0u);
+    ASSERT_EQ(setEventsSwitch("ON"), 0u);
     ASSERT_EQ(lfile_UseEventsFile(), 1);
 
     // Without events.txt, where a run's text file already holds events, a new event joins them
@@ -236,22 +239,14 @@ TEST(SectionFiles, EventsFileHoldsTextWhenSwitchedOn) {
     EXPECT_EQ(store.GetTextTime(&t), 0);
     EXPECT_GT(t, k_t0);
 
-    type = PLAT_REG_SZ;
-    const char off[] = "OFF";
-    size = sizeof off;
-    reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE, "EventsTextFile",
-                    &type, const_cast<char *>(off), &size);
+    setEventsSwitch("OFF");
     EXPECT_EQ(lfile_UseEventsFile(), 0);
 }
 
 TEST(SectionFiles, ReadersWriteNothingPastTheSizeTheyAreGiven) {
     TempRegistry registry;
     reg_ForgetProductNames();
-    const char on[] = "ON";
-    uint32_t type = PLAT_REG_SZ, length = sizeof on;
-    ASSERT_EQ(reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE,
-                              "EventsTextFile", &type, const_cast<char *>(on), &length),
-              0u);
+    ASSERT_EQ(setEventsSwitch("ON"), 0u);
     TempFolder dir;
     const std::string f = dir / "run.txt"; // TEXT: neither here nor in an events.txt
     put(f, "[HEADER]\r\nh1\r\n");
