@@ -49,7 +49,7 @@ std::string stateText(const LogBlockDescriptor &block, int channel, bool high) {
     if (seg == nullptr || channel < 1) return "";
     std::string text;
     if (shm_Lock(seg) != 0) return "";
-    if (int64_t{channel} * LDF_CHANNEL_SIZE <= seg->payloadLength) {
+    if (int64_t{channel} * LDF_CHANNEL_SIZE <= shm_PayloadLimit(seg)) {
         ChannelRecord rec;
         memcpy(rec.bytes, shm_Payload(seg) + int64_t{LDF_CHANNEL_SIZE} * (channel - 1),
                LDF_CHANNEL_SIZE);
