@@ -21,6 +21,11 @@
 // a module that does not load).
 int cfgtool_Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
 
+// "error N", with the C library's text in parentheses for the numbers whose meaning the
+// system shares with it ("error 2 (No such file or directory)"); other Windows numbers
+// (1465 after an XML error) stand alone.
+std::string cfgtool_ErrorText(int error);
+
 // Runs one script over a dialog view; false when an expectation failed (the texts are in
 // *failure). Messages shown so far are matched by expect-message, most recent first.
 class DialogView;
