@@ -9,13 +9,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Runs of blanks made one, for the text pdftotext extracts.
 std::string Squeezed(const std::string &text) {
     std::string out;
@@ -85,8 +78,8 @@ TEST(Readme, ConfigurationModuleCommandsWorkAsWrittenOnTheDemoFiles) {
     EXPECT_EQ(fs::file_size(demo / "device.rec"), 924u);
     EXPECT_EQ(fs::file_size(demo / "channel.rec"), 216u);
     EXPECT_EQ(fs::file_size(demo / "CURRENT_CONFIG/KSTRN_01/saveconfig"), 6u);
-    EXPECT_EQ(ReadAll(demo / "CURRENT_CONFIG/KSTRN_01/saveconfig")[0], 0) << "SaveOutputs";
-    std::string channelBefore = ReadAll(demo / "channel.rec");
+    EXPECT_EQ(tool_ReadFile(demo / "CURRENT_CONFIG/KSTRN_01/saveconfig")[0], 0) << "SaveOutputs";
+    std::string channelBefore = tool_ReadFile(demo / "channel.rec");
     fs::remove(demo / "report.txt");
     fs::remove(demo / "report.pdf");
 
@@ -101,7 +94,7 @@ TEST(Readme, ConfigurationModuleCommandsWorkAsWrittenOnTheDemoFiles) {
     ToolResult pdf =
         tool_Run("pdftotext -layout " + tool_Quote((demo / "report.pdf").string()) + " - 2>&1");
     ASSERT_EQ(pdf.status, 0) << pdf.output;
-    std::string text = ReadAll(demo / "report.txt");
+    std::string text = tool_ReadFile(demo / "report.txt");
     for (const char *want : {"DEVICE NAME    [S5-DEMO-PRESS]", "AI8     [Y] AI-8",
                              "DI16    [Y] DI-16", "AO4     [Y] AO-4", "DO8     [Y] DO-8"}) {
         EXPECT_NE(Squeezed(pdf.output).find(Squeezed(want)), std::string::npos) << want << "\n"
@@ -109,7 +102,7 @@ TEST(Readme, ConfigurationModuleCommandsWorkAsWrittenOnTheDemoFiles) {
         EXPECT_NE(text.find(want), std::string::npos) << want;
     }
     // One kind's range.
-    std::string di = ReadAll(demo / "di.txt");
+    std::string di = tool_ReadFile(demo / "di.txt");
     EXPECT_NE(di.find("DI4     [Y] DI-4"), std::string::npos) << di;
     EXPECT_EQ(di.find("DI5 "), std::string::npos) << di;
     EXPECT_EQ(di.find("AI1 "), std::string::npos) << di;
@@ -130,7 +123,8 @@ TEST(Readme, ConfigurationModuleCommandsWorkAsWrittenOnTheDemoFiles) {
                      " --script " + tool_Quote((top / "check.txt").string()) + " 2>&1");
     EXPECT_EQ(check.status, 0) << check.output;
     // AI-1 as a digital input: kind 1, its S5 address moved from byte 188 to 192.
-    std::string channel = ReadAll(demo / "channel.rec"), pasted = ReadAll(demo / "pasted.rec");
+    std::string channel = tool_ReadFile(demo / "channel.rec"),
+                pasted = tool_ReadFile(demo / "pasted.rec");
     ASSERT_EQ(pasted.size(), 216u);
     EXPECT_EQ(pasted[24], 1);
     EXPECT_EQ(pasted.substr(192, 16), channel.substr(188, 16));
