@@ -212,9 +212,10 @@ int Print(const Command &c, const Exports &x, Host &host, std::ostream &out, std
     int ended = dc->EndDoc();
     out << "result " << rc << "\n";
     out << "wait cursor " << host.waits << "\n";
-    if (rc < 0)
-        err << "kvt-cfgtool: " << step << " of " << c.get("--folder")
-            << " failed: " << cfgtool_ErrorText(error) << "\n";
+    if (rc < 0) {
+        if (c.has("--folder")) step += " of " + c.get("--folder");
+        err << "kvt-cfgtool: " << step << " failed: " << cfgtool_ErrorText(error) << "\n";
+    }
     if (ended <= 0) {
         err << "kvt-cfgtool: the document could not be written\n";
         return 1;
