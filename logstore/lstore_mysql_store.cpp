@@ -167,12 +167,9 @@ int CLogDbMySQLStore::StartLogging(LogHeader *) {
 }
 
 void CLogDbMySQLStore::GetName(char *buffer, int *length) {
-    // The text is both lengths plus 31 characters and its NUL.
-    if (length != nullptr) *length = static_cast<int>(connection_.size() + logger_.size() + 32);
-    if (buffer != nullptr)
-        snprintf(buffer, connection_.size() + logger_.size() + 32,
-                 "%s;LoggerName=%s;LoggerSeq=%08d", connection_.c_str(), logger_.c_str(),
-                 sequence_);
+    char seq[16];
+    snprintf(seq, sizeof seq, "%08d", sequence_);
+    lstore_PutName(connection_ + ";LoggerName=" + logger_ + ";LoggerSeq=" + seq, buffer, length);
 }
 
 int CLogDbMySQLStore::Close() {

@@ -5,6 +5,7 @@
 #include "dm.h"
 #include "ipc_prefix.h"
 #include "lstore_filecoll.h"
+#include "lstore_mysql.h"
 #include "plat_clock.h"
 #include "runtime_tables.h"
 #include "shm.h"
@@ -265,9 +266,17 @@ TEST_F(LstPublish, PublishesStateCountersTimesAndStoreTexts) {
     }
     EXPECT_EQ(text(record(2, 8), 32), "RUN");
     EXPECT_EQ(status(2, 9) & 1, 0u);
+    // A MariaDB collection reports its store before it connects, so even when it cannot.
+    CLogDbMySQLCollection server;
+    EXPECT_EQ(server.Open("PROVIDER=MYSQL;DB=plant", "", "L1", "NORTH", LSTORE_READ), -1);
+    EXPECT_EQ(text(record(2, 2), 32), "R2");
+    EXPECT_EQ(text(record(2, 8), 32), "NORTH");
+    EXPECT_EQ(status(2, 9) & 1, 1u);
+    lst_SetStoreInfo("", "/a/b", "");
+    EXPECT_EQ(status(2, 9) & 1, 0u);
     lst_SetStoreInfo("Provider=SQLOLEDB;Data Source=x", "", "");
     EXPECT_EQ(text(record(2, 2), 32), "R2");
-    EXPECT_EQ(text(record(2, 8), 32), "RUN");
+    EXPECT_EQ(text(record(2, 8), 32), "NORTH");
     EXPECT_EQ(status(2, 9) & 1, 1u);
 
     lst_Detach();
