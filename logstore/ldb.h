@@ -49,6 +49,9 @@ std::string ldb_RunByPrefixQuery(const std::string &prefix);
 // identifier does not take (ASCII other than letters, digits, '_' and '$') becomes '_' too, so
 // that "other.x" or "Boiler's" name tables of this database.
 std::string ldb_PrefixBase(const std::string &runPrefix, const std::string &logger);
+// The run-name prefix as the table prefixes of its runs begin: changed as ldb_PrefixBase
+// changes it, so that a run is found by the prefix it was made with. Empty stays empty.
+std::string ldb_RunNamePrefix(const std::string &runPrefix);
 
 // The three forms of a run's table prefix after its base (ldb_PrefixBase).
 std::string ldb_DatedPrefix(const std::string &base, int32_t start);

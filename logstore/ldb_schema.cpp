@@ -134,6 +134,13 @@ std::string ldb_PrefixBase(const std::string &runPrefix, const std::string &logg
     return base;
 }
 
+std::string ldb_RunNamePrefix(const std::string &runPrefix) {
+    if (runPrefix.empty()) return "";
+    std::string base = ldb_PrefixBase(runPrefix, "");
+    base.pop_back();
+    return base;
+}
+
 std::string ldb_DatedPrefix(const std::string &base, int32_t start) {
     struct tm t = ts_GmTime(static_cast<uint32_t>(start));
     char buf[32];

@@ -191,9 +191,9 @@ int CLogDbCollection::FindNext(char *name, LogTimePair *start, LogTimePair *stop
 int CLogDbCollection::FindLogger(char *name, int *nameSize, LogTimePair *start, LogTimePair *stop,
                                  int anyName) {
     FindFirst(nameSize);
+    const std::string wanted = ldb_RunNamePrefix(runPrefix_);
     for (const Run &r : runs_) {
-        if (!anyName && strncasecmp(r.prefix.c_str(), runPrefix_.c_str(), runPrefix_.size()) != 0)
-            continue;
+        if (!anyName && strncasecmp(r.prefix.c_str(), wanted.c_str(), wanted.size()) != 0) continue;
         if (name) std::snprintf(name, 20, "LoggerSeq=%08d", r.seq);
         if (start) *start = {r.start, 0};
         if (stop) *stop = {r.stop, 0};

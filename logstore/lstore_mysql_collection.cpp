@@ -147,9 +147,10 @@ int CLogDbMySQLCollection::FindNext(char *name, LogTimePair *start, LogTimePair 
 int CLogDbMySQLCollection::FindLogger(char *name, int *nameSize, LogTimePair *start,
                                       LogTimePair *stop, int anyName) {
     FindFirst(nameSize);
+    const std::string wanted = ldb_RunNamePrefix(runPrefix_);
     int rc = 0;
     for (const RunEntry &e : runs_)
-        if (anyName || strncasecmp(e.prefix.c_str(), runPrefix_.c_str(), runPrefix_.size()) == 0) {
+        if (anyName || strncasecmp(e.prefix.c_str(), wanted.c_str(), wanted.size()) == 0) {
             if (name != nullptr) snprintf(name, 20, "LoggerSeq=%08d", e.sequence);
             if (start != nullptr) *start = LogTimePair{e.start, 0};
             if (stop != nullptr) *stop = LogTimePair{e.stop, 0};

@@ -266,14 +266,15 @@ inline void runCollection(const std::string &conn) {
     EXPECT_EQ(db.ExecuteStatement("CREATE TABLE Boiler_2_extra (a integer)"), 0);
     EXPECT_EQ(db.ExecuteStatement("CREATE TABLE Boiler_2_extra (a integer)"), -1);
 
-    // Logger names with characters that no unquoted identifier takes: they become '_' in the
-    // table prefix, so the runs are made, listed and found.
+    // Logger names and run-name prefixes with characters that no unquoted identifier takes:
+    // they become '_' in the table prefix, so the runs are made, listed and found by the
+    // prefix they were made with.
     const std::pair<const char *, const char *> odds[] = {{"Boiler's", "Boiler_s_00000001_"},
                                                           {"other.x", "other_x_00000001_"}};
     for (const auto &[name, want] : odds) {
         SCOPED_TRACE(name);
         std::unique_ptr<CLogCollection> odd(lstore_CreateCollection(conn.c_str()));
-        ASSERT_EQ(odd->Open(conn.c_str(), "", name, "", LSTORE_READ), 0);
+        ASSERT_EQ(odd->Open(conn.c_str(), "", name, name, LSTORE_READ), 0);
         EXPECT_TRUE(listRuns(*odd).empty());
         std::unique_ptr<CLogStore> made(
             odd->CreateLoggerEx(&t4, 0, 0, &h4, nullptr, 0, nullptr, 0, ch.blocks));
@@ -282,6 +283,9 @@ inline void runCollection(const std::string &conn) {
         EXPECT_STREQ(prefix, want);
         made->Close();
         EXPECT_EQ(listRuns(*odd).size(), 1u);
+        char run[32] = "";
+        EXPECT_EQ(odd->FindLogger(run, nullptr, nullptr, nullptr, 0), 1);
+        EXPECT_STREQ(run, "LoggerSeq=00000001");
     }
 }
 
