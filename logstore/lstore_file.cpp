@@ -428,9 +428,11 @@ int CLogFileStore::GetNoValidLogs(LogHeader *header) {
     if (header->sigChange == 0) return 0;
     int count = GetNoLogs(header);
     if (count < 0) return -1;
+    if (count == 0) return 0;
     int64_t size = header->recordSize;
-    // Records are read in blocks of about 64 KiB; only byte 2 of each matters.
-    int64_t perBlock = std::max<int64_t>(1, 65536 / size);
+    // Records are read in blocks of about 64 KiB; only byte 2 of each matters. A block never
+    // holds more records than the file does, so a header's record size alone never sizes it.
+    int64_t perBlock = std::min<int64_t>(std::max<int64_t>(1, 65536 / size), count);
     std::vector<uint8_t> block(static_cast<size_t>(perBlock * size));
     for (int64_t first = 0; first < count; first += perBlock) {
         int64_t n = std::min<int64_t>(perBlock, count - first);
