@@ -81,9 +81,9 @@ void setEventsFile(bool on) {
 int unitsFor(int choice, int counted) {
     switch (choice) {
     case 0:
-        return 65536;
+        return 4096;
     case 1:
-        return std::clamp(counted, 1, 65536);
+        return std::clamp(counted, 1, 4096);
     case 2:
         return 1;
     default:
