@@ -86,8 +86,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     for (int k = 0; k < 3; ++k) {
         const char *kind = kKinds[k];
         std::vector<uint8_t> record(static_cast<size_t>(lgr_KindSize(k)));
-        for (size_t i = 0; i < record.size(); ++i)
-            record[i] = static_cast<uint8_t>(i * 7 + k);
         record[0] = 1;
         memcpy(record.data() + 1, "SEED LOGGER", 12);
         if (lgr_WriteLoggerFile(loggers().c_str(), "fuzz", kind, 1, record.data(),
