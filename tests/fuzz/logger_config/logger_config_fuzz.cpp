@@ -4,8 +4,8 @@
 //
 // Input: one byte of settings (bits 0-1 the kind: stand, repub, resub or a kind of no known
 // name; bit 2 the XML form, ReadXML on; bits 3-4 the logger's number less 1; bits 5-6 the
-// reader's buffer: the kind's size, the list's 131 bytes, larger than the kind, 7 bytes), then
-// the file's bytes.
+// reader's buffer: the kind's size, the list's 131 bytes, larger than the kind, 7 bytes; bit 7
+// the list asked for its first loggers, else for the one logger), then the file's bytes.
 #include "fuzz_install.h"
 #include "plat_debugout.h"
 #include "lgr.h"
@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<uint8_t> buffer(static_cast<size_t>(bufferSize));
     rfile_ReadLoggerConfig(nullptr, kind, number, buffer.data(), bufferSize);
     LoggerInfo table[4];
-    lgr_GetLoggers(nullptr, std::to_string(number).c_str(), table, 4);
-    lgr_GetLoggers(nullptr, ("*," + std::to_string(number)).c_str(), table, 4);
+    std::string selector = (settings & 0x80 ? "*," : "") + std::to_string(number);
+    lgr_GetLoggers(nullptr, selector.c_str(), table, 4);
 
     unlink(binary.c_str());
     unlink(xmlFile.c_str());
