@@ -277,8 +277,8 @@ TEST(FileStore, KilledWriterLeavesWholeRecordsThatReadAndResume) {
     EXPECT_GT(written, 0);
 }
 
-// A header read from a damaged file may claim any record size: counting the valid records
-// reads only what the file holds, so a run without records costs nothing whatever it claims.
+// A header read from a damaged file may claim any record size and data offset: counting the
+// valid records reads only what the file holds, whatever the header claims.
 // The count runs in a child whose data may grow by 256 MiB at most.
 TEST(FileStore, ValidRecordsAreCountedWithinWhatTheFileHolds) {
     TempFolder dir;
@@ -292,9 +292,13 @@ TEST(FileStore, ValidRecordsAreCountedWithinWhatTheFileHolds) {
     }
     struct Case {
         int32_t recordSize;
+        int32_t dataOffset;
         int valid;
     };
-    for (Case c : {Case{62, 3}, Case{INT32_MAX, 0}, Case{1 << 30, 0}, Case{h.dataOffset, 0}}) {
+    // A negative data offset makes whole records of a huge size out of a small file.
+    for (Case c : {Case{62, h.dataOffset, 3}, Case{INT32_MAX, h.dataOffset, 0},
+                   Case{1 << 30, h.dataOffset, 0}, Case{h.dataOffset, h.dataOffset, 0},
+                   Case{1 << 30, -(1 << 30) + 100, -1}}) {
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -313,6 +317,7 @@ TEST(FileStore, ValidRecordsAreCountedWithinWhatTheFileHolds) {
                 _exit(3);
             r.sigChange = 1;
             r.recordSize = c.recordSize;
+            r.dataOffset = c.dataOffset;
             // The child never returns into the test runner, whatever the count throws.
             try {
                 _exit(reader.GetNoValidLogs(&r) == c.valid ? 0 : 4);
