@@ -428,9 +428,21 @@ int CLogFileStore::GetNoValidLogs(LogHeader *header) {
     if (header->sigChange == 0) return 0;
     int count = GetNoLogs(header);
     if (count < 0) return -1;
+    if (count == 0) return 0;
     int64_t size = header->recordSize;
-    // Records are read in blocks of about 64 KiB; only byte 2 of each matters.
-    int64_t perBlock = std::max<int64_t>(1, 65536 / size);
+    // Only byte 2 of each record matters. Records are read in blocks of about 64 KiB; of a
+    // larger record only its byte 2 is read, so what a header claims never sizes the buffer.
+    if (size > 65536) {
+        for (int64_t i = 0; i < count; ++i) {
+            uint8_t changed = 0;
+            int64_t got = ReadAt(&changed, 1, header->dataOffset + i * size + 2);
+            if (got < 0) return -1;
+            if (got < 1) return plat_Fail(WERR_HANDLE_EOF);
+            if (changed == 0) return static_cast<int>(i);
+        }
+        return count;
+    }
+    int64_t perBlock = std::min<int64_t>(65536 / size, count);
     std::vector<uint8_t> block(static_cast<size_t>(perBlock * size));
     for (int64_t first = 0; first < count; first += perBlock) {
         int64_t n = std::min<int64_t>(perBlock, count - first);

@@ -277,4 +277,59 @@ TEST(FileStore, KilledWriterLeavesWholeRecordsThatReadAndResume) {
     EXPECT_GT(written, 0);
 }
 
+// A header read from a damaged file may claim any record size and data offset: counting the
+// valid records reads only what the file holds, whatever the header claims.
+// The count runs in a child whose data may grow by 256 MiB at most.
+TEST(FileStore, ValidRecordsAreCountedWithinWhatTheFileHolds) {
+    TempFolder dir;
+    std::string path = dir / "240517_083000.odl";
+    LogHeader h = fx::twoBlockHeader(1715934600);
+    {
+        CLogFileStore store;
+        ASSERT_EQ(fx::createRun(store, path, &h), 0);
+        std::vector<uint8_t> recs = fx::records(h, 0, 3, 1715934600);
+        ASSERT_EQ(store.WriteLog(&h, recs.data(), 3), 0);
+    }
+    struct Case {
+        int32_t recordSize;
+        int32_t dataOffset;
+        int valid;
+    };
+    // A negative data offset makes whole records of a huge size out of a small file.
+    for (Case c : {Case{62, h.dataOffset, 3}, Case{INT32_MAX, h.dataOffset, 0},
+                   Case{1 << 30, h.dataOffset, 0}, Case{h.dataOffset, h.dataOffset, 0},
+                   Case{1 << 30, -(1 << 30) + 100, -1}}) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            long kib = 0;
+            FILE *status = fopen("/proc/self/status", "r");
+            char line[256];
+            while (status != nullptr && fgets(line, sizeof line, status) != nullptr)
+                if (sscanf(line, "VmData: %ld kB", &kib) == 1) break;
+            if (status != nullptr) fclose(status);
+            rlim_t limit = static_cast<rlim_t>(kib + 256 * 1024) * 1024;
+            struct rlimit data = {limit, limit};
+            if (kib == 0 || setrlimit(RLIMIT_DATA, &data) != 0) _exit(2);
+            CLogFileStore reader;
+            LogHeader r;
+            if (reader.Open(nullptr, path.c_str(), LSTORE_READ) != 0 || reader.ReadHeader(&r) != 0)
+                _exit(3);
+            r.sigChange = 1;
+            r.recordSize = c.recordSize;
+            r.dataOffset = c.dataOffset;
+            // The child never returns into the test runner, whatever the count throws.
+            try {
+                _exit(reader.GetNoValidLogs(&r) == c.valid ? 0 : 4);
+            } catch (...) {
+                _exit(5);
+            }
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "record size " << c.recordSize << ": status " << status;
+    }
+}
+
 } // namespace
