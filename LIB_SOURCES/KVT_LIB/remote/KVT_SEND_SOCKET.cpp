@@ -97,10 +97,13 @@ void printCertificate(SSL *ssl) {
     X509_free(cert);
 }
 
-int resolve(const char *host, uint32_t *address) {
-    if (strcmp(host, ".") != 0) return plat_NetResolve(host, address);
-    if (plat_NetResolve("localhost", address) == 0) return 0;
-    return plat_NetResolve(plat_ComputerName().c_str(), address);
+// The lookups count against the connect's deadline: a resolver that does not answer ends the
+// open as a peer that does not answer would.
+int resolve(const char *host, uint32_t *address, int64_t deadline) {
+    if (strcmp(host, ".") != 0) return plat_NetResolveBefore(host, address, deadline);
+    if (plat_NetResolveBefore("localhost", address, deadline) == 0) return 0;
+    if (plat_GetLastError() == WERR_WSAETIMEDOUT) return -1;
+    return plat_NetResolveBefore(plat_ComputerName().c_str(), address, deadline);
 }
 } // namespace
 
@@ -136,7 +139,7 @@ int tls_Connect(ServerConnection *entry) {
     }
     plat_NetStartup();
     uint32_t address = 0;
-    if (resolve(host, &address) != 0) return 0;
+    if (resolve(host, &address, deadline) != 0) return 0;
     int port = parts.port;
     if (port == 0) port = plat_NetServicePort(scheme);
     if (port == 0) port = k_defaultPort;
