@@ -4,7 +4,7 @@
 // bytes go through a TLS session (a self-made certificate), otherwise as they are.
 #pragma once
 
-#include "fuzz_support.h"
+#include "replies_readers.h"
 #include "sim_net.h"
 
 #include <arpa/inet.h>
@@ -193,13 +193,6 @@ inline std::vector<std::string> splitReplies(Reader in) {
         in.size -= length;
     }
     return replies;
-}
-
-inline std::string lengthPrefixed(const std::string &bytes) {
-    std::string out;
-    out += static_cast<char>(bytes.size() & 0xFF);
-    out += static_cast<char>(bytes.size() >> 8);
-    return out + bytes;
 }
 
 } // namespace fuzz

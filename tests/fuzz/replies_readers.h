@@ -20,9 +20,26 @@ namespace fuzz {
 
 constexpr int k_readerCount = 22;
 
+// The front of every reply program's input: the reader and its two argument bytes.
+struct ReaderChoice {
+    int which;
+    uint8_t a, b;
+};
+
+inline ReaderChoice takeReader(Reader &in) {
+    ReaderChoice c{};
+    c.which = in.byte();
+    c.a = in.byte();
+    c.b = in.byte();
+    return c;
+}
+
 // Runs reader `which` against the server spec; `a` and `b` shape its arguments (counts,
 // sizes, selectors) so that the replies meet each reader's sizes.
-inline void readReplies(const char *spec, int which, uint8_t a, uint8_t b) {
+inline void readReplies(const char *spec, const ReaderChoice &choice) {
+    int which = choice.which;
+    uint8_t a = choice.a;
+    uint8_t b = choice.b;
     std::vector<char> buffer(70000);
     int got = 0;
     int count = 1 + a % 4;
@@ -150,16 +167,13 @@ inline std::vector<ReplySeed> replySeeds() {
     chrec_SetType(&record, CHANNEL_TYPE_AI);
     chrec_SetFlag(&record, ChannelAnalog::Enable, 1);
     std::string channel(reinterpret_cast<const char *>(&record), sizeof record);
-    std::string full = "1";
-    while (full.size() < 65400)
-        full += "," + std::string(100, 'n');
     std::string cv = "1,AI:1:x" + channel;
     return {
         {"rf", 0, 0, 100, {readReply(std::string(100, 'd'))}},
         {"sf", 1, 0, 0, {"3000"}},
         {"tf", 2, 0, 0, {"1,1,2,3,4,5,6"}},
         {"df", 3, 8, 0, {"3,a,,b,c"}},
-        {"df-pages", 4, 0, 0, {full, "1,last"}},
+        {"df-all", 4, 0, 0, {"2,a,b"}},
         {"ef", 5, 0, 0, {"1"}},
         {"mf", 6, 40, 0, {"1,moved to here"}},
         {"copy", 7, 0, 0, {"40", readReply(std::string(40, 'c'))}},
@@ -192,6 +206,29 @@ inline std::vector<ReplySeed> replySeeds() {
 
 inline void writeSeed(const std::string &folder, const char *name, const std::string &bytes) {
     writeFile(folder + "/" + name, reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+}
+
+inline std::string asIs(const std::string &reply) {
+    return reply;
+}
+
+inline std::string lengthPrefixed(const std::string &bytes) {
+    std::string out;
+    out += static_cast<char>(bytes.size() & 0xFF);
+    out += static_cast<char>(bytes.size() >> 8);
+    return out + bytes;
+}
+
+// A seed as the programs read it: the reader, the delivery byte when there is one (>= 0),
+// and each reply as `frame` puts it on the way, behind its length word.
+inline std::string encodeSeed(const ReplySeed &seed, int delivery,
+                              std::string (*frame)(const std::string &)) {
+    std::string bytes = {static_cast<char>(seed.which), static_cast<char>(seed.a),
+                         static_cast<char>(seed.b)};
+    if (delivery >= 0) bytes += static_cast<char>(delivery);
+    for (const std::string &reply : seed.replies)
+        bytes += lengthPrefixed(frame(reply));
+    return bytes;
 }
 
 } // namespace fuzz

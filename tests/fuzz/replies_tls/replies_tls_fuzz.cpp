@@ -51,15 +51,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     if (folder == nullptr) return 0;
     int n = 0;
     for (const fuzz::ReplySeed &seed : fuzz::replySeeds()) {
-        // The pieces vary from seed to seed: whole, one byte, the prefix split, 4093.
+        // The pieces vary from seed to seed; every other seed carries its own length prefix.
         static const uint8_t pieces[] = {0, 1, 2, 3, 7, 100};
-        uint8_t delivery = pieces[n % sizeof pieces] | (n % 2 == 0 ? 0x80 : 0);
-        ++n;
-        std::string bytes = {static_cast<char>(seed.which), static_cast<char>(seed.a),
-                             static_cast<char>(seed.b), static_cast<char>(delivery)};
-        for (const std::string &reply : seed.replies)
-            bytes += fuzz::lengthPrefixed(delivery & 0x80 ? framed(reply) : reply);
-        fuzz::writeSeed(folder, seed.name, bytes);
+        bool own = n % 2 == 0;
+        uint8_t delivery = pieces[n++ % sizeof pieces] | (own ? 0x80 : 0);
+        fuzz::writeSeed(folder, seed.name,
+                        fuzz::encodeSeed(seed, delivery, own ? framed : fuzz::asIs));
     }
     exit(0);
 }
@@ -68,9 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static bool ready = (setUp(), true);
     (void)ready;
     fuzz::Reader in{data, size};
-    int which = in.byte();
-    uint8_t a = in.byte();
-    uint8_t b = in.byte();
+    fuzz::ReaderChoice reader = fuzz::takeReader(in);
     uint8_t delivery = in.byte();
     std::vector<std::string> replies = fuzz::splitReplies(in);
     if ((delivery & 0x80) == 0)
@@ -79,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     g_peer->feed(std::move(replies), delivery & 0x7F);
     // The connection stays open into the next input when its last reply was whole, as a
     // client's connection to a server does; it is opened afresh after every other.
-    fuzz::readReplies(g_spec.c_str(), which, a, b);
+    fuzz::readReplies(g_spec.c_str(), reader);
     fuzz::trimEventLog();
     return 0;
 }

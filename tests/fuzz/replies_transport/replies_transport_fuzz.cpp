@@ -56,16 +56,8 @@ void setUp() {
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     const char *folder = getenv("FUZZ_REPLIES_SEEDS");
     if (folder == nullptr) return 0;
-    for (const fuzz::ReplySeed &seed : fuzz::replySeeds()) {
-        std::string bytes = {static_cast<char>(seed.which), static_cast<char>(seed.a),
-                             static_cast<char>(seed.b)};
-        for (const std::string &reply : seed.replies) {
-            bytes += static_cast<char>(reply.size() & 0xFF);
-            bytes += static_cast<char>(reply.size() >> 8);
-            bytes += reply;
-        }
-        fuzz::writeSeed(folder, seed.name, bytes);
-    }
+    for (const fuzz::ReplySeed &seed : fuzz::replySeeds())
+        fuzz::writeSeed(folder, seed.name, fuzz::encodeSeed(seed, -1, fuzz::asIs));
     exit(0);
 }
 
@@ -73,11 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static bool ready = (setUp(), true);
     (void)ready;
     fuzz::Reader in{data, size};
-    int which = in.byte();
-    uint8_t a = in.byte();
-    uint8_t b = in.byte();
+    fuzz::ReaderChoice reader = fuzz::takeReader(in);
     g_replies = in;
-    fuzz::readReplies(k_spec, which, a, b);
+    fuzz::readReplies(k_spec, reader);
     srv_CloseAll();
     fuzz::trimEventLog();
     return 0;
