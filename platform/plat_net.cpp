@@ -104,6 +104,12 @@ void plat_SetNetLookupForTests(int (*lookup)(const char *host, uint32_t *address
 
 int plat_NetResolveBefore(const char *host, uint32_t *address, int64_t deadlineMs) {
     if (deadlineMs - plat_NowMs() <= 0) return plat_Fail(WERR_WSAETIMEDOUT);
+    // A dotted address needs no resolver, and no thread.
+    in_addr literal{};
+    if (inet_pton(AF_INET, host, &literal) == 1) {
+        *address = literal.s_addr;
+        return 0;
+    }
     auto job = std::make_shared<Lookup>();
     std::thread worker;
     try {

@@ -1,10 +1,11 @@
 // Kind 2: requests over a TLS socket. The request goes out as it is; the reply is an int32
 // little-endian length and the payload.
 //
-// Every step (connect, handshake, each write and read) runs on the caller's thread on a
-// non-blocking socket and waits with poll for what is left of one deadline, so that a host
-// that drops packets or a peer that stalls ends in 10060, never in a hang, and nothing
-// touches the caller's buffers once the call has returned.
+// Every step (name lookup, connect, handshake, each write and read) waits for what is left of
+// one deadline, so that a dead resolver, a host that drops packets or a peer that stalls ends
+// in 10060, never in a hang. All but the lookup run on the caller's thread on a non-blocking
+// socket with poll; the lookup runs on a thread of its own that touches nothing of the
+// caller's once the call has returned.
 #include "dbg.h"
 #include "plat_error.h"
 #include "plat_net.h"
