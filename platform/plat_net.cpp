@@ -7,19 +7,19 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <system_error>
-#include <thread>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <string>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
