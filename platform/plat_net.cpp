@@ -3,15 +3,23 @@
 #include "plat_error.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <string>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -55,7 +63,8 @@ int64_t plat_NowMs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-int plat_NetResolve(const char *host, uint32_t *address) {
+namespace {
+int systemLookup(const char *host, uint32_t *address) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -68,6 +77,70 @@ int plat_NetResolve(const char *host, uint32_t *address) {
     }
     *address = reinterpret_cast<sockaddr_in *>(list->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(list);
+    return 0;
+}
+
+std::atomic<int (*)(const char *, uint32_t *)> g_lookup{systemLookup};
+
+// One lookup, shared by the caller and the thread that runs it: the caller may leave at its
+// deadline, the thread always finishes.
+struct Lookup {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    int rc = -1;
+    uint32_t address = 0;
+    uint32_t error = 0;
+};
+} // namespace
+
+int plat_NetResolve(const char *host, uint32_t *address) {
+    return g_lookup.load()(host, address);
+}
+
+void plat_SetNetLookupForTests(int (*lookup)(const char *host, uint32_t *address)) {
+    g_lookup.store(lookup != nullptr ? lookup : systemLookup);
+}
+
+int plat_NetResolveBefore(const char *host, uint32_t *address, int64_t deadlineMs) {
+    if (deadlineMs - plat_NowMs() <= 0) return plat_Fail(WERR_WSAETIMEDOUT);
+    // A dotted address needs no resolver, and no thread.
+    in_addr literal{};
+    if (inet_pton(AF_INET, host, &literal) == 1) {
+        *address = literal.s_addr;
+        return 0;
+    }
+    auto job = std::make_shared<Lookup>();
+    std::thread worker;
+    try {
+        worker = std::thread([job, name = std::string(host), lookup = g_lookup.load()] {
+            uint32_t found = 0;
+            int rc = lookup(name.c_str(), &found);
+            uint32_t error = rc == 0 ? 0 : plat_GetLastError();
+            std::lock_guard<std::mutex> guard(job->lock);
+            job->rc = rc;
+            job->address = found;
+            job->error = error;
+            job->done = true;
+            job->finished.notify_all();
+        });
+    } catch (const std::system_error &) {
+        return plat_Fail(WERR_NOT_ENOUGH_MEMORY);
+    }
+    std::unique_lock<std::mutex> guard(job->lock);
+    auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs - plat_NowMs());
+    bool done = job->finished.wait_until(guard, until, [&] { return job->done; });
+    guard.unlock();
+    if (!done) {
+        // A resolver that does not answer may keep the thread for its own time-outs; it ends
+        // then, with the result going into the shared job alone.
+        worker.detach();
+        return plat_Fail(WERR_WSAETIMEDOUT);
+    }
+    worker.join();
+    if (job->rc != 0) return plat_Fail(job->error);
+    *address = job->address;
     return 0;
 }
 

@@ -23,6 +23,15 @@ int64_t plat_NowMs();
 // 0, or -1 with errno and the last error.
 int plat_NetResolve(const char *host, uint32_t *address);
 
+// plat_NetResolve that gives up when the deadline passes (10060), so that a resolver that does
+// not answer costs no more than the time the caller has. The lookup then ends on its own
+// thread, which touches nothing of the caller's.
+int plat_NetResolveBefore(const char *host, uint32_t *address, int64_t deadlineMs);
+
+// Replaces the name lookup that both resolvers run (null restores getaddrinfo), for tests:
+// 0 with the address, or -1 with errno and the last error.
+void plat_SetNetLookupForTests(int (*lookup)(const char *host, uint32_t *address));
+
 // The port of a service name for "tcp" (/etc/services), or 0.
 int plat_NetServicePort(const char *name);
 

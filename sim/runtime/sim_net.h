@@ -46,6 +46,13 @@ bool sim_ParseAddress(const std::string &text, std::string *address, int *port);
 // A self-signed certificate with CN "kvt-runtime", valid one day: EC P-256, or RSA 2048.
 bool sim_MakeCertificate(bool rsa, std::string *certPem, std::string *keyPem);
 
+// The SOAP endpoint's HTTP answers: the SendRequestResponse carrying a reply's bytes, a SOAP
+// fault (500), and any other status with its body.
+std::string sim_SoapAnswer(const std::string &payload);
+std::string sim_SoapFaultAnswer(const std::string &text, const std::string &detail);
+std::string sim_HttpAnswer(int status, const char *reason, const std::string &type,
+                           const std::string &body);
+
 class SimNetEndpoint {
 public:
     explicit SimNetEndpoint(SimNetSettings settings);

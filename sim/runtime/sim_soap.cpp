@@ -166,6 +166,23 @@ bool credentials(const std::string &authorization, std::string *user, std::strin
 }
 } // namespace
 
+std::string sim_SoapAnswer(const std::string &payload) {
+    std::string envelope = std::string(k_envelopeHead) + "<ns:SendRequestResponse><result>" +
+                           base64Encode(payload) + "</result></ns:SendRequestResponse>" +
+                           k_envelopeTail;
+    return response(200, "OK", "text/xml; charset=utf-8", envelope);
+}
+
+std::string sim_SoapFaultAnswer(const std::string &text, const std::string &detail) {
+    return response(500, "Internal Server Error", "text/xml; charset=utf-8",
+                    faultBody("SOAP-ENV:Server", text, detail));
+}
+
+std::string sim_HttpAnswer(int status, const char *reason, const std::string &type,
+                           const std::string &body) {
+    return response(status, reason, type, body);
+}
+
 void SimNetEndpoint::serveSoap(Connection &c) {
     std::string &pending = c.pending;
     const std::string unauthorized = response(401, "Unauthorized", "text/html", "<html>401</html>",
@@ -223,8 +240,7 @@ void SimNetEndpoint::serveSoap(Connection &c) {
             out = unauthorized;
             break;
         case SimAction::Fault:
-            out = response(500, "Internal Server Error", "text/xml; charset=utf-8",
-                           faultBody("SOAP-ENV:Server", reply.faultString, reply.detail));
+            out = sim_SoapFaultAnswer(reply.faultString, reply.detail);
             break;
         case SimAction::NotSoap:
             out = response(200, "OK", "text/html", payload);
@@ -241,12 +257,7 @@ void SimNetEndpoint::serveSoap(Connection &c) {
         default:
             break;
         }
-        if (out.empty()) {
-            std::string envelope = std::string(k_envelopeHead) +
-                                   "<ns:SendRequestResponse><result>" + base64Encode(payload) +
-                                   "</result></ns:SendRequestResponse>" + k_envelopeTail;
-            out = response(200, "OK", "text/xml; charset=utf-8", envelope);
-        }
+        if (out.empty()) out = sim_SoapAnswer(payload);
         if (!c.write(out)) return;
     }
 }

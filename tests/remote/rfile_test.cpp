@@ -322,3 +322,132 @@ TEST_F(RemoteFiles, RuntimeRequests) {
     EXPECT_EQ(lines,
               (std::vector<std::string>{"SV,a,b,c,", "FV,a,b,c,2.5", "BS", "RS", "AS,x", "OS"}));
 }
+
+namespace {
+// A kind-2 transport that answers each request with what the test's function gives, so that
+// replies no server of ours would send (a reply filling the whole buffer, a file that stops
+// short) can be handed over byte for byte.
+std::string (*g_answer)(const std::string &request);
+std::vector<std::string> g_asked;
+
+int standInOpen(ServerConnection *) {
+    return 1;
+}
+int standInTransact(ServerConnection *, const char *request, int length, char *reply, int *size) {
+    g_asked.emplace_back(request, static_cast<size_t>(length));
+    std::string text = g_answer(g_asked.back());
+    *size = static_cast<int>(std::min(text.size(), static_cast<size_t>(*size)));
+    memcpy(reply, text.data(), static_cast<size_t>(*size));
+    return 1;
+}
+void standInClose(ServerConnection *) {}
+const ServerTransport k_standIn = {standInOpen, standInTransact, standInClose, 0};
+
+class StandInReplies : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test_UseUniqueIpcPrefix("rfile_standin");
+        srv_RegisterServerKinds();
+        srv_RegisterTransport(SRV_KIND_TLS, &k_standIn);
+        g_asked.clear();
+    }
+    void TearDown() override {
+        srv_CloseAll();
+        srv_RegisterServerKinds();
+    }
+    const char *spec_ = "tls://stand.in";
+    TempFolder folder_;
+};
+
+// The RF reply of count bytes: "1," + the field + ',' + the number (no NUL).
+std::string readReply(const std::string &request, const std::string &data, const char *number) {
+    std::vector<std::string> fields;
+    std::string line = request.c_str();
+    for (size_t from = 0;;) {
+        size_t tab = line.find('\t', from);
+        fields.push_back(line.substr(from, tab - from));
+        if (tab == std::string::npos) break;
+        from = tab + 1;
+    }
+    size_t count = static_cast<size_t>(atoi(fields[1].c_str()));
+    size_t offset = static_cast<size_t>(atoi(fields[2].c_str()));
+    std::string field = offset < data.size() ? data.substr(offset, count) : "";
+    field.resize(count, '\0');
+    return "1," + field + "," + number;
+}
+} // namespace
+
+TEST_F(StandInReplies, AReadIsTakenOnlyFromTheReplysOwnBytes) {
+    // The number ends at the buffer's last byte: 65536 bytes, no NUL after the digits.
+    g_answer = [](const std::string &request) {
+        return readReply(request, std::string(65512, 'd'), "000000000000000065512");
+    };
+    std::vector<char> buffer(RFILE_MAX_READ);
+    int got = -1;
+    ASSERT_EQ(readReply("RF,p\t65512\t0", "", "000000000000000065512").size(), 65536u);
+    EXPECT_NE(rfile_ReadFile(spec_, -1, "p", buffer.data(), RFILE_MAX_READ, &got, 0, 0), 0);
+    EXPECT_EQ(got, RFILE_MAX_READ);
+    g_answer = [](const std::string &request) {
+        return readReply(request, "", "000000000000000065513");
+    };
+    EXPECT_EQ(rfile_ReadFile(spec_, -1, "p", buffer.data(), RFILE_MAX_READ, &got, 0, 0), 0);
+    EXPECT_EQ(plat_GetLastError(), 13u);
+    EXPECT_EQ(got, 0);
+}
+
+TEST_F(StandInReplies, ACopyThatStopsShortIsNoCopy) {
+    struct Case {
+        std::string (*answer)(const std::string &);
+        uint32_t error;
+    } cases[] = {
+        // The file holds 40000 bytes, the server stops sending after 32744.
+        {[](const std::string &r) -> std::string {
+             if (r.compare(0, 3, "SF,") == 0) return "40000";
+             bool first = r.find("remote\t32744\t") != std::string::npos;
+             return readReply(r, std::string(32744, 'x'), first ? "32744" : "0");
+         },
+         38},
+        // The second piece fails.
+        {[](const std::string &r) -> std::string {
+             if (r.compare(0, 3, "SF,") == 0) return "40000";
+             if (r.find("remote\t32744\t") == std::string::npos) return "-1,5";
+             return readReply(r, std::string(40000, 'x'), "32744");
+         },
+         5},
+    };
+    for (const Case &c : cases) {
+        g_answer = c.answer;
+        std::string local = folder_ / "copy.bin";
+        errno = 0;
+        EXPECT_EQ(rfile_CopyFromServer(spec_, "remote", local.c_str()), 0);
+        EXPECT_EQ(errno, static_cast<int>(c.error));
+        EXPECT_EQ(plat_GetLastError(), c.error);
+        EXPECT_NE(access(local.c_str(), F_OK), 0) << "a partial copy was left";
+    }
+    g_answer = [](const std::string &r) -> std::string {
+        if (r.compare(0, 3, "SF,") == 0) return "40000";
+        std::string data(40000, 'x');
+        return readReply(r, data,
+                         r.find("remote\t32744\t") != std::string::npos ? "32744" : "7256");
+    };
+    ASSERT_NE(rfile_CopyFromServer(spec_, "remote", (folder_ / "copy.bin").c_str()), 0);
+    EXPECT_EQ(slurp(folder_ / "copy.bin"), std::string(40000, 'x'));
+}
+
+TEST_F(StandInReplies, AListingEndsWithTheFirstRoundThatBringsNoNewName) {
+    // Every reply is full; the second differs from the first but holds no name, the third
+    // would bring one more.
+    g_answer = [](const std::string &) -> std::string {
+        std::string reply = "1";
+        if (g_asked.size() == 1)
+            while (reply.size() < 65400)
+                reply += "," + std::string(100, 'n');
+        else if (g_asked.size() == 2)
+            reply += std::string(65400, ',');
+        else
+            reply += ",late";
+        return reply;
+    };
+    EXPECT_EQ(rfile_ListFiles(spec_, "f", "*", 0, nullptr), 648);
+    EXPECT_EQ(g_asked.size(), 2u);
+}

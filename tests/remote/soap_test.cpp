@@ -1,6 +1,7 @@
 // Kind 4 against the stand-in's SOAP endpoint, which reads the envelope without gSOAP, so the
 // element names, the HTTP credentials and the endpoint path are checked as a server sees them.
 #include "plat_error.h"
+#include "plat_net.h"
 #include "reg.h"
 #include "sim_net.h"
 #include "srv.h"
@@ -9,7 +10,9 @@
 #include "test_ipc.h"
 #include "trace_capture.h"
 
+#include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -195,4 +198,28 @@ TEST_F(SoapKind, WithoutRegistrationKindFourFailsWith50) {
     EXPECT_EQ(ask("OK"), -1);
     EXPECT_EQ(errno, 50);
     EXPECT_EQ(server_->connections(), 0);
+}
+
+namespace {
+// A resolver that never answers "silent" (it gives up after its own 5 s with "host not
+// found"), and answers every other name at once with the stand-in's address.
+int silentLookup(const char *host, uint32_t *address) {
+    if (strcmp(host, "silent") == 0) {
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        return plat_Fail(11001);
+    }
+    inet_pton(AF_INET, "127.0.0.2", address);
+    return 0;
+}
+} // namespace
+
+TEST_F(SoapKind, NameLookupCountsAgainstTheConnectTime) {
+    ASSERT_TRUE(server_->script("OK 1"));
+    plat_SetNetLookupForTests(silentLookup);
+    srv_SetRemoteTimeoutForTests(300);
+    spec_ = "http://user:p@ss@silent:" + port_;
+    EXPECT_EQ(ask("OK"), -1);
+    EXPECT_EQ(errno, 10060);
+    EXPECT_EQ(server_->requests().size(), 0u);
+    plat_SetNetLookupForTests(nullptr);
 }

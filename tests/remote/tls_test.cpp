@@ -1,6 +1,7 @@
 // Kind 2 against the stand-in's TLS endpoint: the bytes both ways, replies in pieces, faults
 // of the peer, time-outs, certificates and threads sharing one connection.
 #include "plat_error.h"
+#include "plat_net.h"
 #include "sim_net.h"
 #include "srv.h"
 #include "srv_kinds.h"
@@ -12,9 +13,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -249,4 +252,40 @@ TEST_F(TlsKind, DefaultPortIs11234) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(ask("OK"), 4);
     testing::internal::GetCapturedStdout();
+}
+
+namespace {
+// A resolver that answers 127.0.0.2 at once for "answering", and for any other name only when
+// the test lets it, or after its own time-outs (here 5 s) with "host not found".
+std::mutex g_resolverLock;
+std::condition_variable g_resolverGo;
+bool g_resolverMayAnswer = false;
+
+int standInLookup(const char *host, uint32_t *address) {
+    std::unique_lock<std::mutex> guard(g_resolverLock);
+    if (strcmp(host, "answering") != 0 &&
+        !g_resolverGo.wait_for(guard, std::chrono::seconds(5), [] { return g_resolverMayAnswer; }))
+        return plat_Fail(11001);
+    inet_pton(AF_INET, "127.0.0.2", address);
+    return 0;
+}
+} // namespace
+
+TEST_F(TlsKind, NameLookupCountsAgainstTheConnectDeadline) {
+    ASSERT_TRUE(server_->script("OK 1"));
+    plat_SetNetLookupForTests(standInLookup);
+    srv_SetRemoteTimeoutForTests(300);
+    std::string port = std::to_string(server_->port());
+    spec_ = "tls://silent:" + port;
+    EXPECT_EQ(ask("OK"), -1);
+    EXPECT_EQ(errno, 10060);
+    EXPECT_EQ(server_->connections(), 0);
+    {
+        std::lock_guard<std::mutex> guard(g_resolverLock);
+        g_resolverMayAnswer = true;
+    }
+    g_resolverGo.notify_all();
+    spec_ = "tls://answering:" + port;
+    EXPECT_EQ(ask("OK"), 1);
+    plat_SetNetLookupForTests(nullptr);
 }

@@ -1,10 +1,11 @@
 // Kind 2: requests over a TLS socket. The request goes out as it is; the reply is an int32
 // little-endian length and the payload.
 //
-// Every step (connect, handshake, each write and read) runs on the caller's thread on a
-// non-blocking socket and waits with poll for what is left of one deadline, so that a host
-// that drops packets or a peer that stalls ends in 10060, never in a hang, and nothing
-// touches the caller's buffers once the call has returned.
+// Every step (name lookup, connect, handshake, each write and read) waits for what is left of
+// one deadline, so that a dead resolver, a host that drops packets or a peer that stalls ends
+// in 10060, never in a hang. All but the lookup run on the caller's thread on a non-blocking
+// socket with poll; the lookup runs on a thread of its own that touches nothing of the
+// caller's once the call has returned.
 #include "dbg.h"
 #include "plat_error.h"
 #include "plat_net.h"
@@ -97,10 +98,13 @@ void printCertificate(SSL *ssl) {
     X509_free(cert);
 }
 
-int resolve(const char *host, uint32_t *address) {
-    if (strcmp(host, ".") != 0) return plat_NetResolve(host, address);
-    if (plat_NetResolve("localhost", address) == 0) return 0;
-    return plat_NetResolve(plat_ComputerName().c_str(), address);
+// The lookups count against the connect's deadline: a resolver that does not answer ends the
+// open as a peer that does not answer would.
+int resolve(const char *host, uint32_t *address, int64_t deadline) {
+    if (strcmp(host, ".") != 0) return plat_NetResolveBefore(host, address, deadline);
+    if (plat_NetResolveBefore("localhost", address, deadline) == 0) return 0;
+    if (plat_GetLastError() == WERR_WSAETIMEDOUT) return -1;
+    return plat_NetResolveBefore(plat_ComputerName().c_str(), address, deadline);
 }
 } // namespace
 
@@ -136,7 +140,7 @@ int tls_Connect(ServerConnection *entry) {
     }
     plat_NetStartup();
     uint32_t address = 0;
-    if (resolve(host, &address) != 0) return 0;
+    if (resolve(host, &address, deadline) != 0) return 0;
     int port = parts.port;
     if (port == 0) port = plat_NetServicePort(scheme);
     if (port == 0) port = k_defaultPort;

@@ -3,6 +3,7 @@
 #include "plat_error.h"
 #include "plat_file.h"
 #include "plat_filecreate.h"
+#include "plat_fileops.h"
 #include "plat_system.h"
 #include "srv.h"
 
@@ -101,10 +102,15 @@ int rfile_ReadFile(const char *server, int file, const char *path, void *buffer,
     while (end < replyEnd && *end != '\0')
         ++end;
     if (size < 2 + count + 2 || !allDigits(numberAt, end)) return fail(WERR_INVALID_DATA);
-    long got = strtol(numberAt, nullptr, 10);
-    if (got > count) return fail(WERR_INVALID_DATA);
+    // The number may run to the reply's last byte with no NUL after it: read only its digits,
+    // and stop as soon as it exceeds the count.
+    int got = 0;
+    for (const char *p = numberAt; p < end; ++p) {
+        got = got * 10 + (*p - '0');
+        if (got > count) return fail(WERR_INVALID_DATA);
+    }
     memcpy(buffer, reply.data() + 2, static_cast<size_t>(got));
-    *bytesRead = static_cast<int>(got);
+    *bytesRead = got;
     return 1;
 }
 
@@ -267,14 +273,20 @@ int rfile_CopyFromServer(const char *server, const char *remotePath, const char 
         int got = 0;
         ok = rfile_ReadFile(server, -1, remotePath, piece.data(), want, &got,
                             static_cast<int32_t>(at), PLAT_FILE_BEGIN);
-        if (ok != 0 && got == 0) break; // the file shrank meanwhile
+        // A file that shrank meanwhile, or a server that stops sending, gives fewer bytes than
+        // the size promised: that is no copy.
+        if (ok != 0 && got == 0) ok = fail(WERR_HANDLE_EOF);
         if (ok != 0 && plat_FileWriteAll(fd, piece.data(), static_cast<size_t>(got)) != 0)
             ok = failed();
         at += got;
     }
     uint32_t error = plat_GetLastError();
     plat_FileClose(fd);
-    if (ok == 0) return fail(error);
+    if (ok == 0) {
+        // What arrived is not the file: nothing is left that could pass for it.
+        plat_FileDelete(localPath);
+        return fail(error);
+    }
     return 1;
 }
 

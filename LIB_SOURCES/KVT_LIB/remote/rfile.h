@@ -62,6 +62,7 @@ int rfile_SendEF(const char *server, const char *path, const char *other);
 int rfile_SendMF(const char *server, const char *path, const char *other, char *text, int textSize);
 
 // Whole-file copies: from the server to a local file, and from a local file to the server.
-// Nonzero, or 0.
+// Nonzero, or 0. A copy from the server that gets fewer bytes than the size the server gave
+// fails with 38, and a failed copy leaves no local file.
 int rfile_CopyFromServer(const char *server, const char *remotePath, const char *localPath);
 int rfile_CopyToServer(const char *server, const char *localPath, const char *remotePath);

@@ -29,6 +29,7 @@ constexpr int k_transferSeconds = 30;
 struct SoapHandle {
     struct soap *soap = nullptr;
     std::string endpoint;
+    std::string host;
     char user[128] = {};
     char password[128] = {};
     ~SoapHandle() {
@@ -109,6 +110,19 @@ void traceFailure(struct soap *s, int rc) {
     dbg_WriteTrace(text.c_str());
 }
 
+// gSOAP looks the host up inside its connect, with no time-out of its own. Before a call that
+// will connect, the same name is looked up within the connect's time, so that a resolver that
+// does not answer ends the call in 10060 rather than in its own time-outs; gSOAP's lookup
+// that follows is then answered. 1, or 0 with the last error.
+int lookUpBeforeConnect(SoapHandle *handle) {
+    struct soap *s = handle->soap;
+    if (soap_valid_socket(s->socket) && soap_poll(s) == SOAP_OK) return 1;
+    int ms = srv_RemoteTimeoutForTests();
+    int64_t deadline = plat_NowMs() + (ms > 0 ? ms : k_connectSeconds * 1000);
+    uint32_t address = 0;
+    return plat_NetResolveBefore(handle->host.c_str(), &address, deadline) == 0 ? 1 : 0;
+}
+
 // A failed exchange: errno and the last error, result 0.
 int failCall(uint32_t code) {
     plat_Fail(code);
@@ -149,6 +163,7 @@ int soap_client_Open(ServerConnection *entry) {
         return 0;
     }
     handle->endpoint = endpointOf(scheme, host, parts.port, path, extra);
+    handle->host = host;
     bool https = strcasecmp(scheme, "https") == 0;
     if (https) sslInitOnce();
     handle->soap = soap_new2(SOAP_IO_KEEPALIVE, SOAP_IO_KEEPALIVE);
@@ -184,6 +199,7 @@ int soap_client_Call(ServerConnection *entry, const char *request, int length, c
     }
     struct soap *s = handle->soap;
     setTimeouts(s);
+    if (lookUpBeforeConnect(handle) == 0) return failCall(plat_GetLastError());
     // gSOAP forgets the credentials at the end of every call.
     if (handle->user[0] != '\0') {
         s->userid = handle->user;
