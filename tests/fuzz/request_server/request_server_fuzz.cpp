@@ -323,8 +323,9 @@ const char *const kRequests[] = {
 };
 constexpr size_t kRequestCount = sizeof kRequests / sizeof kRequests[0];
 
-// Operations: 0 overwrite bytes of a file, 1 cut a file short, 2 replace a file, 3 a new record
-// size in the open run's header, 4 a request, 5 let the 30-second checks pass.
+// Operations (low three bits; the rest picks the file): 0 overwrite bytes of a file, 1 cut a
+// file short, 2 replace a file, 3 a new record size in the open run's header, 4 and 6 a request
+// of the fixed set, 5 and 7 let the 30-second checks pass.
 void fileOperations(CLogRequestServer &server, fuzz::Reader in, Buffers &b) {
     const Folder &f = folder();
     for (int ops = 0; in.size > 0 && ops < 16; ++ops) {
@@ -337,7 +338,8 @@ void fileOperations(CLogRequestServer &server, fuzz::Reader in, Buffers &b) {
             size_t n = std::min<size_t>(1 + in.byte() % 16, in.size);
             int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
             if (fd < 0) break;
-            // The record size is changed only by operation 3.
+            // The record size is changed only by operation 3, and only once the server keeps up
+            // with it.
             if (kRecordSizeMayChange || path != f.newest || offset + int64_t(n) <= 32 ||
                 offset >= 36)
                 (void)!pwrite(fd, in.data, n, offset);
@@ -351,7 +353,10 @@ void fileOperations(CLogRequestServer &server, fuzz::Reader in, Buffers &b) {
             break;
         case 2: {
             size_t n = std::min<size_t>(in.word() % 1024, in.size);
-            fuzz::writeFile(path, in.data, n);
+            std::string bytes(reinterpret_cast<const char *>(in.data), n);
+            if (!kRecordSizeMayChange && path == f.newest && n > 32)
+                bytes.replace(32, std::min<size_t>(4, n - 32), f.files[0].second, 32, 4);
+            putFile(path, bytes);
             in.data += n;
             in.size -= n;
             break;
