@@ -3,8 +3,8 @@ BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
 JOBS       ?= $(shell nproc)
-# The build's progress without the nested make's "Entering/Leaving directory" lines; a
-# failed build still shows the compiler's errors.
+# No "Entering/Leaving directory" lines; scripts/build keeps the builds to what the compiler
+# and the linker say, and a failed build still shows its errors and fails.
 MAKEFLAGS  += --no-print-directory
 
 .PHONY: all deps configure build fuzz-build test demo test-asan fuzz bench clean
@@ -18,7 +18,7 @@ configure: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 build: configure
-	@cmake --build $(BUILD) -j $(JOBS)
+	@scripts/build $(BUILD) $(JOBS)
 
 # The fuzz programs' tree is built before the tests run, not alongside them.
 fuzz-build: deps
@@ -32,7 +32,7 @@ demo: build
 
 test-asan: fuzz-build
 	@cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DKVT_SANITIZE=ON >/dev/null
-	@cmake --build $(BUILD_ASAN) -j $(JOBS)
+	@scripts/build $(BUILD_ASAN) $(JOBS)
 	@cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 # Each fuzz program for 1,000,000 inputs.
@@ -40,7 +40,7 @@ fuzz: fuzz-build
 	@scripts/fuzz all $(BUILD_FUZZ) 1000000
 
 bench: build
-	@cmake --build $(BUILD) -j $(JOBS) --target benchmarks
+	@scripts/build $(BUILD) $(JOBS) --target benchmarks
 	@scripts/bench $(BUILD)
 
 clean:

@@ -160,3 +160,44 @@ private:
     std::recursive_mutex lock_;
     char errorText_[1000] = {};
 };
+
+// The table-copy routines of the configuration database: single statements on an open
+// connection, with table names, a WHERE condition and a key column given as SQL text. A
+// database text names another Jet database (an IN clause); "" means the connection's own. A
+// staging table is named after its source table with "_Tmp" appended. Every routine runs
+// through one statement runner, which traces a failure with TraceComError and returns -1.
+class CLogITDbTableCopy {
+public:
+    explicit CLogITDbTableCopy(ado::Connection &connection) : conn_(connection) {}
+
+    // 1 when the table can be selected from, else 0 (the failure traced).
+    int32_t TableExists(const std::string &table, const std::string &database = "");
+    // Drops the staging table of `table`: 0 or -1.
+    int32_t DropStaging(const std::string &table);
+    // The distinct rows of `source` that meet `where` into its staging table; with a key
+    // column, only rows whose key `destination` (in `database` when given) does not hold yet.
+    int32_t SelectDistinct(const std::string &source, const std::string &where,
+                           const std::string &key = "", const std::string &destination = "",
+                           const std::string &database = "");
+    // Appends the rows of `source` to the existing `destination` (in `database` when given):
+    // every row into the listed columns, or, with a condition, the rows that meet it. With
+    // `identity` the statement is bracketed by SET IDENTITY_INSERT On and Off (SQL Server),
+    // the Off sent whatever the append gave.
+    int32_t InsertRows(const std::string &destination, const std::string &database,
+                       const std::string &columns, const std::string &source,
+                       const std::string &where, bool identity);
+    // Makes `destination` (in `database` when given) from the rows of `source`, or from those
+    // that meet `where`.
+    int32_t CopyIntoNew(const std::string &destination, const std::string &database,
+                        const std::string &source, const std::string &where);
+    // Deletes the rows of `table` that meet `where`.
+    int32_t DeleteWhere(const std::string &table, const std::string &where);
+
+    // The statement runner: 0, or -1.
+    int32_t Execute(const std::string &sql);
+    // 1 when the statement answers a row, 0 when it answers none, -1 when it fails.
+    int32_t HasRows(const std::string &sql);
+
+private:
+    ado::Connection &conn_;
+};

@@ -383,3 +383,100 @@ int32_t CLogITDbDataAcc::ArchiveLoggers(const std::u16string &loggerName, int32_
     }
     return failed ? kFail : 0;
 }
+
+namespace {
+// A text between single quotes, each ' doubled.
+std::string quoted(const std::string &text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+} // namespace
+
+int32_t CLogITDbTableCopy::Execute(const std::string &sql) {
+    try {
+        conn_.Execute(u8(sql));
+        return 0;
+    } catch (const ado::ComError &e) {
+        TraceComError(e);
+        return -1;
+    }
+}
+
+int32_t CLogITDbTableCopy::HasRows(const std::string &sql) {
+    try {
+        std::unique_ptr<ado::Recordset> rs = conn_.Execute(u8(sql));
+        return rs && !rs->Eof() ? 1 : 0;
+    } catch (const ado::ComError &e) {
+        TraceComError(e);
+        return -1;
+    }
+}
+
+int32_t CLogITDbTableCopy::TableExists(const std::string &table, const std::string &database) {
+    std::string sql = database.empty()
+                          ? format("SELECT NULL FROM %s;", {table})
+                          : format("SELECT NULL FROM %s IN %s ;", {table, quoted(database)});
+    return Execute(sql) == 0 ? 1 : 0;
+}
+
+int32_t CLogITDbTableCopy::DropStaging(const std::string &table) {
+    return Execute(format("DROP TABLE %s;", {table + "_Tmp"}));
+}
+
+int32_t CLogITDbTableCopy::SelectDistinct(const std::string &source, const std::string &where,
+                                          const std::string &key, const std::string &destination,
+                                          const std::string &database) {
+    const std::string staging = source + "_Tmp";
+    if (key.empty())
+        return Execute(
+            format("SELECT DISTINCT * INTO %s FROM %s WHERE %s ;", {staging, source, where}));
+    if (database.empty())
+        return Execute(
+            format("SELECT DISTINCT * INTO %s FROM %s WHERE ( %s AND (%s NOT IN (SELECT %s FROM "
+                   "%s )) ) ;",
+                   {staging, source, where, key, key, destination}));
+    return Execute(format("SELECT DISTINCT * INTO %s FROM %s WHERE ( %s AND (%s NOT IN (SELECT "
+                          "%s FROM %s IN %s)) ) ;",
+                          {staging, source, where, key, key, destination, quoted(database)}));
+}
+
+int32_t CLogITDbTableCopy::InsertRows(const std::string &destination, const std::string &database,
+                                      const std::string &columns, const std::string &source,
+                                      const std::string &where, bool identity) {
+    const bool local = database.empty();
+    std::string sql;
+    if (where.empty())
+        sql = local
+                  ? format("INSERT INTO %s (%s) SELECT * FROM %s ;", {destination, columns, source})
+                  : format("INSERT INTO %s (%s) IN %s SELECT * FROM %s ;",
+                           {destination, columns, quoted(database), source});
+    else
+        sql = local ? format("INSERT INTO %s SELECT * FROM %s WHERE %s ;",
+                             {destination, source, where})
+                    : format("INSERT INTO %s IN %s SELECT * FROM %s WHERE %s ;",
+                             {destination, quoted(database), source, where});
+    if (!identity) return Execute(sql);
+    if (Execute(format("Set IDENTITY_INSERT %s ", {destination}) + "On;") != 0) return -1;
+    int32_t result = Execute(sql);
+    if (Execute(format("Set IDENTITY_INSERT %s ", {destination}) + "Off;") != 0) result = -1;
+    return result;
+}
+
+int32_t CLogITDbTableCopy::CopyIntoNew(const std::string &destination, const std::string &database,
+                                       const std::string &source, const std::string &where) {
+    const bool local = database.empty();
+    if (where.empty())
+        return Execute(local ? format("SELECT * INTO %s FROM %s ;", {destination, source})
+                             : format("SELECT * INTO %s IN %s FROM %s ;",
+                                      {destination, quoted(database), source}));
+    return Execute(local
+                       ? format("SELECT * INTO %s FROM %s WHERE %s ;", {destination, source, where})
+                       : format("SELECT * INTO %s IN %s FROM %s WHERE %s ;",
+                                {destination, quoted(database), source, where}));
+}
+
+int32_t CLogITDbTableCopy::DeleteWhere(const std::string &table, const std::string &where) {
+    return Execute(format("DELETE FROM %s WHERE %s ;", {table, where}));
+}

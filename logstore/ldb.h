@@ -44,7 +44,13 @@ std::string ldb_DropTable(const std::string &prefix, const char *table);
 std::string ldb_NextCounterQuery(const std::string &logger);
 std::string ldb_RunByPrefixQuery(const std::string &prefix);
 
-// The three forms of a run's table prefix after its base (already sanitised, ending in '_').
+// The base of a run's table prefix: the run-name prefix, or the logger name when that is empty,
+// with "_" appended, through lstore_SanitizeName; then every other character that an unquoted
+// identifier does not take (ASCII other than letters, digits, '_' and '$') becomes '_' too, so
+// that "other.x" or "Boiler's" name tables of this database.
+std::string ldb_PrefixBase(const std::string &runPrefix, const std::string &logger);
+
+// The three forms of a run's table prefix after its base (ldb_PrefixBase).
 std::string ldb_DatedPrefix(const std::string &base, int32_t start);
 std::string ldb_SequencePrefix(const std::string &base, int32_t sequence);
 // The sequence number of the date form: year * 10000 + month * 100 + day of the start.

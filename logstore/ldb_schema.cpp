@@ -1,8 +1,10 @@
 // Statements, prefixes, literals and header texts of the logged-data database.
 #include "ldb.h"
 
+#include "lstore.h"
 #include "plat_ado.h"
 
+#include <cctype>
 #include <cstdio>
 #include <strings.h>
 
@@ -119,6 +121,17 @@ std::string ldb_NextCounterQuery(const std::string &logger) {
 
 std::string ldb_RunByPrefixQuery(const std::string &prefix) {
     return "select * from LOGGERS where sTablePrefix = '" + ldb_Quote(prefix) + "'";
+}
+
+std::string ldb_PrefixBase(const std::string &runPrefix, const std::string &logger) {
+    std::string base = (runPrefix.empty() ? logger : runPrefix) + "_";
+    lstore_SanitizeName(base.data());
+    for (char &c : base) {
+        unsigned char u = static_cast<unsigned char>(c);
+        // Bytes from 0x80 on are identifier characters on every engine used here.
+        if (u < 0x80 && !std::isalnum(u) && c != '_' && c != '$') c = '_';
+    }
+    return base;
 }
 
 std::string ldb_DatedPrefix(const std::string &base, int32_t start) {

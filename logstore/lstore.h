@@ -109,7 +109,8 @@ public:
 
     virtual int Open(const char *server, const char *path, uint32_t access);
     virtual int StartLogging(LogHeader *header);
-    virtual void GetName(char *buffer, int *length); // buffer of at least 260
+    // *length in: the buffer's size when positive, else LSTORE_NAME_SIZE.
+    virtual void GetName(char *buffer, int *length);
     virtual int Close();
     virtual int SavePosition(int32_t value);
     virtual int ReadHeader(LogHeader *header);
@@ -193,11 +194,20 @@ public:
                             int readOnly);
     virtual const char *GetErrorText();
     virtual const char *GetErrorMessage();
+    // *length in: the buffer's size when positive, else LSTORE_NAME_SIZE.
     virtual void MakeStoreName(const char *name, char *buffer, int *length);
 
 protected:
     char prefix_[205] = {};
 };
+
+// The buffer a caller of GetName or MakeStoreName holds when it gives no length.
+constexpr int LSTORE_NAME_SIZE = 260;
+
+// How the database classes hand out a name they built: into the buffer (when given), cut to
+// *length bytes when that is positive, else to LSTORE_NAME_SIZE, always terminated; *length
+// (when given) then receives the whole name's length and its terminator.
+void lstore_PutName(const std::string &name, char *buffer, int *length);
 
 // -1 a path (file store), 0 ADO, 1 MariaDB, 2 WITSML, 3 OSDU.
 int lstore_GetProviderType(const char *connection);
@@ -226,3 +236,6 @@ CLogCollection *lstore_CreateCollection(const char *connection);
 
 // The identity of the connection string's newest run; "" on any failure.
 std::string lstore_MakeIdentity(const char *connection);
+// The same through a collection that `make` gives for the string without its logger name.
+std::string lstore_MakeIdentityWith(const char *connection,
+                                    CLogCollection *(*make)(const char *connection));

@@ -17,7 +17,7 @@ int lstore_ChannelsFromRuntime(const LogBlockDescriptor &block, uint8_t *out) {
     if (seg == nullptr) return plat_Fail(WERR_FILE_NOT_FOUND);
     int n = ldf_BlockChannels(block);
     if (shm_Lock(seg) != 0) return -1;
-    int64_t available = seg->payloadLength / LDF_CHANNEL_SIZE;
+    int64_t available = shm_PayloadLimit(seg) / LDF_CHANNEL_SIZE;
     int rc = 0;
     if (block.first == 0 || block.first > block.last || block.last > available)
         rc = plat_Fail(WERR_INVALID_PARAMETER);

@@ -167,14 +167,10 @@ int CLogDbStore::StartLogging(LogHeader *) {
 }
 
 void CLogDbStore::GetName(char *buffer, int *length) {
-    // The length reported covers the whole identity and its terminator.
-    int needed = static_cast<int>(connection_.size() + loggerName_.size() + 32);
-    if (buffer) {
-        int room = length && *length > 0 ? *length : needed;
-        std::snprintf(buffer, static_cast<size_t>(room), "%s;LoggerName=%s;LoggerSeq=%08d",
-                      connection_.c_str(), loggerName_.c_str(), seq_);
-    }
-    if (length) *length = needed;
+    char seq[16];
+    std::snprintf(seq, sizeof seq, "%08d", seq_);
+    lstore_PutName(connection_ + ";LoggerName=" + loggerName_ + ";LoggerSeq=" + seq, buffer,
+                   length);
 }
 
 int CLogDbStore::Close() {
@@ -369,7 +365,7 @@ int CLogDbStore::WriteLog(LogHeader *h, const void *records, int count) {
 }
 
 int CLogDbStore::buildRecord(const LogHeader &h, uint8_t *r, int bytes, int extraColumns,
-                             bool wholeRows) {
+                             bool wholeRows, int extraAt) {
     std::memset(r, 0, static_cast<size_t>(std::max(bytes, 0)));
     // The row's extra columns come before DT.
     int base = extraColumns;
@@ -411,7 +407,7 @@ int CLogDbStore::buildRecord(const LogHeader &h, uint8_t *r, int bytes, int extr
         if (h.recordSize >= 2 && h.recordSize <= bytes) ldf_Put16(r + h.recordSize - 2, 0x8006);
     }
     for (int j = 0; j < extraColumns; ++j) {
-        int at = h.recordSize + 8 * j;
+        int at = extraAt + 8 * j;
         reader_.GetFieldValue(j, &v);
         if (at + 8 > bytes) continue;
         if (v.IsEmptyOrNull()) {
@@ -450,8 +446,8 @@ int CLogDbStore::ReadLog(int index, LogHeader *h, void *buffer, int bytes, int, 
             return fail(reader_.GetErrorText(), "CAN'T SELECT FROM DATA");
         }
     }
-    if (reader_.MoveTo(index) != 0 ||
-        buildRecord(*h, static_cast<uint8_t *>(buffer), bytes, extraColumns, true) != 0) {
+    if (reader_.MoveTo(index) != 0 || buildRecord(*h, static_cast<uint8_t *>(buffer), bytes,
+                                                  extraColumns, true, h->recordSize) != 0) {
         current_ = -1;
         return fail(reader_.GetErrorText(), "CAN'T MOVE FIRST DATA");
     }
@@ -494,7 +490,8 @@ int CLogDbStore::QueryLogs(const TimeStamp *from, const TimeStamp *to, LogHeader
     int done = 0;
     for (; done < count; ++done, out += step) {
         if (reader_.MoveTo(done) != 0) break;
-        if (buildRecord(*h, out, recordSize, extraColumns, !timesOnly) != 0) break;
+        // Each record is followed by its extra columns.
+        if (buildRecord(*h, out, step, extraColumns, !timesOnly, recordSize) != 0) break;
     }
     return done;
 }

@@ -80,8 +80,9 @@ private:
     std::string runCondition() const;
     template <typename F>
     bool withStyles(F attempt);
+    // Extra column j goes to the 8 bytes at extraAt + 8 x j.
     int buildRecord(const LogHeader &header, uint8_t *record, int bytes, int extraColumns,
-                    bool wholeRows);
+                    bool wholeRows, int extraAt);
     int writeRow(const LogHeader &header, const uint8_t *record, int bytes);
     int writeText(int32_t time, const std::u16string &text, bool lumbrelException);
     int touchTextTime();

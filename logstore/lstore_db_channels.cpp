@@ -30,7 +30,7 @@ int ldbch_BlockRecords(const LogHeader &h, int b, const void *const *records, co
         SegmentHeader *seg = dm_GetConfSegment(id);
         if (!seg) return LDBCH_NO_SEGMENT;
         if (shm_Lock(seg) != 0) return -1;
-        int64_t available = seg->payloadLength / static_cast<int64_t>(sizeof(ChannelRecord));
+        int64_t available = shm_PayloadLimit(seg) / static_cast<int64_t>(sizeof(ChannelRecord));
         int rc = 0;
         if (d.first == 0 || d.last > available)
             rc = -1;

@@ -52,10 +52,20 @@ int CLogDbCollection::fail(const char *detail, const char *message) {
     return -1;
 }
 
+int CLogDbCollection::ExecuteStatement(const char *sql) {
+    return catalog_.ExecuteStatement(w(sql ? sql : "")) == 0 ? 0 : -1;
+}
+
 bool CLogDbCollection::exec(const std::string &sql) {
-    if (catalog_.ExecuteStatement(w(sql)) == 0) return true;
+    if (ExecuteStatement(sql.c_str()) == 0) return true;
     std::snprintf(detail_, sizeof detail_, "%s", catalog_.GetErrorText());
     return false;
+}
+
+std::string CLogDbCollection::MakeIdentity(const char *connection) {
+    return lstore_MakeIdentityWith(connection, [](const char *) -> CLogCollection * {
+        return new (std::nothrow) CLogDbCollection;
+    });
 }
 
 int CLogDbCollection::createLoggers() {
@@ -252,10 +262,7 @@ CLogStore *CLogDbCollection::CreateLoggerEx(int32_t *start, int plainName, int, 
     if (data_.GetFieldValue(0, &v) == 0 && !v.IsEmptyOrNull())
         counter = static_cast<int32_t>(v.AsInt()) + 1;
     data_.CloseRecordset();
-    char base[300];
-    std::snprintf(base, sizeof base, "%s_",
-                  runPrefix_.empty() ? logger_.c_str() : runPrefix_.c_str());
-    lstore_SanitizeName(base);
+    const std::string base = ldb_PrefixBase(runPrefix_, logger_);
     std::string prefix;
     int32_t seq = counter;
     std::vector<std::pair<std::string, int32_t>> forms;
@@ -403,12 +410,6 @@ void CLogDbCollection::DeleteOlderThan(int32_t *time) {
 }
 
 void CLogDbCollection::MakeStoreName(const char *name, char *buffer, int *length) {
-    std::string n = name ? name : "";
-    int needed = static_cast<int>(connection_.size() + logger_.size() + n.size() + 14);
-    if (buffer) {
-        int room = length && *length > 0 ? *length : needed;
-        std::snprintf(buffer, static_cast<size_t>(room), "%s;LoggerName=%s;%s", connection_.c_str(),
-                      logger_.c_str(), n.c_str());
-    }
-    if (length) *length = needed;
+    lstore_PutName(connection_ + ";LoggerName=" + logger_ + ";" + (name ? name : ""), buffer,
+                   length);
 }

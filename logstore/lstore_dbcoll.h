@@ -42,6 +42,12 @@ public:
 
     const std::string &ConnectionString() const { return connection_; }
 
+    // The identity of the newest run of the string's logger, as lstore_MakeIdentity gives it
+    // but always through a collection of this class; "" on any failure.
+    static std::string MakeIdentity(const char *connection);
+    // One statement through the catalog object: 0, or -1 when it fails.
+    int ExecuteStatement(const char *sql);
+
     // Drops a run's tables and, when its TEXT and DATA tables are gone, its LOGGERS row.
     void DropLoggerTables(const char *prefix);
     // SQL Server merge replication of each run to a target database (lstore_dbrepl.cpp). Only

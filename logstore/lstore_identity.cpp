@@ -7,6 +7,7 @@
 
 #include "plat_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -141,7 +142,23 @@ CLogCollection *lstore_CreateCollection(const char *connection) {
     }
 }
 
+void lstore_PutName(const std::string &name, char *buffer, int *length) {
+    if (buffer != nullptr) {
+        size_t room = length != nullptr && *length > 0 ? static_cast<size_t>(*length)
+                                                       : static_cast<size_t>(LSTORE_NAME_SIZE);
+        size_t n = std::min(name.size(), room - 1);
+        memcpy(buffer, name.data(), n);
+        buffer[n] = '\0';
+    }
+    if (length != nullptr) *length = static_cast<int>(name.size() + 1);
+}
+
 std::string lstore_MakeIdentity(const char *connection) {
+    return lstore_MakeIdentityWith(connection, lstore_CreateCollection);
+}
+
+std::string lstore_MakeIdentityWith(const char *connection,
+                                    CLogCollection *(*make)(const char *connection)) {
     if (connection == nullptr || strlen(connection) > 1284) return "";
     std::string rest(connection);
     if (findNoCase(rest.data(), ";LoggerSeq=") != nullptr) return rest;
@@ -149,7 +166,7 @@ std::string lstore_MakeIdentity(const char *connection) {
     int size = sizeof logger;
     lstore_TakeLoggerName(rest.data(), &size, logger);
     rest.resize(strlen(rest.c_str()));
-    std::unique_ptr<CLogCollection> collection(lstore_CreateCollection(rest.c_str()));
+    std::unique_ptr<CLogCollection> collection(make(rest.c_str()));
     if (!collection || collection->Open(rest.c_str(), "", logger, "", LSTORE_READ) != 0) return "";
     char run[1285] = {};
     int runSize = sizeof run;

@@ -1,6 +1,7 @@
 #include "chrec.h"
 #include "ldb.h"
 #include "ldf.h"
+#include "lst.h"
 #include "lstore_mysql_internal.h"
 #include "plat_error.h"
 #include "tag.h"
@@ -61,6 +62,7 @@ int CLogDbMySQLCollection::Open(const char *connection, const char *folder, cons
     logger_ = logger != nullptr ? logger : "";
     runPrefix_ = prefix != nullptr ? prefix : "";
     access_ = access;
+    lst_SetStoreInfo(connection, "", runPrefix_.c_str());
     LogConnectionString items;
     lstore_ParseMySqlConnection(connection, &items);
     std::string message, detail;
@@ -221,8 +223,7 @@ CLogStore *CLogDbMySQLCollection::CreateLoggerEx(int32_t *start, int plainName, 
         if ((rc == 0 || rc == MYSQL_DATA_TRUNCATED) && !isNull) counter = highest + 1;
     }
 
-    std::string base = (runPrefix_.empty() ? logger_ : runPrefix_) + "_";
-    lstore_SanitizeName(base.data());
+    const std::string base = ldb_PrefixBase(runPrefix_, logger_);
     std::vector<std::pair<std::string, int32_t>> forms;
     if (plainName && (!runPrefix_.empty() || counter == 1)) forms.emplace_back(base, counter);
     if (dateFlag) forms.emplace_back(ldb_DatedPrefix(base, *start), ldb_DateSequence(*start));
@@ -296,22 +297,18 @@ CLogStore *CLogDbMySQLCollection::CreateLoggerEx(int32_t *start, int plainName, 
         Query(ldb_DropTable(prefix, "DATA"));
         return nullptr;
     }
-    auto dropAll = [&]() {
-        if (headerText != nullptr) Query(ldb_DropTable(prefix, "TEXT"));
-        dropChannels();
-        Query(ldb_DropTable(prefix, "DATA"));
-    };
     std::unique_ptr<CLogDbMySQLStore> store(new (std::nothrow) CLogDbMySQLStore);
     if (!store) {
         Fail("CAN'T ALLOCATE MEMORY", "");
-        dropAll();
+        DropRun(prefix);
         return nullptr;
     }
     if (store->CreateRun(connection_, prefix, logger_, sequence, *header, headerText, records) !=
         0) {
         Fail("CAN'T CONNECT TO DATABASE", store->GetErrorText());
         store.reset();
-        dropAll();
+        // The store may have written the run's LOGGERS row before it failed.
+        DropRun(prefix);
         return nullptr;
     }
     return store.release();
@@ -344,12 +341,6 @@ int CLogDbMySQLCollection::CloseLogger(CLogStore *store, const int32_t *start, c
 }
 
 void CLogDbMySQLCollection::MakeStoreName(const char *name, char *buffer, int *length) {
-    const char *run = name != nullptr ? name : "";
-    int needed = static_cast<int>(connection_.size() + logger_.size() + strlen(run) + 14);
-    if (buffer != nullptr) {
-        int room = length != nullptr && *length > 0 ? *length : needed;
-        snprintf(buffer, static_cast<size_t>(room), "%s;LoggerName=%s;%s", connection_.c_str(),
-                 logger_.c_str(), run);
-    }
-    if (length != nullptr) *length = needed;
+    lstore_PutName(connection_ + ";LoggerName=" + logger_ + ";" + (name != nullptr ? name : ""),
+                   buffer, length);
 }

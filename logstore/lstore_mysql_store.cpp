@@ -49,7 +49,7 @@ std::string stateText(const LogBlockDescriptor &block, int channel, bool high) {
     if (seg == nullptr || channel < 1) return "";
     std::string text;
     if (shm_Lock(seg) != 0) return "";
-    if (int64_t{channel} * LDF_CHANNEL_SIZE <= seg->payloadLength) {
+    if (int64_t{channel} * LDF_CHANNEL_SIZE <= shm_PayloadLimit(seg)) {
         ChannelRecord rec;
         memcpy(rec.bytes, shm_Payload(seg) + int64_t{LDF_CHANNEL_SIZE} * (channel - 1),
                LDF_CHANNEL_SIZE);
@@ -167,12 +167,9 @@ int CLogDbMySQLStore::StartLogging(LogHeader *) {
 }
 
 void CLogDbMySQLStore::GetName(char *buffer, int *length) {
-    // The text is both lengths plus 31 characters and its NUL.
-    if (length != nullptr) *length = static_cast<int>(connection_.size() + logger_.size() + 32);
-    if (buffer != nullptr)
-        snprintf(buffer, connection_.size() + logger_.size() + 32,
-                 "%s;LoggerName=%s;LoggerSeq=%08d", connection_.c_str(), logger_.c_str(),
-                 sequence_);
+    char seq[16];
+    snprintf(seq, sizeof seq, "%08d", sequence_);
+    lstore_PutName(connection_ + ";LoggerName=" + logger_ + ";LoggerSeq=" + seq, buffer, length);
 }
 
 int CLogDbMySQLStore::Close() {

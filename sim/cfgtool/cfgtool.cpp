@@ -1,9 +1,11 @@
 #include "cfgtool.h"
 
 #include "kstrn_cf.h"
+#include "plat_error.h"
 #include "plat_module.h"
 #include "printer_dc.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -190,19 +192,30 @@ int Print(const Command &c, const Exports &x, Host &host, std::ostream &out, std
         err << "kvt-cfgtool: cannot start the document\n";
         return 1;
     }
-    int rc;
+    int rc, error = 0;
+    std::string step;
+    // A failure that sets no number shows as error 0, never as an earlier call's number.
+    errno = 0;
     if (c.has("--all")) {
+        step = "print --all";
         rc = x.printAll(dc.get(), server.c_str(), entry.data(), 0, 0, 0, 0, nullptr, nullptr);
+        error = errno;
     } else {
+        step = "print --kind " + c.get("--kind");
         std::vector<uint8_t> record = LoadRecord(c.get("--record"), HOST_DEVICE_RECORD_SIZE);
         rc = x.print(dc.get(), server.c_str(), entry.data(), atoi(c.get("--kind").c_str()),
                      atoi(c.get("--first", "0").c_str()), atoi(c.get("--last", "0").c_str()),
                      reinterpret_cast<const DeviceConfig *>(record.data() + HOST_DEVICE_CONFIG),
                      nullptr);
+        error = errno;
     }
     int ended = dc->EndDoc();
     out << "result " << rc << "\n";
     out << "wait cursor " << host.waits << "\n";
+    if (rc < 0) {
+        if (c.has("--folder")) step += " of " + c.get("--folder");
+        err << "kvt-cfgtool: " << step << " failed: " << cfgtool_ErrorText(error) << "\n";
+    }
     if (ended <= 0) {
         err << "kvt-cfgtool: the document could not be written\n";
         return 1;
@@ -211,6 +224,25 @@ int Print(const Command &c, const Exports &x, Host &host, std::ostream &out, std
 }
 
 } // namespace
+
+std::string cfgtool_ErrorText(int error) {
+    std::string text = "error " + std::to_string(error);
+    // The module keeps Windows numbers in errno; only those that mean what the C library's
+    // numbers mean get its text (5 is "access denied" there, not an I/O error; 33 a lock
+    // violation, not a domain error).
+    switch (error) {
+    case WERR_FILE_NOT_FOUND:
+    case ENOMEM:
+    case EINVAL:
+    case ERANGE:
+    case KVT_ENOTSUPP:
+        text += std::string(" (") + plat_ErrnoText(error) + ")";
+        break;
+    default:
+        break;
+    }
+    return text;
+}
 
 int cfgtool_Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
     Command c;

@@ -18,8 +18,13 @@
 #include <vector>
 
 // Runs the tool; the exit status (0 success, 1 a failed expectation or export, 2 bad use or
-// a module that does not load).
+// a module that does not load). A failed report names its step and the module's errno on err.
 int cfgtool_Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+
+// "error N", with the C library's text in parentheses for the numbers whose meaning the
+// system shares with it ("error 2 (No such file or directory)"); other Windows numbers
+// (1465 after an XML error) stand alone.
+std::string cfgtool_ErrorText(int error);
 
 // Runs one script over a dialog view; false when an expectation failed (the texts are in
 // *failure). Messages shown so far are matched by expect-message, most recent first.

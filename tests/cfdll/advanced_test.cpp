@@ -139,7 +139,7 @@ TEST_F(AdvancedTest, StoredValuesOpenAsThePartSaysAndOkWithoutChangeKeepsTheFlag
 
 TEST_F(AdvancedTest, TypedEntriesAreStoredAndBadOnesKeepTheDialogOpen) {
     DeviceRecord rec;
-    rec.set(test_PortSettings());
+    rec.set(test_PortSettings()); // priority HIGH
     const DeviceRecord before = rec;
     struct Case {
         int id;
@@ -169,9 +169,13 @@ TEST_F(AdvancedTest, TypedEntriesAreStoredAndBadOnesKeepTheDialogOpen) {
         EXPECT_EQ(std::memcmp(rec.bytes, before.bytes, sizeof rec.bytes), 0) << c.text;
     }
 
-    // Typed port and baud, blanks and '+' as MFC takes them, and the check boxes.
+    // Typed port and baud, blanks and '+' as MFC takes them, and the check boxes. The priority
+    // is a list like the parity: it takes no typed text, so what it shows is what is stored.
     user_.messages.clear();
     int changed = run(rec, [](DialogView *d) {
+        EXPECT_EQ(d->ControlKind(CAdvanced::IDC_PRIORITY), PLAT_CTL_DROPLIST);
+        EXPECT_EQ(d->Type(CAdvanced::IDC_PRIORITY, "LOW"), -1);
+        EXPECT_STREQ(d->Text(CAdvanced::IDC_PRIORITY), "HIGH");
         d->Type(CAdvanced::IDC_PORT, "COM12345");
         d->Type(CAdvanced::IDC_BAUD, " +38400 ");
         d->Choose(CAdvanced::IDC_PARITY, 1);

@@ -1,6 +1,8 @@
 // kvt-cfgtool driving KSTRN_CF.so across dlopen: the report of a device folder to PDF and text,
 // scripted dialogs and paste.
 #include "cfdll_fixture.h"
+#include "cfgtool.h"
+#include "plat_error.h"
 #include "plat_module.h"
 #include "printer_dc.h"
 #include "prn.h"
@@ -184,6 +186,16 @@ TEST_F(CfgToolTest, DeviceReportThroughTheModuleToTextAndPdf) {
                          &out),
               1);
     EXPECT_NE(out.find("result -1"), std::string::npos);
+
+    // A folder without "saveconfig": the tool says which step failed and why.
+    ASSERT_EQ(unlink((root_ + "/KSTRN_01/saveconfig").c_str()), 0);
+    EXPECT_EQ(RunCommand(tool() + "print --all --text " + Quote(text), &out), 1);
+    EXPECT_NE(out.find("kvt-cfgtool: print --all of KSTRN_01 failed: error 2 (No such file or "
+                       "directory)\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(cfgtool_ErrorText(WERR_XML_PARSE_ERROR), "error 1465");
+    EXPECT_EQ(cfgtool_ErrorText(WERR_ACCESS_DENIED), "error 5");
 }
 
 TEST_F(CfgToolTest, RemoteReportGivesTheLocalText) {
@@ -228,6 +240,7 @@ TEST_F(CfgToolTest, RemoteReportGivesTheLocalText) {
     ASSERT_TRUE(server.script("IF, -1,1465,bad channel file"));
     EXPECT_EQ(print(), 1) << out;
     EXPECT_NE(out.find("result -1"), std::string::npos);
+    EXPECT_NE(out.find("print --all of KSTRN_01 failed: error 1465\n"), std::string::npos) << out;
     requests = server.formatRequests();
     EXPECT_EQ(requests.find("RF,KVT_CURRENT_CONFIG\\KSTRN_01\\ai"), std::string::npos) << requests;
     server.stop();

@@ -7,9 +7,26 @@
 #include "test_ipc.h"
 #include "xml.h"
 
+#include <atomic>
 #include <cerrno>
 #include <sstream>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+// Every change of the current directory in this program is counted: a read that switches to
+// the device folder and back leaves the same folder behind, yet another thread of the host
+// would have resolved its relative paths in the device folder meanwhile.
+static std::atomic<int> g_directoryChanges{0};
+
+extern "C" int chdir(const char *path) noexcept {
+    ++g_directoryChanges;
+    return static_cast<int>(syscall(SYS_chdir, path));
+}
+
+extern "C" int fchdir(int fd) noexcept {
+    ++g_directoryChanges;
+    return static_cast<int>(syscall(SYS_fchdir, fd));
+}
 
 namespace {
 
@@ -155,9 +172,10 @@ TEST_F(ConfigAccessTest, DeviceConfigurationAndItsOutputs) {
     EXPECT_EQ(autoEnable, 9);
 
     // The save settings and the status byte, locally and remotely, and the current directory
-    // never moves.
+    // never moves, not even for a while.
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    g_directoryChanges = 0;
     for (const char *server : {".", spec_.c_str()}) {
         saveOutputs = byTag = autoEnable = 9;
         rate = 0;
@@ -172,6 +190,7 @@ TEST_F(ConfigAccessTest, DeviceConfigurationAndItsOutputs) {
     char after[4096];
     ASSERT_NE(getcwd(after, sizeof after), nullptr);
     EXPECT_STREQ(after, cwd);
+    EXPECT_EQ(g_directoryChanges.load(), 0);
 
     // Writes of the save settings and the status byte: "config" keeps its record.
     const std::string configFile = root_ + "/KSTRN_01/config";

@@ -374,3 +374,94 @@ TEST_F(LoggerFiles, HistoryListsEachChangedElement) {
     EXPECT_EQ(errno, 1465);
     EXPECT_EQ(readFile(file("stand_3")), stored);
 }
+
+TEST_F(LoggerFiles, TwoLetterChannelPrefixesKeepBothLettersInEveryForm) {
+    cfg_SetHistoryFlag(1);
+    setSwitch("WriteXML", "BOTH");
+    const std::string history = root_ + "/recent_history.txt";
+    // Every two-byte prefix of the kind set to a table id as the binary form holds it: the event
+    // and filter channels eventId, all others logId. (One letter, with its NUL, is what the
+    // round trip of every kind uses.)
+    auto withPrefixes = [](int kind, const char *logId, const char *eventId) {
+        std::vector<uint8_t> r = sampleRecord(kind);
+        for (const StructsLeaf &leaf : lgr_Leaves(kind)) {
+            if (leaf.type->size != 2 || leaf.name.find("Prefix") == std::string::npos) continue;
+            bool events = leaf.name.rfind("EventChannels", 0) == 0 ||
+                          leaf.name.rfind("FilterChannels", 0) == 0;
+            strncpy(reinterpret_cast<char *>(r.data() + leaf.offset), events ? eventId : logId, 2);
+        }
+        if (kind == LGR_KIND_STAND) lgr_StandFromView(r.data());
+        return r;
+    };
+    struct Case {
+        int kind;
+        const char *logId, *eventId;
+        std::vector<std::string> shown; // elements of the XML form
+        const char *listed, *was;       // a history line of the next write
+    } cases[] = {
+        {LGR_KIND_STAND,
+         "AI",
+         "DI",
+         {"<LogChannels.0.Range.Prefix>AI<", "<LogChannels.63.Range.Prefix>AI<",
+          "<EventChannels.0.Range.Prefix>DI<", "<RofCTriggerChannel.Prefix>AI<",
+          "<RateofChangeChannel.Prefix>AI<", "<RofCLaggedTriggerChannel.Prefix>AI<",
+          "<RofCRewindChannel.Prefix>AI<"},
+         "RofCRewindChannel.Prefix",
+         "AI"},
+        {LGR_KIND_REPUB,
+         "AI",
+         "DI",
+         {"<FilterChannels.0.Prefix>DI<", "<FilterChannels.63.Prefix>DI<"},
+         "FilterChannels.63.Prefix",
+         "DI"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(k_kinds[c.kind]) + " " + c.logId);
+        std::vector<uint8_t> record = withPrefixes(c.kind, c.logId, c.eventId);
+        const int size = static_cast<int>(record.size());
+        ASSERT_EQ(
+            lgr_WriteLoggerFile(loggers_.c_str(), "ann", k_kinds[c.kind], 6, record.data(), size),
+            0)
+            << xml_GetErrorText();
+        std::string xml = readFile(file(std::string(k_kinds[c.kind]) + "_6.xml"));
+        for (const std::string &element : c.shown)
+            EXPECT_NE(xml.find(element), std::string::npos) << element;
+        EXPECT_EQ(readFile(file(std::string(k_kinds[c.kind]) + "_6")),
+                  std::string(record.begin(), record.end()));
+        for (const char *readXml : {"ON", "OFF"}) {
+            setSwitch("ReadXML", readXml);
+            std::vector<uint8_t> back(record.size(), 0xEE);
+            ASSERT_EQ(lgr_ReadLoggerFile(loggers_.c_str(), k_kinds[c.kind], 6, back.data(), size),
+                      0)
+                << readXml << " " << xml_GetErrorText();
+            EXPECT_TRUE(back == record) << readXml;
+        }
+        setSwitch("ReadXML", "ON");
+
+        // The history reads the stored XML form back: a later write goes through and is listed.
+        record = withPrefixes(c.kind, "DO", "DO");
+        writeFile(history, "");
+        ASSERT_EQ(
+            lgr_WriteLoggerFile(loggers_.c_str(), "ann", k_kinds[c.kind], 6, record.data(), size),
+            0)
+            << xml_GetErrorText();
+        std::string line = std::string("\tann\tLOGGERS.6.") + c.listed + " " + c.was + " -> DO\r\n";
+        EXPECT_NE(readFile(history).find(line), std::string::npos) << readFile(history);
+    }
+
+    // Three letters are refused as every over-long bounded text is.
+    edit(file("stand_6.xml"), "<LogChannels.5.Range.Prefix>DO<",
+         "<LogChannels.5.Range.Prefix>DOX<");
+    std::vector<uint8_t> back(LGR_STAND_SIZE);
+    errno = 0;
+    EXPECT_EQ(lgr_ReadLoggerFile(loggers_.c_str(), "stand", 6, back.data(), LGR_STAND_SIZE), -1);
+    EXPECT_EQ(errno, 1465);
+    EXPECT_NE(std::string(xml_GetErrorText()).find("string is too long for bounded length buffer"),
+              std::string::npos)
+        << xml_GetErrorText();
+    // The schema keeps its bound of two.
+    std::string schema = readFile(root_ + "/SCHEMA/stand.xsd");
+    size_t at = schema.find("<xs:element name=\"RofCRewindChannel.Prefix\">");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(schema.find("<xs:maxLength value=\"2\"/>", at), schema.find("<xs:maxLength", at));
+}

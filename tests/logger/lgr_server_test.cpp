@@ -19,6 +19,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <limits>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -314,6 +315,27 @@ TEST_F(LgrServer, AnswersEveryRequestFromTheNewestRun) {
                   .bytes,
               z("-1,87"));
     EXPECT_EQ(btimes[0], 5u);
+    // A number no channel code carries keeps its place and has no value: 65537 is not AI 1.
+    EXPECT_EQ(ask(server, "7S,1," + std::to_string(T0 + 1000) + ",1," + std::to_string(T0 + 1000) +
+                              "," + addr("AI,65537,1") + ",1," + addr(times) + "," + addr(values) +
+                              ",0,0")
+                  .bytes,
+              z("1,1,0,1"));
+    EXPECT_EQ(values[0], 0x7FFFFFFFu);
+    memcpy(&v, &values[1], 4);
+    EXPECT_EQ(v, analogueValue(0, 0));
+    EXPECT_EQ(ask(server, "8S,1," + std::to_string(T0 + 1000) + ",1," + std::to_string(T0 + 1010) +
+                              "," + addr("AI,65538,2") + ",1," + addr(btimes) + "," +
+                              addr(bvalues) + ",0,0," + addr(&result))
+                  .bytes,
+              z("1,1,0,1"));
+    for (int w = 0; w < 4; ++w) {
+        uint32_t bits;
+        memcpy(&bits, &bvalues[w], 4);
+        EXPECT_EQ(bits, 0x7FFFFFFFu) << w;
+    }
+    EXPECT_EQ(bvalues[4], analogueValue(0, 1));
+    EXPECT_EQ(bvalues[5], analogueValue(9, 1));
     // Addresses of 0 for buffers the request would write.
     EXPECT_EQ(ask(server, "7S,0,0,0,0,0,3,0," + addr(values) + ",0,0").bytes, z("-1,87"));
 
@@ -408,6 +430,7 @@ TEST_F(LgrServer, RangesAfter2038) {
     writeRun(line, "Y_", late, 6, 0);
     CLogRequestServer server;
     ASSERT_EQ(server.Open(line.c_str()), 0);
+    EXPECT_EQ(std::string(ask(server, "TS").bytes.c_str()), std::to_string(late + 5) + ",5");
     EXPECT_EQ(ask(server, "IS").bytes, z("1," + std::to_string(late - 100)));
     EXPECT_EQ(ask(server, "NS").bytes, z("1," + std::to_string(late + 5) + ",10"));
     later();
@@ -616,9 +639,65 @@ TEST_F(LgrServer, NewerRunsAreTakenAtTheThirtySecondCheck) {
     writeRun(line, "R_", T0 + 2000, 0, 0);
     later();
     EXPECT_EQ(newest(), std::to_string(T0 + 1001) + ",1");
-    // The tick counter wraps: differences are taken modulo 2^32.
+    // The tick counter wraps: differences are taken modulo 2^32, so the check still comes
+    // 30 s after the last one.
     plat_SetFakeTick(0xFFFFFF00u);
     EXPECT_EQ(newest(), std::to_string(T0 + 1001) + ",1");
+    writeRun(line, "R_", T0 + 3000, 2, 0);
+    later(29000);
+    EXPECT_EQ(newest(), std::to_string(T0 + 1001) + ",1");
+    later(1000);
+    EXPECT_EQ(newest(), std::to_string(T0 + 3001) + ",1");
+}
+
+TEST_F(LgrServer, ARunWhoseLayoutChangesIsOpenedAfreshNeverReadWithTheOldBuffer) {
+    std::string line = temp_ / "LAYOUT";
+    ASSERT_EQ(mkdir(line.c_str(), 0777), 0);
+    std::string path = writeRun(line, "R_", T0, 3, 0);
+    CLogRequestServer server;
+    ASSERT_EQ(server.Open(line.c_str()), 0);
+    EXPECT_EQ(std::string(ask(server, "TS").bytes.c_str()), std::to_string(T0 + 2) + ",2");
+    // The same file written again with a third block: longer records, more of them.
+    ASSERT_EQ(writeRun(line, "R_", T0, 6, 0, "", false, 3), path);
+    ASSERT_GT(readHeader(path).recordSize, header(T0).recordSize);
+    later(1000);
+    // The request that finds the new header answers nothing; the next opens the run again.
+    EXPECT_EQ(ask(server, "TS").rc, 0);
+    later(1000);
+    EXPECT_EQ(std::string(ask(server, "TS").bytes.c_str()), std::to_string(T0 + 5) + ",5");
+    auto analogue = [](float v) { return bytesOf(int32_t{0x80}) + bytesOf(v); };
+    EXPECT_EQ(ask(server, "RV,XX,1,AI,3").bytes,
+              "1," + stamp(static_cast<int32_t>(T0), 0) + analogue(analogueValue(5, 0)) +
+                  stamp(static_cast<int32_t>(T0), 0) + analogue(analogueValue(5, 2)));
+}
+
+TEST_F(LgrServer, DigitalValuesThatAreNoInt32HaveNoValue) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    // The stored values of DI 5 and DI 6, and the flags RV gives for them.
+    struct Case {
+        float di5, di6;
+        int32_t f5, f6;
+    } cases[] = {
+        {nan, inf, 0x20, 0x20},       {-inf, 2147483648.0f, 0x20, 0x20},
+        {-2147483648.0f, 3.0f, 0, 1}, {2147483520.0f, -3e9f, 0, 0x20},
+        {-1.0f, 1e10f, 1, 0x20},
+    };
+    int k = 0;
+    for (const Case &c : cases) {
+        std::string line = temp_ / ("DIGITAL" + std::to_string(k++));
+        ASSERT_EQ(mkdir(line.c_str(), 0777), 0);
+        std::string path = writeRun(line, "N_", T0, 1, 0);
+        LogHeader h = readHeader(path);
+        int64_t values = h.dataOffset + h.blocks[1].valuesOffset + 4 * 2;
+        patch(path, values, &c.di5, 4);
+        patch(path, values + 4, &c.di6, 4);
+        CLogRequestServer server;
+        ASSERT_EQ(server.Open(line.c_str()), 0);
+        EXPECT_EQ(ask(server, "RV,DI,5,6").bytes,
+                  "1," + stamp(static_cast<int32_t>(T0), 0) + bytesOf(c.f5) + bytesOf(c.f6))
+            << c.di5 << " " << c.di6;
+    }
 }
 
 namespace {

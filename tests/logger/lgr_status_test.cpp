@@ -228,3 +228,45 @@ TEST_F(LgrStatus, TakenFromTheResubLoggerThatPublishesThisFolder) {
     EXPECT_EQ(ask(local, "RS"), std::string("1\0", 2));
     EXPECT_EQ(tag_GetTag(recordAt(ask(local, "CV,LS,1"), 8)), "0001_STATUS");
 }
+
+TEST_F(LgrStatus, APublishedTableItsSegmentsDoNotHoldIsComputedLocally) {
+    std::string folder = root_.path() + "/COPY";
+    ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+    writeRun(folder, k_start);
+    // Each case changes the published segments; RS gives 0 from the table (logger 2's STATUS
+    // is off there) and 1 when computed from the open run.
+    struct Case {
+        const char *name;
+        int channels;
+        int claimedCapacity; // the table's channel count, 0 as made
+        int dataClaims;      // the data header's payload length, 0 as made
+        int confClaims;      // the configuration header's payload length, 0 as made
+        const char *rs;
+    } cases[] = {
+        {"as made", 64, 0, 0, 0, "0"},
+        {"a count the data does not hold", 40, 64, 0, 0, "1"},
+        {"a data payload short of the count", 64, 0, 20 + 8 * 40, 0, "1"},
+        {"records short of logger 2's", 64, 0, 0, 216 * 40, "1"},
+    };
+    int k = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        rt_.reset();
+        start("lgrstsize" + std::to_string(k++),
+              "loggers-long\nlogger stand BOILER\nlogger resub COPY active=1 folder=" + folder +
+                  "\nprocess logst id=LS\ntable LS 8 " + std::to_string(c.channels) + "\n");
+        ASSERT_EQ(run("put LS 33 0 0"), 0);
+        SegmentHeader *data = dm_GetDataSegment("LS");
+        SegmentHeader *conf = dm_GetConfSegment("LS");
+        ASSERT_NE(data, nullptr);
+        ASSERT_NE(conf, nullptr);
+        if (c.claimedCapacity != 0)
+            reinterpret_cast<ChannelTableHeader *>(shm_Payload(data))->channelCount =
+                static_cast<uint16_t>(c.claimedCapacity);
+        if (c.dataClaims != 0) data->payloadLength = c.dataClaims;
+        if (c.confClaims != 0) conf->payloadLength = c.confClaims;
+        CLogRequestServer server;
+        ASSERT_EQ(server.Open(folder.c_str()), 0);
+        EXPECT_EQ(ask(server, "RS"), std::string(c.rs) + std::string(1, '\0'));
+    }
+}

@@ -5,6 +5,7 @@
 #include "dm.h"
 #include "ipc_prefix.h"
 #include "lstore_filecoll.h"
+#include "lstore_mysql.h"
 #include "plat_clock.h"
 #include "runtime_tables.h"
 #include "shm.h"
@@ -265,9 +266,17 @@ TEST_F(LstPublish, PublishesStateCountersTimesAndStoreTexts) {
     }
     EXPECT_EQ(text(record(2, 8), 32), "RUN");
     EXPECT_EQ(status(2, 9) & 1, 0u);
+    // A MariaDB collection reports its store before it connects, so even when it cannot.
+    CLogDbMySQLCollection server;
+    EXPECT_EQ(server.Open("PROVIDER=MYSQL;DB=plant", "", "L1", "NORTH", LSTORE_READ), -1);
+    EXPECT_EQ(text(record(2, 2), 32), "R2");
+    EXPECT_EQ(text(record(2, 8), 32), "NORTH");
+    EXPECT_EQ(status(2, 9) & 1, 1u);
+    lst_SetStoreInfo("", "/a/b", "");
+    EXPECT_EQ(status(2, 9) & 1, 0u);
     lst_SetStoreInfo("Provider=SQLOLEDB;Data Source=x", "", "");
     EXPECT_EQ(text(record(2, 2), 32), "R2");
-    EXPECT_EQ(text(record(2, 8), 32), "RUN");
+    EXPECT_EQ(text(record(2, 8), 32), "NORTH");
     EXPECT_EQ(status(2, 9) & 1, 1u);
 
     lst_Detach();
@@ -279,9 +288,10 @@ TEST_F(LstPublish, PublishesStateCountersTimesAndStoreTexts) {
     EXPECT_TRUE(cleared(record(1, 1)));
 }
 
-// Segments whose sizes disagree with their headers, made by hand. The module's segments stay
-// mapped in a process, so each case runs in a fresh one.
-int attachWithSizes(int capacity, int dataChannels, int confRecords, int n) {
+// Segments whose sizes disagree with their headers, made by hand; claimed > 0 makes both
+// headers claim the payload of that many channels. The module's segments stay mapped in a
+// process, so each case runs in a fresh one.
+int attachWithSizes(int capacity, int dataChannels, int confRecords, int n, int claimed = 0) {
     UniqueIpcPrefix ipc("lstsize");
     dm_ResetForTests();
     rt::makeProcesses({{"LOGST", "LS", 0, 1, 0, 1}});
@@ -293,9 +303,13 @@ int attachWithSizes(int capacity, int dataChannels, int confRecords, int n) {
         e[0] = 4;
         memcpy(e + 1, i == 0 ? "L1" : "L2", 2);
     }
-    shm_OpenOrCreateSegment("dm_LS_conf", 216 * confRecords);
+    SegmentHeader *conf = shm_OpenOrCreateSegment("dm_LS_conf", 216 * confRecords);
     rt::Table t = rt::makeTable("LS", dataChannels, true);
     t.header->channelCount = static_cast<uint16_t>(capacity);
+    if (claimed > 0) {
+        conf->payloadLength = 216 * claimed;
+        t.data->payloadLength = 20 + 8 * claimed;
+    }
     if (dm_MapLoggerTable() != 0) return 99;
     int result = lst_Attach(n, dm_GetLogger(n - 1));
     lst_Detach();
@@ -315,6 +329,12 @@ TEST(LstSizes, SegmentsSmallerThanTheirHeadersAreRefused) {
                 "");
     EXPECT_EXIT(exit(attachWithSizes(64, 64, 32, 1) == 0 ? 0 : 1), ::testing::ExitedWithCode(0),
                 "");
+    // Headers that claim more than their segments hold: the room is what the mapping holds
+    // before the segment's own tables.
+    EXPECT_EXIT(exit(attachWithSizes(64, 32, 64, 2, 64) == -1 ? 0 : 1),
+                ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(exit(attachWithSizes(64, 64, 32, 2, 64) == -1 ? 0 : 1),
+                ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -256,3 +256,70 @@ TEST(DbArchive, APurgeOnTheSqliteDefault) {
     // Run 2 keeps its rows from the limit on; the other logger keeps all of its.
     EXPECT_EQ(ids("SELECT LoggerID FROM LogData ORDER BY LoggerID, TS"), "2,3,3,3");
 }
+
+TEST(DbArchive, TableCopyRoutinesRunTheirStatements) {
+    rec::RecordingBackend db;
+    db.error(rec::Prefix, "SELECT NULL FROM Missing", 0x80040E37, "no such table");
+    db.error(rec::Prefix, "INSERT INTO Broken", 0x80040E14, "refused");
+    db.rows(rec::Prefix, "SELECT sName FROM Full", {{"sName", ado::VT_BSTR}},
+            {{Variant::Utf8("a")}});
+    db.rows(rec::Prefix, "SELECT sName FROM Empty", {{"sName", ado::VT_BSTR}}, {});
+    db.error(rec::Prefix, "SELECT sName FROM Gone", 0x80040E37, "no such table");
+    ado::Connection conn;
+    conn.Open("Provider=SQLOLEDB;Data Source=plant");
+    CLogITDbTableCopy c(conn);
+    const std::string w = "IDLogger = 3";
+    const std::vector<int32_t> results = {
+        c.TableExists("Loggers"),
+        c.TableExists("Loggers", "C:\\Bob's\\arc.mdb"),
+        c.TableExists("Missing"),
+        c.DropStaging("Loggers"),
+        c.SelectDistinct("Loggers", w),
+        c.SelectDistinct("Loggers", w, "IDLogger", "Loggers_Arc"),
+        c.SelectDistinct("Loggers", w, "IDLogger", "Loggers", "arc.mdb"),
+        c.InsertRows("Loggers_Arc", "", "IDLogger, sLogName", "Loggers_Tmp", "", false),
+        c.InsertRows("Loggers", "arc.mdb", "IDLogger", "Loggers_Tmp", "", false),
+        c.InsertRows("Loggers_Arc", "", "", "Loggers", w, true),
+        c.InsertRows("Loggers", "arc.mdb", "", "Loggers", w, false),
+        c.InsertRows("Broken", "", "", "Loggers", w, true), // still switched off
+        c.CopyIntoNew("Loggers_Arc", "", "Loggers", ""),
+        c.CopyIntoNew("Loggers", "arc.mdb", "Loggers", ""),
+        c.CopyIntoNew("Loggers_Arc", "", "Loggers", w),
+        c.CopyIntoNew("Loggers", "arc.mdb", "Loggers", w),
+        c.DeleteWhere("Loggers", w),
+        c.HasRows("SELECT sName FROM Full"),
+        c.HasRows("SELECT sName FROM Empty"),
+        c.HasRows("SELECT sName FROM Gone"),
+    };
+    EXPECT_EQ(results,
+              (std::vector<int32_t>{1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, -1}));
+    EXPECT_EQ(db.statements(),
+              (std::vector<std::string>{
+                  "SELECT NULL FROM Loggers;",
+                  "SELECT NULL FROM Loggers IN 'C:\\Bob''s\\arc.mdb' ;",
+                  "SELECT NULL FROM Missing;",
+                  "DROP TABLE Loggers_Tmp;",
+                  "SELECT DISTINCT * INTO Loggers_Tmp FROM Loggers WHERE IDLogger = 3 ;",
+                  "SELECT DISTINCT * INTO Loggers_Tmp FROM Loggers WHERE ( IDLogger = 3 AND "
+                  "(IDLogger NOT IN (SELECT IDLogger FROM Loggers_Arc )) ) ;",
+                  "SELECT DISTINCT * INTO Loggers_Tmp FROM Loggers WHERE ( IDLogger = 3 AND "
+                  "(IDLogger NOT IN (SELECT IDLogger FROM Loggers IN 'arc.mdb')) ) ;",
+                  "INSERT INTO Loggers_Arc (IDLogger, sLogName) SELECT * FROM Loggers_Tmp ;",
+                  "INSERT INTO Loggers (IDLogger) IN 'arc.mdb' SELECT * FROM Loggers_Tmp ;",
+                  "Set IDENTITY_INSERT Loggers_Arc On;",
+                  "INSERT INTO Loggers_Arc SELECT * FROM Loggers WHERE IDLogger = 3 ;",
+                  "Set IDENTITY_INSERT Loggers_Arc Off;",
+                  "INSERT INTO Loggers IN 'arc.mdb' SELECT * FROM Loggers WHERE IDLogger = 3 ;",
+                  "Set IDENTITY_INSERT Broken On;",
+                  "INSERT INTO Broken SELECT * FROM Loggers WHERE IDLogger = 3 ;",
+                  "Set IDENTITY_INSERT Broken Off;",
+                  "SELECT * INTO Loggers_Arc FROM Loggers ;",
+                  "SELECT * INTO Loggers IN 'arc.mdb' FROM Loggers ;",
+                  "SELECT * INTO Loggers_Arc FROM Loggers WHERE IDLogger = 3 ;",
+                  "SELECT * INTO Loggers IN 'arc.mdb' FROM Loggers WHERE IDLogger = 3 ;",
+                  "DELETE FROM Loggers WHERE IDLogger = 3 ;",
+                  "SELECT sName FROM Full",
+                  "SELECT sName FROM Empty",
+                  "SELECT sName FROM Gone",
+              }));
+}

@@ -190,6 +190,16 @@ inline void runStore(const std::string &conn, const std::string &name) {
     std::vector<uint8_t> q(static_cast<size_t>(h.recordSize) * 3);
     EXPECT_EQ(store->QueryLogs(&from, nullptr, &h, q.data(), h.recordSize, 3, 0, nullptr, 1, 0), 2);
     EXPECT_EQ(static_cast<uint32_t>(ldf_Get32(q.data() + 4)), static_cast<uint32_t>(times[2]));
+    // Extra columns follow each record, 8 bytes each: times-only records of 16 bytes here.
+    std::vector<uint8_t> qx(3 * 32, 0xEE);
+    EXPECT_EQ(store->QueryLogs(&from, nullptr, &h, qx.data(), 16, 3, 2, "MS, TX, ", 1, 1), 2);
+    for (int k = 0; k < 2; ++k) {
+        const uint8_t *r = qx.data() + 32 * k;
+        EXPECT_EQ(static_cast<uint32_t>(ldf_Get32(r + 4)), static_cast<uint32_t>(times[2 - k]));
+        EXPECT_EQ(ldf_Get32(r + 16), 0x80) << k;
+        EXPECT_EQ(ldf_GetFloat(r + 20), 100.0f * (2 - k)) << k;
+        EXPECT_EQ(ldf_Get32(r + 24), 0x20) << k; // TX is NULL
+    }
 
     // Texts and positions go to the row of their second.
     EXPECT_EQ(store->WriteText(times[1], "Boiler's alarm", nullptr, nullptr), 0)

@@ -61,6 +61,17 @@ TEST(LogDatabase, LiteralsConditionsPrefixesAndStatementTexts) {
     EXPECT_EQ(ldb_DatedPrefix("Boiler_2_", at(2040, 3, 1, 0, 0, 0)), "Boiler_2_20400301_");
     EXPECT_EQ(ldb_DateSequence(at(2040, 3, 1, 23, 0, 0)), 20400301);
     EXPECT_EQ(ldb_SequencePrefix("Boiler_2_", 7), "Boiler_2_00000007_");
+    // The base: the run-name prefix before the logger name; what an unquoted identifier does
+    // not take becomes '_', letters, digits, '_', '$' and bytes from 0x80 on stay.
+    const struct {
+        const char *runPrefix, *logger, *base;
+    } bases[] = {
+        {"", "Boiler 2", "Boiler_2_"},  {"North-", "Boiler", "North__"},
+        {"", "Boiler's", "Boiler_s_"},  {"", "other.x", "other_x_"},
+        {"", "a;b,c\"/d", "a_b_c__d_"}, {"", "Pump$1\xFC", "Pump$1\xFC_"},
+    };
+    for (const auto &b : bases)
+        EXPECT_EQ(ldb_PrefixBase(b.runPrefix, b.logger), b.base) << b.logger;
 
     TimeStamp from{t, 250, 0}, to{at(2040, 1, 1, 0, 0, 0), 5, 0};
     EXPECT_EQ(ldb_TimeCondition(2, &from, &to),

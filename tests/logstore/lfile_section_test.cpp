@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
+#include <sys/inotify.h>
+#include <unistd.h>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -181,15 +184,37 @@ TEST(SectionFiles, EventsKeepTimeOrderAndOneLinePerTime) {
               u"24/05/17 08:30:01 \u4e2d\r\n24/05/17 08:30:02 \u20ac\r\n");
 }
 
+// The registry switch that keeps events in events.txt.
+uint32_t setEventsSwitch(const char *value) {
+    uint32_t type = PLAT_REG_SZ, size = static_cast<uint32_t>(strlen(value) + 1);
+    return reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE,
+                           "EventsTextFile", &type, const_cast<char *>(value), &size);
+}
+
 TEST(SectionFiles, EventsFileHoldsTextWhenSwitchedOn) {
     TempRegistry registry;
     reg_ForgetProductNames();
-    const char on[] = "ON";
-    uint32_t type = PLAT_REG_SZ, size = sizeof on;
-    ASSERT_EQ(reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE,
-                              "EventsTextFile", &type, const_cast<char *>(on), &size),
-              0u);
+    ASSERT_EQ(setEventsSwitch("ON"), 0u);
     ASSERT_EQ(lfile_UseEventsFile(), 1);
+
+    // Without events.txt, where a run's text file already holds events, a new event joins them
+    // there, and TEXT is read from there, by the reader and by the store.
+    TempFolder own;
+    LogHeader earlier = fx::twoBlockHeader(k_t0 - 5400);
+    CLogFileStore ownStore;
+    ASSERT_EQ(fx::createRun(ownStore, own / "240517_070000.odl", &earlier), 0);
+    std::string run = own / "240517_070000.txt";
+    put(run, "[HEADER]\r\nh\r\n[TEXT]\r\n24/05/17 07:00:00 started\r\n");
+    PreciseTimeStamp at{k_t0, 0, 0};
+    ASSERT_EQ(lfile_AddEvent(run.c_str(), "[TEXT]", &at, "in the run", nullptr), 0);
+    EXPECT_EQ(access((own / "events.txt").c_str(), F_OK), -1);
+    const std::string both = "24/05/17 07:00:00 started\r\n24/05/17 08:30:00 in the run\r\n";
+    EXPECT_EQ(section(run, "TEXT"), both);
+    char ownText[128] = {};
+    int ownSize = sizeof ownText;
+    EXPECT_EQ(ownStore.ReadSection("TEXT", ownText, &ownSize), 2);
+    EXPECT_EQ(std::string(ownText), both);
+
     TempFolder dir;
     std::string f = dir / "240517_083000.txt";
     put(f, "[HEADER]\r\nh\r\n");
@@ -214,12 +239,102 @@ TEST(SectionFiles, EventsFileHoldsTextWhenSwitchedOn) {
     EXPECT_EQ(store.GetTextTime(&t), 0);
     EXPECT_GT(t, k_t0);
 
-    type = PLAT_REG_SZ;
-    const char off[] = "OFF";
-    size = sizeof off;
-    reg_AccessValue(PLAT_HKEY_LOCAL_MACHINE, REG_PRODUCT_KEY, PLAT_KEY_SET_VALUE, "EventsTextFile",
-                    &type, const_cast<char *>(off), &size);
+    setEventsSwitch("OFF");
     EXPECT_EQ(lfile_UseEventsFile(), 0);
+}
+
+TEST(SectionFiles, ReadersWriteNothingPastTheSizeTheyAreGiven) {
+    TempRegistry registry;
+    reg_ForgetProductNames();
+    ASSERT_EQ(setEventsSwitch("ON"), 0u);
+    TempFolder dir;
+    const std::string f = dir / "run.txt"; // TEXT: neither here nor in an events.txt
+    put(f, "[HEADER]\r\nh1\r\n");
+    for (int given : {0, -1}) {
+        for (const char *name : {"HEADER", "NONE", "TEXT"}) {
+            SCOPED_TRACE(std::string(name) + " " + std::to_string(given));
+            char buf[2] = {'#', '#'};
+            char16_t wide[2] = {u'#', u'#'};
+            char *lines[2];
+            char16_t *wideLines[2];
+            int size = given;
+            EXPECT_EQ(lfile_ReadSection(f.c_str(), name, buf, &size), 0);
+            size = given;
+            EXPECT_EQ(lfile_ReadSectionEx("", f.c_str(), name, buf, &size), 0);
+            size = given;
+            EXPECT_EQ(lfile_ReadSectionW(f.c_str(), name, wide, &size), 0);
+            int count = 2;
+            size = given;
+            EXPECT_EQ(lfile_ReadSectionLines(f.c_str(), name, lines, &count, buf, &size), 0);
+            EXPECT_EQ(count, 0);
+            EXPECT_STREQ(lines[0], "");
+            count = 2;
+            size = given;
+            EXPECT_EQ(lfile_ReadSectionLinesEx("", f.c_str(), name, lines, &count, buf, &size), 0);
+            EXPECT_EQ(count, 0);
+            count = 2;
+            size = given;
+            EXPECT_EQ(lfile_ReadSectionLinesW(f.c_str(), name, wideLines, &count, wide, &size), 0);
+            EXPECT_EQ(count, 0);
+            EXPECT_EQ(wideLines[1][0], u'\0');
+            EXPECT_EQ(std::string(buf, 2), "##");
+            EXPECT_TRUE(wide[0] == u'#' && wide[1] == u'#');
+        }
+    }
+}
+
+TEST(SectionFiles, RewritesReplaceTheFileInOneRename) {
+    TempFolder dir;
+    const std::string f = dir / "run.txt";
+    put(f, "[HEADER]\r\nh\r\n");
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(), IN_CREATE | IN_DELETE | IN_MOVE), 0);
+    // What happened to run.txt since the last call: 'c'reated, 'd'eleted, moved 'f'rom, moved 't'o.
+    auto changes = [watch] {
+        std::string seen;
+        alignas(inotify_event) char events[4096];
+        ssize_t n;
+        while ((n = read(watch, events, sizeof events)) > 0)
+            for (ssize_t at = 0; at < n;) {
+                auto *e = reinterpret_cast<inotify_event *>(events + at);
+                if (e->len > 0 && std::string(e->name) == "run.txt")
+                    seen += e->mask & IN_CREATE       ? "c"
+                            : e->mask & IN_DELETE     ? "d"
+                            : e->mask & IN_MOVED_FROM ? "f"
+                                                      : "t";
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        return seen;
+    };
+    PreciseTimeStamp stamp{k_t0, 0, 0}, later{k_t0 + 1, 0, 0};
+    struct Case {
+        const char *what;
+        std::function<int()> rewrite;
+        const char *after;
+    } cases[] = {
+        {"replace", [&] { return lfile_ReplaceSection(f.c_str(), "HEADER", "a"); },
+         "[HEADER]\r\na\r\n"},
+        {"replace here through the server form",
+         [&] { return lfile_ReplaceSectionEx("SERVER", f.c_str(), "HEADER", "b"); },
+         "[HEADER]\r\nb\r\n"},
+        {"replace wide", [&] { return lfile_ReplaceSectionW(f.c_str(), "HEADER", u"c"); },
+         "[HEADER]\r\nc\r\n"},
+        {"add an event", [&] { return lfile_AddEvent(f.c_str(), "[TEXT]", &stamp, "e", nullptr); },
+         "[HEADER]\r\nc\r\n[TEXT]\r\n24/05/17 08:30:00 e\r\n"},
+        {"add a wide event",
+         [&] { return lfile_AddEventW(f.c_str(), "[TEXT]", &later, u"w", nullptr); },
+         "[HEADER]\r\nc\r\n[TEXT]\r\n24/05/17 08:30:00 e\r\n24/05/17 08:30:01 w\r\n"},
+    };
+    changes();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_GE(c.rewrite(), 0);
+        // Readers see the old file or the new one: it is never deleted, only renamed over.
+        EXPECT_EQ(changes(), "t");
+        EXPECT_EQ(slurp(f), c.after);
+    }
+    close(watch);
 }
 
 TEST(SectionFiles, StoreTextSectionsAndRename) {

@@ -82,4 +82,38 @@ TEST(LogWriter, QueuesMergesWritesClosesAndAges) {
     EXPECT_EQ(access(closed.c_str(), F_OK), -1);
 }
 
+TEST(LogWriter, EachByteEndsAsTheLastDataQueuedForIt) {
+    TempFolder dir;
+    LfileWriterSettings s;
+    s.folder = dir.path();
+    s.prefix = "R";
+    s.extension = ".log";
+    s.start = 1715934600;
+    s.capacity = 16; // room for every piece: queuing never waits
+    s.mapSize = 64;
+    s.intervalMs = 3600 * 1000; // nothing is written before the stop
+    LfileWriter *w = lfile_StartWriter(s);
+    ASSERT_NE(w, nullptr);
+    struct Piece {
+        const char *data;
+        int64_t offset;
+    } pieces[] = {
+        {"AAAA", 4},      {"BBBB", 4},                // the same range twice
+        {"CCCCCCCC", 12}, {"dd", 14},                 // a range inside an earlier one
+        {"EE", 20},       {"FFFF", 22}, {"gg", 20},   // merged neighbours, then one again
+        {"hh", 30},       {"ii", 32},   {"jjjj", 30}, // neighbours covered by a later range
+    };
+    for (const Piece &p : pieces)
+        ASSERT_EQ(lfile_QueueWrite(w, p.data, static_cast<int>(strlen(p.data)), p.offset), 0);
+    std::string path = lfile_WriterPath(w);
+    ASSERT_EQ(lfile_StopWriter(w, 1715938200, 0), 0);
+    std::string expect(34, '\0');
+    expect.replace(4, 4, "BBBB");
+    expect.replace(12, 8, "CCddCCCC");
+    expect.replace(20, 6, "ggFFFF");
+    expect.replace(30, 4, "jjjj");
+    EXPECT_EQ(slurp(dir / "R240517_083000_240517_093000.log"), expect);
+    EXPECT_EQ(access(path.c_str(), F_OK), -1);
+}
+
 } // namespace

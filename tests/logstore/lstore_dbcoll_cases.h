@@ -261,13 +261,28 @@ inline void runCollection(const std::string &conn) {
               coll_connection(*coll) + ";LoggerName=Boiler 2;LoggerSeq=00000002");
     EXPECT_EQ(length, static_cast<int>(coll_connection(*coll).size() + 8 + 18 + 14));
 
-    // A logger name with an apostrophe is found and listed; its prefix is no identifier, so
-    // its runs fail at their first table.
-    std::unique_ptr<CLogCollection> quoted(lstore_CreateCollection(conn.c_str()));
-    ASSERT_EQ(quoted->Open(conn.c_str(), "", "Boiler's", "", LSTORE_READ), 0);
-    EXPECT_TRUE(listRuns(*quoted).empty());
-    EXPECT_EQ(quoted->CreateLoggerEx(&t4, 0, 0, &h4, nullptr, 0, nullptr, 0, ch.blocks), nullptr);
-    EXPECT_STREQ(quoted->GetErrorMessage(), "CAN'T CREATE CHANNELS TABLE");
+    // One statement through the collection's catalog object: 0, or -1 when it fails.
+    auto &db = dynamic_cast<CLogDbCollection &>(*coll);
+    EXPECT_EQ(db.ExecuteStatement("CREATE TABLE Boiler_2_extra (a integer)"), 0);
+    EXPECT_EQ(db.ExecuteStatement("CREATE TABLE Boiler_2_extra (a integer)"), -1);
+
+    // Logger names with characters that no unquoted identifier takes: they become '_' in the
+    // table prefix, so the runs are made, listed and found.
+    const std::pair<const char *, const char *> odds[] = {{"Boiler's", "Boiler_s_00000001_"},
+                                                          {"other.x", "other_x_00000001_"}};
+    for (const auto &[name, want] : odds) {
+        SCOPED_TRACE(name);
+        std::unique_ptr<CLogCollection> odd(lstore_CreateCollection(conn.c_str()));
+        ASSERT_EQ(odd->Open(conn.c_str(), "", name, "", LSTORE_READ), 0);
+        EXPECT_TRUE(listRuns(*odd).empty());
+        std::unique_ptr<CLogStore> made(
+            odd->CreateLoggerEx(&t4, 0, 0, &h4, nullptr, 0, nullptr, 0, ch.blocks));
+        ASSERT_TRUE(made) << odd->GetErrorMessage() << " / " << odd->GetErrorText();
+        dynamic_cast<CLogDbStore *>(made.get())->GetTablePrefix(prefix, nullptr);
+        EXPECT_STREQ(prefix, want);
+        made->Close();
+        EXPECT_EQ(listRuns(*odd).size(), 1u);
+    }
 }
 
 } // namespace dbcoll

@@ -30,6 +30,15 @@ TEST(DbCollection, RunsOfALoggerInItsJetDatabase) {
               "Provider=Microsoft.Jet.OLEDB.4.0; Jet OLEDB:Engine Type=5; Data Source=\"" + folder +
                   "/Boiler 2.mdb\"");
     dbcoll::runCollection(coll.ConnectionString());
+    // The identity of the logger's newest run through this class whatever the string: with no
+    // connection string that is the logger's Jet file in the logged-data folder, where the
+    // factory's file collection finds no run.
+    setenv("KVT_LOGGED_DATA", reg.folder().path().c_str(), 1);
+    EXPECT_EQ(CLogDbCollection::MakeIdentity(";LoggerName=Boiler 2"),
+              ";LoggerName=Boiler 2;LoggerSeq=00000002");
+    EXPECT_EQ(lstore_MakeIdentity(";LoggerName=Boiler 2"), "");
+    EXPECT_EQ(CLogDbCollection::MakeIdentity(";LoggerName=Nobody"), "");
+    unsetenv("KVT_LOGGED_DATA");
 }
 
 TEST(DbCollection, ADatabaseWithoutLoggersOpensAndListsNothing) {

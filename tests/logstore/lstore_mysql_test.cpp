@@ -2,8 +2,10 @@
 // back record for record, listed, pruned and dropped; batches within the server's placeholder
 // limit; and the connection string's items.
 #include "chrec.h"
+#include "dbrun_cases.h"
 #include "ipc_prefix.h"
 #include "ldf.h"
+#include "lstore_dbcoll.h"
 #include "lstore_mysql.h"
 #include "plat_error.h"
 #include "plat_registry.h"
@@ -14,8 +16,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
+#include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -106,6 +112,41 @@ public:
 private:
     std::string root_;
 };
+
+// The server's connections to the test's database once they are `want`, or after 20 s: the
+// server lists a closed connection a moment after the client has let it go.
+int connectionsSettleAt(const mdb::Database &db, int want) {
+    ado::Connection c;
+    c.Open(mdb::connectionString(db.port(), "kvt_none") + ";Database=");
+    const std::string sql =
+        "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB = '" + db.name() + "'";
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        int n = static_cast<int>(c.Execute(sql)->Collect(ado::Variant::I4(0)).AsInt());
+        if (n == want || std::chrono::steady_clock::now() > end) return n;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+// A run of one analogue block of two channels; with `refused`, the second channel's scale is
+// one the server does not store (NaN), so the run's CHANNELS rows fail after its LOGGERS row.
+CLogStore *createRun(CLogCollection &col, bool refused) {
+    LogHeader h{};
+    h.blockCount = 1;
+    h.blocks[0] = block("A1", 1, 2, 8);
+    h.start = 1700000000;
+    ldf_LayoutRecord(&h);
+    std::vector<uint8_t> analogue = analogueRecords(2, "T");
+    if (refused) {
+        ChannelRecord rec;
+        memcpy(rec.bytes, analogue.data() + LDF_CHANNEL_SIZE, LDF_CHANNEL_SIZE);
+        chrec_Set(&rec, ChannelAnalog::MinimumUnits, std::nanf(""));
+        memcpy(analogue.data() + LDF_CHANNEL_SIZE, rec.bytes, LDF_CHANNEL_SIZE);
+    }
+    const void *records[1] = {analogue.data()};
+    int32_t start = h.start;
+    return col.CreateLoggerEx(&start, 0, 0, &h, "[HEADER]\r\nTrial\r\n", 0, nullptr, 0, records);
+}
 
 } // namespace
 
@@ -408,4 +449,133 @@ TEST(LogMySql, StateTextsReadBackAsNoValue) {
     std::fill(one.begin(), one.end(), 0);
     ASSERT_EQ(store->ReadLog(0, &h, one.data(), h.recordSize), 0) << store->GetErrorText();
     EXPECT_EQ(ldf_Get32(one.data() + h.blocks[0].valuesOffset), LDF_FLAG_INVALID);
+}
+
+TEST(LogMySql, AFailedRunCreationLeavesNeitherTablesNorItsRow) {
+    mdb::Database db("mysql_failed");
+    KVT_REQUIRE_MARIADB(db);
+    const std::string conn = mysqlString(db);
+    CLogDbMySQLCollection col;
+    ASSERT_EQ(col.Open(conn.c_str(), "", "Boiler", "", LSTORE_READ | LSTORE_WRITE), 0)
+        << col.GetErrorText();
+    EXPECT_EQ(createRun(col, true), nullptr);
+    EXPECT_STREQ(col.GetErrorMessage(), "CAN'T CONNECT TO DATABASE");
+    EXPECT_NE(std::string(col.GetErrorText()).find("fMinScale"), std::string::npos)
+        << col.GetErrorText(); // after the LOGGERS row
+    std::string client = "mariadb --no-defaults -h127.0.0.1 -P" + db.port() +
+                         " -ukvt -pkvt-test -N -B " + db.name() + " -e ";
+    EXPECT_EQ(run(client + "'SHOW TABLES'"), "LOGGERS\n");
+    EXPECT_EQ(run(client + "'SELECT COUNT(*) FROM LOGGERS'"), "0\n");
+    // The next run takes the first counter again.
+    std::unique_ptr<CLogStore> made(createRun(col, false));
+    ASSERT_NE(made, nullptr) << col.GetErrorText();
+    EXPECT_EQ(static_cast<CLogDbMySQLStore *>(made.get())->TablePrefix(), "Boiler_00000001_");
+}
+
+TEST(LogMySql, EveryFailedOpenAndEveryDestructorClosesTheConnection) {
+    mdb::Database db("mysql_conns");
+    KVT_REQUIRE_MARIADB(db);
+    const std::string conn = mysqlString(db);
+    const std::string first = conn + ";LoggerName=Boiler;LoggerSeq=1";
+    EXPECT_EQ(connectionsSettleAt(db, 0), 0);
+    {
+        CLogDbMySQLStore early; // no LOGGERS yet: the run's lookup cannot be prepared
+        EXPECT_EQ(early.Open(nullptr, first.c_str(), LSTORE_READ), -1);
+        EXPECT_STREQ(early.GetErrorMessage(), "SELECT failed");
+        EXPECT_EQ(connectionsSettleAt(db, 0), 0);
+    }
+    auto col = std::make_unique<CLogDbMySQLCollection>();
+    ASSERT_EQ(col->Open(conn.c_str(), "", "Boiler", "", LSTORE_READ | LSTORE_WRITE), 0);
+    ASSERT_EQ(col->Open(conn.c_str(), "", "Boiler", "", LSTORE_READ | LSTORE_WRITE), 0);
+    EXPECT_EQ(connectionsSettleAt(db, 1), 1); // the second Open replaced the first connection
+    {
+        CLogDbMySQLStore missing; // no such run
+        EXPECT_EQ(missing.Open(nullptr, first.c_str(), LSTORE_READ), -1);
+        EXPECT_STREQ(missing.GetErrorMessage(), "CAN'T FIND LOGGER NAME AND SEQ");
+        EXPECT_EQ(connectionsSettleAt(db, 1), 1);
+    }
+    EXPECT_EQ(createRun(*col, true), nullptr); // its store had connected
+    EXPECT_EQ(connectionsSettleAt(db, 1), 1);
+    {
+        CLogDbMySQLStore direct; // a run without tables: its CHANNELS rows cannot be written
+        LogHeader h{};
+        h.blockCount = 1;
+        h.blocks[0] = block("A1", 1, 2, 8);
+        std::vector<std::vector<uint8_t>> records(1, std::vector<uint8_t>(2 * LDF_CHANNEL_SIZE));
+        EXPECT_EQ(direct.CreateRun(conn, "Other_", "Other", 1, h, nullptr, records), -1);
+        EXPECT_STREQ(direct.GetErrorMessage(), "INSERT failed");
+        EXPECT_EQ(connectionsSettleAt(db, 1), 1);
+    }
+    std::unique_ptr<CLogStore> made(createRun(*col, false));
+    ASSERT_NE(made, nullptr) << col->GetErrorText();
+    EXPECT_EQ(connectionsSettleAt(db, 2), 2);
+    {
+        std::unique_ptr<CLogStore> reader(col->OpenLogger("LoggerSeq=00000001", LSTORE_READ));
+        ASSERT_NE(reader, nullptr) << col->GetErrorText();
+        EXPECT_EQ(connectionsSettleAt(db, 3), 3);
+    } // destroyed without Close
+    EXPECT_EQ(connectionsSettleAt(db, 2), 2);
+    made.reset();
+    EXPECT_EQ(connectionsSettleAt(db, 1), 1);
+    col.reset();
+    EXPECT_EQ(connectionsSettleAt(db, 0), 0);
+}
+
+TEST(LogStoreNames, EveryBuilderWritesAtMostTheGivenLengthElse260Bytes) {
+    mdb::Database db("mysql_names");
+    KVT_REQUIRE_MARIADB(db);
+    const std::string logger(250, 'L');
+    const std::string seq = ";LoggerSeq=00000001";
+    TempFolder tmp;
+    const std::string jet = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (tmp / "names.mdb");
+    {
+        CLogITDbAcc cat;
+        ASSERT_EQ(cat.CreateCatalog(dbrun::w(jet), u""), 0);
+    }
+    dbrun::makeRun(jet, logger, "Run_", 1700000000);
+    CLogDbStore adoStore;
+    ASSERT_EQ(adoStore.Open(nullptr, (jet + ";LoggerName=" + logger + seq).c_str(), LSTORE_READ), 0)
+        << adoStore.GetErrorMessage();
+    CLogDbCollection adoCollection;
+    ASSERT_EQ(adoCollection.Open(jet.c_str(), "", logger.c_str(), "", LSTORE_READ), 0);
+    const std::string conn = mysqlString(db);
+    CLogDbMySQLCollection myCollection;
+    ASSERT_EQ(
+        myCollection.Open(conn.c_str(), "", logger.c_str(), "Names", LSTORE_READ | LSTORE_WRITE),
+        0);
+    std::unique_ptr<CLogStore> myStore(createRun(myCollection, false));
+    ASSERT_NE(myStore, nullptr) << myCollection.GetErrorText();
+
+    const struct {
+        const char *what;
+        std::function<void(char *, int *)> build;
+        std::string name;
+    } builders[] = {
+        {"ADO store", [&](char *b, int *l) { adoStore.GetName(b, l); },
+         jet + ";LoggerName=" + logger + seq},
+        {"ADO collection",
+         [&](char *b, int *l) { adoCollection.MakeStoreName("LoggerSeq=00000001", b, l); },
+         jet + ";LoggerName=" + logger + seq},
+        {"MariaDB store", [&](char *b, int *l) { myStore->GetName(b, l); },
+         conn + ";LoggerName=" + logger + seq},
+        {"MariaDB collection",
+         [&](char *b, int *l) { myCollection.MakeStoreName("LoggerSeq=00000001", b, l); },
+         conn + ";LoggerName=" + logger + seq},
+    };
+    for (const auto &b : builders) {
+        ASSERT_GT(b.name.size(), 300u);
+        // No length, a length of 0, a short one, and the whole name's.
+        for (int given : {-1, 0, 40, static_cast<int>(b.name.size() + 1)}) {
+            SCOPED_TRACE(std::string(b.what) + " " + std::to_string(given));
+            std::vector<char> buffer(b.name.size() + 50, '#');
+            int length = given;
+            b.build(buffer.data(), given < 0 ? nullptr : &length);
+            size_t bound = given > 0 ? static_cast<size_t>(given) : 260;
+            EXPECT_EQ(std::string(buffer.data()), b.name.substr(0, bound - 1));
+            EXPECT_EQ(buffer[bound], '#');
+            if (given >= 0) {
+                EXPECT_EQ(length, static_cast<int>(b.name.size() + 1));
+            }
+        }
+    }
 }

@@ -296,10 +296,11 @@ TEST_F(MslTest, ResetReadyHoldsDeliveriesUntilTheyAreAllowedAgain) {
 }
 
 TEST_F(MslTest, ACodeThatPassedTheHoldTestIsNotLostToTheTakeThatFollows) {
-    ASSERT_EQ(msl_Open(countScanAndCall), nullptr);
+    // The seam is set before the listener starts, which reads it.
     g_parked = false;
     g_go = false;
     g_msl.beforeCallback = parkListener;
+    ASSERT_EQ(msl_Open(countScanAndCall), nullptr);
     pid_t child = postFromChild(plat_ProcessId(), {NC_SCAN});
     EXPECT_EQ(exitStatus(child), 0);
     // The listener has found deliveries allowed and stands right before the callback.

@@ -28,11 +28,16 @@ TEST(Demo, ShowsTheAlarmsEventsAndOutputInPlainLines) {
         for (std::string line; std::getline(in, line);)
             out << (line == "run" ? "run 240" : line) << "\n";
     }
-    ToolResult r = tool_Run("KVT_DEMO_SCRIPT=" + tool_Quote(script.string()) +
+    // What the demo leaves for the README's commands goes beside the script, not into the
+    // build folder that other tests use.
+    fs::path keep = script.string() + ".keep";
+    ToolResult r = tool_Run("KVT_DEMO_KEEP=" + tool_Quote(keep.string()) +
+                            " KVT_DEMO_SCRIPT=" + tool_Quote(script.string()) +
                             " KVT_DEMO_STEP_MS=150 KVT_DEMO_SCAN_MS=25 timeout -s INT 120 " +
                             tool_Quote((tool_SourceDir() / "scripts/demo").string()) + " " +
                             tool_Quote(tool_BuildDir().string()) + " 2>&1");
     fs::remove(script);
+    fs::remove_all(keep);
     ASSERT_EQ(r.status, 0) << r.output;
     std::vector<std::string> lines = tool_Lines(r.output);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -43,6 +44,14 @@ inline std::vector<std::string> tool_Lines(const std::string &text) {
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+// A file's bytes ("" when it cannot be read).
+inline std::string tool_ReadFile(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 // Single-quoted for the shell.

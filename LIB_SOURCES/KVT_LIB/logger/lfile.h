@@ -89,7 +89,7 @@ struct LfileWriterSettings {
     int32_t start = 0;     // start time of the run (its name)
     int capacity = 16;     // ring entries
     int64_t mapSize = 0;   // bytes of the byte map (the file area queued writes may cover)
-    int intervalMs = 1000; // the thread writes at least this often
+    int intervalMs = 1000; // the thread writes what is queued at this interval and at the stop
     int positionWord = 0;  // 1: keep the write position in the first four bytes
 };
 

@@ -38,9 +38,6 @@ struct TextSource {
         return remote() ? lfile_LoadRemoteText(server, path.c_str(), &probe) == 0
                         : plat_CheckAccess(path.c_str(), PLAT_ACCESS_READ) != 0;
     }
-    bool exists(const std::string &path) const {
-        return remote() ? readable(path) : plat_FileInfoPath(path.c_str(), nullptr, nullptr) == 0;
-    }
 };
 
 template <typename Ch>
@@ -143,8 +140,9 @@ int collectSection(const S &content, const S &header, bool fromStart, bool isTex
         while (i < lines.size() && !startsWith(lines[i], header))
             ++i;
         if (i == lines.size()) {
+            // A buffer of no size gets nothing, not even the NUL.
+            if (buffer != nullptr && *size > 0) buffer[0] = 0;
             *size = 0;
-            if (buffer != nullptr) buffer[0] = 0;
             return 0;
         }
         ++i;
@@ -179,14 +177,11 @@ int readSection(const TextSource &src, const char *file, const char *section,
     std::string events;
     bool fromStart = false;
     if (isText && lfile_UseEventsFile()) {
+        // Without an events.txt the events were added to the run's own file: read them there.
         events = lfile_EventsPath(file);
         if (src.readable(events)) {
             path = events.c_str();
             fromStart = true;
-        } else if (!src.exists(events)) {
-            *size = 0;
-            if (buffer != nullptr) buffer[0] = 0;
-            return 0;
         }
     }
     LfileText text;
@@ -199,8 +194,10 @@ int readSection(const TextSource &src, const char *file, const char *section,
         return collectSection(lfile_TextWide(text), header, fromStart, isText, buffer, size);
 }
 
+// Splits what readSection put into buffer; room is the buffer's size before the read, size what
+// the read reported. A buffer without room holds no text and is never looked at.
 template <typename Ch>
-int readLines(int rc, Ch **lines, int *count, Ch *buffer, int size) {
+int readLines(int rc, Ch **lines, int *count, Ch *buffer, int room, int size) {
     if (rc < 0) return -1;
     if (lines == nullptr || buffer == nullptr) {
         if (count) *count = rc;
@@ -208,8 +205,9 @@ int readLines(int rc, Ch **lines, int *count, Ch *buffer, int size) {
     }
     int capacity = count != nullptr ? *count : 0;
     int filled = 0;
-    Ch *p = buffer;
-    Ch *end = buffer + (size > 0 ? size - 1 : 0);
+    static Ch empty[1] = {0};
+    Ch *p = room > 0 ? buffer : empty;
+    Ch *end = p + (room > 0 && size > 0 ? std::min(room, size) - 1 : 0);
     while (filled < capacity && p < end && *p != 0) {
         Ch *q = p;
         while (*q != 0 && !(q[0] == '\r' && q[1] == '\n'))
@@ -223,11 +221,18 @@ int readLines(int rc, Ch **lines, int *count, Ch *buffer, int size) {
         p = q + 2;
     }
     // Entries past the last line point at an empty text.
-    static Ch empty[1] = {0};
     for (int i = filled; i < capacity; ++i)
         lines[i] = *p == 0 ? p : empty;
     if (count) *count = filled;
     return 0;
+}
+
+// A Lines form: read(buffer or null, size) reads the section, then the text is split.
+template <typename Ch, typename Read>
+int readSectionLines(Read read, Ch **lines, int *count, Ch *buffer, int *size) {
+    int room = size != nullptr ? *size : 0;
+    int rc = read(lines != nullptr ? buffer : nullptr, size);
+    return readLines(rc, lines, count, buffer, room, size != nullptr ? *size : 0);
 }
 
 // ---- Events ----
@@ -388,16 +393,20 @@ int lfile_ReadSectionW(const char *file, const char *section, char16_t *buffer, 
 
 int lfile_ReadSectionLines(const char *file, const char *section, char **lines, int *count,
                            char *buffer, int *size) {
-    int rc = readSection<std::string>(TextSource{}, file, section,
-                                      lines != nullptr ? buffer : nullptr, size);
-    return readLines(rc, lines, count, buffer, size != nullptr ? *size : 0);
+    return readSectionLines(
+        [&](char *b, int *n) {
+            return readSection<std::string>(TextSource{}, file, section, b, n);
+        },
+        lines, count, buffer, size);
 }
 
 int lfile_ReadSectionLinesW(const char *file, const char *section, char16_t **lines, int *count,
                             char16_t *buffer, int *size) {
-    int rc = readSection<std::u16string>(TextSource{}, file, section,
-                                         lines != nullptr ? buffer : nullptr, size);
-    return readLines(rc, lines, count, buffer, size != nullptr ? *size : 0);
+    return readSectionLines(
+        [&](char16_t *b, int *n) {
+            return readSection<std::u16string>(TextSource{}, file, section, b, n);
+        },
+        lines, count, buffer, size);
 }
 
 namespace {
@@ -463,8 +472,9 @@ int lfile_ReadSectionEx(const char *server, const char *file, const char *sectio
 
 int lfile_ReadSectionLinesEx(const char *server, const char *file, const char *section,
                              char **lines, int *count, char *buffer, int *size) {
-    int rc = lfile_ReadSectionEx(server, file, section, lines != nullptr ? buffer : nullptr, size);
-    return readLines(rc, lines, count, buffer, size != nullptr ? *size : 0);
+    return readSectionLines(
+        [&](char *b, int *n) { return lfile_ReadSectionEx(server, file, section, b, n); }, lines,
+        count, buffer, size);
 }
 
 int lfile_AddEventEx(const char *server, const char *file, const char *header,

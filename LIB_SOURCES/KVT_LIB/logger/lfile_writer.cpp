@@ -1,5 +1,5 @@
 // The background log-file writer: callers queue byte ranges of one run file, a thread writes
-// them (adjacent ranges merged into one write-through pwrite) at least every interval, keeps a
+// them (adjacent ranges merged into one write-through pwrite) at every interval, keeps a
 // one-byte lock at the end of what it wrote, and gives the file its closed name at the end.
 #include "lfile.h"
 
@@ -16,7 +16,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -43,21 +42,40 @@ struct LfileWriter {
     size_t head = 0; // the oldest slot not yet written
     std::mutex lock;
     std::condition_variable slotFreed;
-    std::counting_semaphore<> queued{0};
-    std::atomic<bool> stop{false};
+    std::condition_variable stopAsked;
+    bool stop = false; // under lock
     std::atomic<uint32_t> firstError{0};
     std::thread thread;
 
-    explicit LfileWriter(int capacity) : queued(0) { ring.resize(static_cast<size_t>(capacity)); }
+    explicit LfileWriter(int capacity) { ring.resize(static_cast<size_t>(capacity)); }
 
     void fail(uint32_t err) {
         uint32_t none = 0;
         firstError.compare_exchange_strong(none, err != 0 ? err : WERR_GEN_FAILURE);
     }
 
-    // Writes every queued entry, merging neighbours whose ranges follow each other.
+    // Clears the byte map over [start, end) where no entry still queued covers it: a range
+    // queued again waits there with its own data, which its own write still needs.
+    void clearUnclaimed(int64_t start, int64_t end) {
+        std::vector<std::pair<int64_t, int64_t>> claimed;
+        for (const RingEntry &e : ring)
+            if (e.count != 0 && e.offset < end && e.offset + e.size > start)
+                claimed.emplace_back(e.offset, e.offset + e.size);
+        std::sort(claimed.begin(), claimed.end());
+        int64_t at = start;
+        for (const auto &[from, to] : claimed) {
+            if (from > at) memset(map.data() + at, 0, static_cast<size_t>(from - at));
+            at = std::max(at, to);
+        }
+        if (at < end) memset(map.data() + at, 0, static_cast<size_t>(end - at));
+    }
+
+    // Writes every queued entry, merging neighbours whose ranges follow each other. The bytes
+    // are copied under the lock and written without it, so queuing never waits for the disk;
+    // a range queued again meanwhile has an entry of its own, written after this one.
     void drain() {
-        std::lock_guard<std::mutex> guard(lock);
+        std::vector<uint8_t> bytes;
+        std::unique_lock<std::mutex> guard(lock);
         while (ring[head].count != 0) {
             size_t first = head;
             int64_t start = ring[first].offset, end = start + ring[first].size;
@@ -68,15 +86,18 @@ struct LfileWriter {
                 ++n;
                 k = (k + 1) % ring.size();
             }
-            // Written under the lock: a range queued again meanwhile must not be cleared unwritten.
-            if (plat_FileWriteAt(fd, map.data() + start, static_cast<size_t>(end - start), start) !=
-                0)
+            bytes.assign(map.begin() + start, map.begin() + end);
+            guard.unlock();
+            if (plat_FileWriteAt(fd, bytes.data(), bytes.size(), start) != 0)
                 fail(plat_GetLastError());
             else
                 advance(end);
+            guard.lock();
+            for (size_t i = 0; i < n; ++i)
+                ring[(first + i) % ring.size()].count = 0;
             for (size_t i = 0; i < n; ++i) {
                 RingEntry &e = ring[(first + i) % ring.size()];
-                memset(map.data() + e.offset, 0, static_cast<size_t>(e.size));
+                clearUnclaimed(e.offset, e.offset + e.size);
                 e = RingEntry{};
             }
             head = (first + n) % ring.size();
@@ -97,13 +118,18 @@ struct LfileWriter {
         }
     }
 
+    // Wakes at every interval, or at once when a stop is asked, and writes what is queued.
     void run() {
         auto interval = std::chrono::milliseconds(std::max(settings.intervalMs, 1));
-        while (!stop.load()) {
-            queued.try_acquire_for(interval);
+        for (;;) {
+            bool stopping;
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                stopping = stopAsked.wait_for(guard, interval, [this] { return stop; });
+            }
             drain();
+            if (stopping) return;
         }
-        drain();
     }
 };
 
@@ -166,8 +192,6 @@ int lfile_QueueWrite(LfileWriter *w, const void *data, int size, int64_t offset)
     memcpy(w->map.data() + offset, data, static_cast<size_t>(size));
     w->ring[w->next] = RingEntry{1, size, offset, w->map.data() + offset};
     w->next = (w->next + 1) % w->ring.size();
-    guard.unlock();
-    w->queued.release();
     return 0;
 }
 
@@ -178,8 +202,11 @@ std::string lfile_WriterPath(const LfileWriter *w) {
 int lfile_StopWriter(LfileWriter *w, int32_t stop, int readOnly) {
     if (w == nullptr) return plat_Fail(WERR_INVALID_PARAMETER);
     std::unique_ptr<LfileWriter> owner(w);
-    w->stop.store(true);
-    w->queued.release();
+    {
+        std::lock_guard<std::mutex> guard(w->lock);
+        w->stop = true;
+    }
+    w->stopAsked.notify_all();
     w->thread.join();
     if (w->lockPos >= 0) plat_FileUnlockByte(w->fd, w->lockPos);
     plat_FileClose(w->posFd);

@@ -193,15 +193,9 @@ int CLogRequestServer::HandleRequest(const char *request, int requestLength, cha
         } catch (const std::bad_alloc &) {
             return plat_Fail(WERR_NOT_ENOUGH_MEMORY);
         }
-        if (CloseAfterRequest()) {
-            for (int i = 0; i < 2; ++i) {
-                if (store_[i]) store_[i]->Close();
-                store_[i].reset();
-                runName_[i].clear();
-                record_[i].clear();
-                newest_[i] = -1;
-            }
-        }
+        if (CloseAfterRequest())
+            for (int i = 0; i < 2; ++i)
+                DropSlot(i);
     }
     if (rc != 1) return rc;
     if (out.bytes.size() > static_cast<size_t>(capacity)) return plat_Fail(WERR_MORE_DATA);
@@ -218,7 +212,7 @@ int CLogRequestServer::Dispatch(const std::string &code, const std::string &args
             out.Text("-1,0");
             return 1;
         }
-        out.Text(format("%d,%d", static_cast<int>(NewestSeconds(0)), NewestMs(0)));
+        out.Text(format("%u,%d", NewestSeconds(0), NewestMs(0)));
         out.Raw(header_[0].carried, sizeof header_[0].carried);
         return 1;
     }
@@ -306,7 +300,9 @@ uint32_t lgr_detail::RangeValue(const LogHeader &h, const ChannelCode &code,
             code.number > block.last)
             continue;
         int32_t flag = 0, value = 0;
-        if (!ChannelWords(h, b, code.number, record, &flag, &value)) return absent;
+        if (!ChannelWords(h, b, code.number, record, static_cast<size_t>(std::max(h.recordSize, 0)),
+                          &flag, &value))
+            return absent;
         if (flag & LDF_FLAG_INVALID) return absent;
         if (flag & LDF_FLAG_PRESENT) return static_cast<uint32_t>(value);
         float f = (flag & 1) ? 1.0f : 0.0f;
@@ -433,7 +429,8 @@ int CLogRequestServer::CurrentValues(const std::vector<Group> &groups, Reply &ou
                     if (b < 0) continue;
                     int32_t f = LDF_FLAG_INVALID, v = 0;
                     memset(record, 0, sizeof record);
-                    if (ChannelWords(header_[s], b, n, record_[s].data(), &f, &v) &&
+                    if (ChannelWords(header_[s], b, n, record_[s].data(), record_[s].size(), &f,
+                                     &v) &&
                         !(f & LDF_FLAG_INVALID) &&
                         store_[s]->ReadChannelInfo(&header_[s], record, b,
                                                    n - header_[s].blocks[b].first, 1) == 0) {
@@ -448,7 +445,8 @@ int CLogRequestServer::CurrentValues(const std::vector<Group> &groups, Reply &ou
                             else
                                 f = static_cast<int32_t>(fv) & 1;
                         }
-                    } else if (!ChannelWords(header_[s], b, n, record_[s].data(), &f, &v)) {
+                    } else if (!ChannelWords(header_[s], b, n, record_[s].data(), record_[s].size(),
+                                             &f, &v)) {
                         f = LDF_FLAG_INVALID;
                     }
                     flag = f;
@@ -664,12 +662,18 @@ int CLogRequestServer::RangeRecords(const std::string &args, bool buckets, Reply
     } else if (capacity > 0 && (f[6] == 0 || f[7] == 0)) {
         return bad();
     }
+    // A number a code cannot carry keeps its place in the reply and reads as no value.
     std::vector<ChannelCode> channels;
+    std::vector<bool> codable;
     if (f[4] != 0) {
         const char *list = address<const char>(f[4]);
         for (const Group &g : ParseChannelList(list, strlen(list)))
-            for (int n : g.numbers)
-                channels.push_back({{g.prefix[0], g.prefix[1]}, static_cast<uint16_t>(n)});
+            for (int n : g.numbers) {
+                bool fits = n <= UINT16_MAX;
+                channels.push_back(
+                    {{g.prefix[0], g.prefix[1]}, static_cast<uint16_t>(fits ? n : 0)});
+                codable.push_back(fits);
+            }
     }
     size_t nc = channels.size();
     uint8_t *times = address<uint8_t>(f[6]);
@@ -716,6 +720,7 @@ int CLogRequestServer::RangeRecords(const std::string &args, bool buckets, Reply
                     if (lgr_CompareChannelCodes(dashboard_[d], channels[c]) == 0)
                         slots[c] = static_cast<int>(d);
         auto valueOf = [&](int i, size_t c) -> uint32_t {
+            if (!codable[c]) return absent;
             if (!run->compact) return RangeValue(run->header, channels[c], run->Record(i));
             if (slots[c] < 0) return absent;
             uint32_t v;

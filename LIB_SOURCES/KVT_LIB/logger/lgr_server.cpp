@@ -298,6 +298,14 @@ void CLogRequestServer::RefreshStores() {
     }
 }
 
+void CLogRequestServer::DropSlot(int i) {
+    if (store_[i]) store_[i]->Close();
+    store_[i].reset();
+    runName_[i].clear();
+    record_[i].clear();
+    newest_[i] = -1;
+}
+
 uint32_t CLogRequestServer::NewestSeconds(int slot) const {
     return record_[slot].size() >= 12 ? RecordSeconds(record_[slot].data()) : 0;
 }
@@ -432,9 +440,8 @@ void CLogRequestServer::RefreshRun(RunEntry &entry, bool first) {
     bool compact = channels > 0 && (int64_t{channels} + 2) * 4 < header.recordSize;
     size_t stride =
         compact ? static_cast<size_t>(channels + 2) * 4 : static_cast<size_t>(header.recordSize);
-    if (entry.headerRead &&
-        (header.recordSize != entry.header.recordSize || compact != entry.compact ||
-         (compact && channels != entry.compactChannels))) {
+    if (entry.headerRead && (!SameLayout(header, entry.header) || compact != entry.compact ||
+                             (compact && channels != entry.compactChannels))) {
         entry.cache.clear();
         entry.cached = 0;
     }

@@ -76,6 +76,8 @@ private:
 
     int OpenLatestRuns();
     void RefreshStores();
+    // Closes store slot i and forgets its run, so the next refresh opens the newest run again.
+    void DropSlot(int i);
     void RefreshLoggerStatus();
     bool PublishedStatus();
     void SetStatusText(int channel, const std::string &text);

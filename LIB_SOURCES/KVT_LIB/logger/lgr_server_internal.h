@@ -4,6 +4,7 @@
 #include "ldf.h"
 #include "lgr_server.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -82,16 +83,26 @@ inline bool SamePrefix(const char *a, const char *b) {
     return true;
 }
 
+// True when two headers give records the same size and the same blocks.
+inline bool SameLayout(const LogHeader &a, const LogHeader &b) {
+    if (a.recordSize != b.recordSize || a.blockCount != b.blockCount) return false;
+    size_t blocks = std::min<size_t>(a.blockCount, LDF_MAX_BLOCKS);
+    return memcmp(a.blocks, b.blocks, blocks * sizeof a.blocks[0]) == 0;
+}
+
 // The flag and value words of channel index i of a block, or false when the block does not fit
 // its record (the end marker takes the last two bytes).
 inline bool BlockFits(const LogBlockDescriptor &block, int recordSize) {
     int n = static_cast<int>(block.last) - static_cast<int>(block.first) + 1;
     return n >= 1 && int64_t{block.valuesOffset} + 8 * int64_t{n} <= int64_t{recordSize} - 2;
 }
+// The record holds held bytes, which bound the read whatever the header claims.
 inline bool ChannelWords(const LogHeader &header, int block, int number, const uint8_t *record,
-                         int32_t *flag, int32_t *value) {
+                         size_t held, int32_t *flag, int32_t *value) {
     const LogBlockDescriptor &b = header.blocks[block];
-    if (!BlockFits(b, header.recordSize)) return false;
+    if (!BlockFits(
+            b, static_cast<int>(std::min<int64_t>(header.recordSize, static_cast<int64_t>(held)))))
+        return false;
     int n = b.last - b.first + 1;
     int i = number - b.first;
     memcpy(flag, record + b.valuesOffset + 4 * i, 4);

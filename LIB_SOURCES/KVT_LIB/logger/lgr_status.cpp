@@ -16,12 +16,6 @@ using namespace lgr_detail;
 
 namespace {
 
-// The bytes of a segment's payload that may be read.
-int32_t payloadBytes(SegmentHeader *segment) {
-    ShmLayout layout{};
-    return shm_GetLayout(segment, &layout) == 0 ? layout.payloadLimit : 0;
-}
-
 std::string fieldText(const char *field, size_t width) {
     return std::string(field, strnlen(field, width));
 }
@@ -60,12 +54,12 @@ bool CLogRequestServer::PublishedStatus() {
         // The table must hold this logger's channels, and both segments their bytes.
         ChannelTableHeader table{};
         uint8_t *payload = shm_Payload(data);
-        if (payloadBytes(data) < static_cast<int32_t>(sizeof table)) return false;
+        if (shm_PayloadLimit(data) < static_cast<int32_t>(sizeof table)) return false;
         memcpy(&table, payload, sizeof table);
         int capacity = table.channelCount;
         if (table.tableType != 8 || capacity < 32 * (index + 1) ||
-            payloadBytes(data) < 20 + 8 * capacity ||
-            payloadBytes(conf) < LST_RECORDS_BYTES * (index + 1))
+            shm_PayloadLimit(data) < 20 + 8 * capacity ||
+            shm_PayloadLimit(conf) < LST_RECORDS_BYTES * (index + 1))
             return false;
         uint32_t flags[LGR_STATUS_CHANNELS] = {};
         float values[LGR_STATUS_CHANNELS] = {};
@@ -95,7 +89,14 @@ void CLogRequestServer::RefreshLoggerStatus() {
     if (PublishedStatus()) return;
     if (store_[0]) {
         LogHeader header{};
-        if (store_[0]->ReadHeader(&header) == 0) header_[0] = header;
+        if (store_[0]->ReadHeader(&header) == 0) {
+            // The record buffer and every read of it follow the layout the run was opened with;
+            // a run re-created or damaged under the same name is opened afresh instead.
+            if (SameLayout(header, header_[0]))
+                header_[0] = header;
+            else
+                DropSlot(0);
+        }
     }
     if (!statusInitialised_) {
         lst_InitStatusRecords(1, LGR_STATUS_CHANNELS,

@@ -16,7 +16,6 @@
 
 namespace {
 #define TEXT(n) const structs_type k_text##n = STRUCTS_BOUNDEDSTRING_TYPE(n)
-TEXT(2);
 TEXT(15);
 TEXT(20);
 TEXT(25);
@@ -34,6 +33,33 @@ TEXT(1024);
 TEXT(1100);
 TEXT(2049);
 #undef TEXT
+
+// A channel's table id ("AI", "DI"): both bytes hold text, NUL-terminated only when shorter, as
+// the block descriptors and the channel tables carry it; a longer text is refused. The type
+// name, and so the schema's maxLength 2, is that of the bounded strings around it.
+int prefixBinify(const structs_type *type, const char *ascii, void *data, char *ebuf, size_t emax) {
+    const size_t len = strlen(ascii);
+    if (len > type->size) {
+        structs_set_error(ebuf, emax, "string is too long for bounded length buffer");
+        return -1;
+    }
+    memcpy(data, ascii, len < type->size ? len + 1 : len);
+    return 0;
+}
+const structs_type k_prefix = {
+    2,
+    "fixedstring",
+    STRUCTS_TYPE_PRIMITIVE,
+    structs_region_init,
+    structs_region_copy,
+    structs_boundedstring_equal,
+    structs_boundedstring_ascify,
+    prefixBinify,
+    structs_string_encode,
+    structs_string_decode,
+    structs_nothing_free,
+    {{.i = 0}, {.i = 0}, {.i = 0}},
+};
 
 constexpr const structs_type *k_bool8 = &structs_type_boolean_char_onoff;
 constexpr const structs_type *k_bool32 = &structs_type_boolean_int_onoff;
@@ -115,14 +141,14 @@ constexpr structs_field END = STRUCTS_STRUCT_FIELD_END;
     }
 
 // A channel range and a pair of tags, as entries of the channel arrays use them.
-constexpr structs_field k_rangeFields[] = {at("Prefix", &k_text2, 2, 0), at("From", k_u16, 2, 2),
+constexpr structs_field k_rangeFields[] = {at("Prefix", &k_prefix, 2, 0), at("From", k_u16, 2, 2),
                                            at("To", k_u16, 2, 4), END};
 const structs_type k_range = STRUCTURE(6, k_rangeFields);
 constexpr structs_field k_tagFields[] = {at("From", &k_text15, 15, 0), at("To", &k_text15, 15, 15),
                                          END};
 const structs_type k_tags = STRUCTURE(30, k_tagFields);
 // A channel named by prefix and number.
-constexpr structs_field k_channelFields[] = {at("Prefix", &k_text2, 2, 0),
+constexpr structs_field k_channelFields[] = {at("Prefix", &k_prefix, 2, 0),
                                              at("Number", k_u16, 2, 2), END};
 const structs_type k_channel = STRUCTURE(4, k_channelFields);
 
@@ -158,7 +184,7 @@ constexpr structs_field k_resubFields[] = {
 };
 
 // ---- repub ----
-constexpr structs_field k_filterFields[] = {at("Prefix", &k_text2, 2, 0), at("From", k_u16, 2, 2),
+constexpr structs_field k_filterFields[] = {at("Prefix", &k_prefix, 2, 0), at("From", k_u16, 2, 2),
                                             at("To", k_u16, 2, 4), END};
 const structs_type k_filter = STRUCTURE(6, k_filterFields);
 const structs_type k_filterArray = STRUCTS_FIXEDARRAY_TYPE(&k_filter, 6, 64, "FilterChannels");

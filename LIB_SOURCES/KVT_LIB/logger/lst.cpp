@@ -388,15 +388,17 @@ int lst_Attach(int loggerNumber, const LoggerEntry *entry) {
     std::string id(process->tableId, strnlen(process->tableId, sizeof process->tableId));
     SegmentHeader *data = dm_GetDataSegment(id.c_str());
     if (data == nullptr) return -1;
+    // The bytes the segment really holds, whatever its header claims: the statistics are
+    // written into both segments.
     ChannelTableHeader header;
-    if (data->payloadLength < static_cast<int32_t>(sizeof header)) return -1;
+    if (shm_PayloadLimit(data) < static_cast<int32_t>(sizeof header)) return -1;
     memcpy(&header, reinterpret_cast<uint8_t *>(data) + sizeof(SegmentHeader), sizeof header);
     int64_t capacity = header.channelCount;
     if (header.tableType != 8 || capacity < int64_t{LST_CHANNELS_PER_LOGGER} * loggerNumber ||
-        data->payloadLength < DM_CHANNEL_VALUES_OFFSET + 8 * capacity)
+        shm_PayloadLimit(data) < DM_CHANNEL_VALUES_OFFSET + 8 * capacity)
         return -1;
     SegmentHeader *conf = dm_GetConfSegment(id.c_str());
-    if (conf == nullptr || conf->payloadLength < int64_t{LST_RECORDS_BYTES} * loggerNumber)
+    if (conf == nullptr || shm_PayloadLimit(conf) < int64_t{LST_RECORDS_BYTES} * loggerNumber)
         return -1;
     int errorIndex = findErrorEntry(*entry);
     if (errorIndex < 0) return -1;

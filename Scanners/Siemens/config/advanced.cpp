@@ -60,7 +60,8 @@ CAdvanced::CAdvanced(void *, uint16_t portNumber, S5PortSettings *settings, int 
     PlatControl &baud = AddControl(IDC_BAUD, PLAT_CTL_COMBO);
     baud.items.assign(std::begin(kBaud), std::end(kBaud));
     AddControl(kStatic, PLAT_CTL_STATIC, "Priority:");
-    PlatControl &priority = AddControl(IDC_PRIORITY, PLAT_CTL_COMBO);
+    // Only the item index is stored: a typed text would show one priority and save another.
+    PlatControl &priority = AddControl(IDC_PRIORITY, PLAT_CTL_DROPLIST);
     priority.items.assign(std::begin(kPriority), std::end(kPriority));
     AddControl(kStatic, PLAT_CTL_STATIC, "Protocol Mode:");
     AddControl(IDC_PROTOCOL_MODE, PLAT_CTL_EDIT);

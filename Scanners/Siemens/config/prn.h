@@ -31,7 +31,10 @@ int prn_LinesPerPage();
 int prn_CurrentLine();
 std::string prn_FormatS5Address(const ChannelRecord &record);
 
-// printf into a line of at most 511 characters (a longer one is cut).
+// The server as the report names it: the password of a URL's user part and the values of
+// "Password=" and "PWD=" items (any case) print as "****".
+std::string prn_ServerText(const char *server);
+// printf into a line of any length: the report cuts no text.
 std::string prn_Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // The float rule: "%8.<d>f" with 6 down to 0 decimals, the first of at most 8 characters, else
 // the first 8 characters of the last.
