@@ -32,10 +32,6 @@ namespace {
 
 constexpr uint32_t kStart = 1700000000;
 
-// Until the request server keeps its newest record in a buffer of the run's current record
-// size, a record size that changes under it is left out.
-constexpr bool kRecordSizeMayChange = false;
-
 struct Folder {
     std::string plant;
     std::string line;   // PLANT/LOGGED_DATA/LINE
@@ -338,11 +334,7 @@ void fileOperations(CLogRequestServer &server, fuzz::Reader in, Buffers &b) {
             size_t n = std::min<size_t>(1 + in.byte() % 16, in.size);
             int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
             if (fd < 0) break;
-            // The record size is changed only by operation 3, and only once the server keeps up
-            // with it.
-            if (kRecordSizeMayChange || path != f.newest || offset + int64_t(n) <= 32 ||
-                offset >= 36)
-                (void)!pwrite(fd, in.data, n, offset);
+            (void)!pwrite(fd, in.data, n, offset);
             close(fd);
             in.data += n;
             in.size -= n;
@@ -353,17 +345,13 @@ void fileOperations(CLogRequestServer &server, fuzz::Reader in, Buffers &b) {
             break;
         case 2: {
             size_t n = std::min<size_t>(in.word() % 1024, in.size);
-            std::string bytes(reinterpret_cast<const char *>(in.data), n);
-            if (!kRecordSizeMayChange && path == f.newest && n > 32)
-                bytes.replace(32, std::min<size_t>(4, n - 32), f.files[0].second, 32, 4);
-            putFile(path, bytes);
+            fuzz::writeFile(path, in.data, n);
             in.data += n;
             in.size -= n;
             break;
         }
         case 3: {
             int32_t size = static_cast<int32_t>(in.word());
-            if (!kRecordSizeMayChange) break;
             int fd = open(f.newest.c_str(), O_WRONLY | O_CLOEXEC);
             if (fd < 0) break;
             (void)!pwrite(fd, &size, 4, 32);

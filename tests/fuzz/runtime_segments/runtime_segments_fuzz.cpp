@@ -30,10 +30,6 @@
 
 namespace {
 
-// Until the readers bound themselves by what the mapping holds, a payload length is kept
-// inside the mapping.
-constexpr bool kReadersBounded = false;
-
 const char *const kSegments[] = {"dm_LS", "dm_LS_conf", "dm_AI_conf", "dm_DI_conf"};
 constexpr int kSegmentCount = 4;
 const char kPrefixes[][3] = {"AI", "DI", "LS", "ZZ"};
@@ -91,12 +87,7 @@ int32_t word32(fuzz::Reader &in) {
 void changeSegment(Segment &seg, fuzz::Reader &in) {
     uint8_t what = in.byte();
     SegmentHeader *h = seg.header;
-    if (what & 1) {
-        int32_t length = word32(in);
-        int32_t room = static_cast<int32_t>(seg.mapped) - SHM_HEADER_SIZE;
-        if (!kReadersBounded && (length < 0 || length > room)) length = room;
-        h->payloadLength = length;
-    }
+    if (what & 1) h->payloadLength = word32(in);
     if (what & 2) h->subscriberOffset = word32(in);
     if (what & 4) h->notifyOffset = word32(in);
     if (what & 8) h->capacity = word32(in);
