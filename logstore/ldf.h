@@ -128,8 +128,9 @@ int ldf_BlockChannels(const LogBlockDescriptor &block);
 // File offset of channel index of block (both 0-based) in the channel block area.
 int64_t ldf_ChannelOffset(const LogHeader &header, int block, int index);
 
-// Whole records in a file of the given size: 0 when it is shorter than the data offset, -1 with
-// 13 for a record size of 0 or less; counts above 2^31 - 1 are cut there.
+// Whole records in a file of the given size: 0 when it is shorter than the data offset or the
+// data offset is negative, -1 with 13 for a record size of 0 or less; counts above 2^31 - 1 are
+// cut there.
 int64_t ldf_RecordCount(const LogHeader &header, int64_t fileSize);
 
 // Sets 0x20 on every present value that is a NaN or an infinity. Blocks without channels or whose

@@ -130,7 +130,8 @@ int64_t ldf_ChannelOffset(const LogHeader &h, int block, int index) {
 
 int64_t ldf_RecordCount(const LogHeader &h, int64_t fileSize) {
     if (h.recordSize <= 0) return plat_Fail(WERR_INVALID_DATA);
-    if (fileSize < h.dataOffset) return 0;
+    // Records before the start of the file are none of its records.
+    if (h.dataOffset < 0 || fileSize < h.dataOffset) return 0;
     return std::min<int64_t>((fileSize - h.dataOffset) / h.recordSize, INT32_MAX);
 }
 

@@ -1,6 +1,6 @@
 // Connector/C helpers shared by the MariaDB store and collection: connecting, one owner per
 // prepared statement, escaping, the date-time fields of the system's times, and the channel
-// records of a new run. Only the two MariaDB classes include this header.
+// records of a new run. Only the two MariaDB classes and their test programs include this header.
 #pragma once
 
 #include "lstore.h"
@@ -64,5 +64,9 @@ int ChannelRecords(const LogHeader &header, const void *const *channelRecords, c
                    std::vector<std::vector<uint8_t>> *records, const char **message);
 
 int BlockChannels(const LogBlockDescriptor &block);
+
+// The state text a digital value of the block's channel is stored as, from the runtime's
+// channel configuration segment of the block's prefix; "" when there is none.
+std::string StateText(const LogBlockDescriptor &block, int channel, bool high);
 
 } // namespace lmy

@@ -854,3 +854,7 @@ void CLogDbMySQLStore::Truncate(LogHeader *, int) {}
 int CLogDbMySQLStore::CountLogs(const TimeStamp *, const TimeStamp *, LogHeader *) {
     return 0;
 }
+
+std::string lmy::StateText(const LogBlockDescriptor &block, int channel, bool high) {
+    return stateText(block, channel, high);
+}

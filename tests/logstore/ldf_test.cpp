@@ -115,6 +115,9 @@ TEST(DataFile, RunWrittenClosedReopenedAndReadBack) {
     EXPECT_EQ(errno, 87);
     EXPECT_EQ(reader.GetNoValidLogs(&r), 0);            // no significant-change flag
     EXPECT_EQ(ldf_RecordCount(r, r.dataOffset - 1), 0); // shorter than the data offset
+    LogHeader before = r;
+    before.dataOffset = -2000000000; // records before the file's start: none
+    EXPECT_EQ(ldf_RecordCount(before, r.dataOffset + 62), 0);
     LogHeader zero = r;
     zero.recordSize = 0;
     EXPECT_EQ(reader.GetNoLogs(&zero), -1);

@@ -504,7 +504,9 @@ void CLogRequestServer::RefreshRun(RunEntry &entry, bool first) {
         }
         entry.scanUpdates = lines;
         entry.backfills = splitLines(readSection(entry.store.get(), "BACKFILLS"));
-        std::vector<uint8_t> record(size);
+        // Only cached records are read again: their size is one the file has held, whatever
+        // the header claims now.
+        std::vector<uint8_t> record(earliest <= latest && entry.cached > 0 ? size : 0);
         for (int i = 0; earliest <= latest && i < entry.cached; ++i) {
             int64_t key = entry.Key(i);
             if (key < earliest || key > latest) continue;
