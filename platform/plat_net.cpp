@@ -82,8 +82,8 @@ int systemLookup(const char *host, uint32_t *address) {
 
 std::atomic<int (*)(const char *, uint32_t *)> g_lookup{systemLookup};
 
-// One lookup, shared by the caller and the thread that runs it: the caller may leave at its
-// deadline, the thread always finishes.
+// One lookup of a test's stand-in resolver, shared by the caller and the thread that runs it:
+// the caller may leave at its deadline, the thread always finishes.
 struct Lookup {
     std::mutex lock;
     std::condition_variable finished;
@@ -92,28 +92,13 @@ struct Lookup {
     uint32_t address = 0;
     uint32_t error = 0;
 };
-} // namespace
 
-int plat_NetResolve(const char *host, uint32_t *address) {
-    return g_lookup.load()(host, address);
-}
-
-void plat_SetNetLookupForTests(int (*lookup)(const char *host, uint32_t *address)) {
-    g_lookup.store(lookup != nullptr ? lookup : systemLookup);
-}
-
-int plat_NetResolveBefore(const char *host, uint32_t *address, int64_t deadlineMs) {
-    if (deadlineMs - plat_NowMs() <= 0) return plat_Fail(WERR_WSAETIMEDOUT);
-    // A dotted address needs no resolver, and no thread.
-    in_addr literal{};
-    if (inet_pton(AF_INET, host, &literal) == 1) {
-        *address = literal.s_addr;
-        return 0;
-    }
+int standInLookupBefore(int (*lookup)(const char *, uint32_t *), const char *host,
+                        uint32_t *address, int64_t deadlineMs) {
     auto job = std::make_shared<Lookup>();
     std::thread worker;
     try {
-        worker = std::thread([job, name = std::string(host), lookup = g_lookup.load()] {
+        worker = std::thread([job, name = std::string(host), lookup] {
             uint32_t found = 0;
             int rc = lookup(name.c_str(), &found);
             uint32_t error = rc == 0 ? 0 : plat_GetLastError();
@@ -133,8 +118,6 @@ int plat_NetResolveBefore(const char *host, uint32_t *address, int64_t deadlineM
     bool done = job->finished.wait_until(guard, until, [&] { return job->done; });
     guard.unlock();
     if (!done) {
-        // A resolver that does not answer may keep the thread for its own time-outs; it ends
-        // then, with the result going into the shared job alone.
         worker.detach();
         return plat_Fail(WERR_WSAETIMEDOUT);
     }
@@ -142,6 +125,79 @@ int plat_NetResolveBefore(const char *host, uint32_t *address, int64_t deadlineM
     if (job->rc != 0) return plat_Fail(job->error);
     *address = job->address;
     return 0;
+}
+
+// The system's lookup with a deadline. The C library's asynchronous resolver runs it on a
+// thread of the library's own, so nothing of this code stays running when the caller gives up
+// (the module holding it may be unloaded after that). A request that is still in progress at
+// the deadline and cannot be cancelled belongs to that thread, which writes into it when it
+// ends: it is left allocated.
+struct AsyncLookup {
+    gaicb request{};
+    addrinfo hints{};
+    std::string name;
+};
+
+int systemLookupBefore(const char *host, uint32_t *address, int64_t deadlineMs) {
+    auto *job = new (std::nothrow) AsyncLookup;
+    if (job == nullptr) return plat_Fail(WERR_NOT_ENOUGH_MEMORY);
+    job->name = host;
+    job->hints.ai_family = AF_INET;
+    job->hints.ai_socktype = SOCK_STREAM;
+    job->request.ar_name = job->name.c_str();
+    job->request.ar_request = &job->hints;
+    gaicb *list[1] = {&job->request};
+    int rc = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr);
+    if (rc != 0) {
+        int saved = errno;
+        delete job;
+        return plat_Fail(plat_WinErrorFromResolver(rc, saved));
+    }
+    while ((rc = gai_error(&job->request)) == EAI_INPROGRESS) {
+        int64_t left = deadlineMs - plat_NowMs();
+        if (left <= 0) break;
+        timespec wait{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000};
+        const gaicb *pending[1] = {&job->request};
+        gai_suspend(pending, 1, &wait);
+    }
+    if (rc == EAI_INPROGRESS) {
+        int cancelled = gai_cancel(&job->request);
+        if (cancelled == EAI_ALLDONE && job->request.ar_result != nullptr)
+            freeaddrinfo(job->request.ar_result);
+        if (cancelled != EAI_NOTCANCELED) delete job;
+        return plat_Fail(WERR_WSAETIMEDOUT);
+    }
+    int saved = errno;
+    addrinfo *found = job->request.ar_result;
+    if (rc == 0 && found != nullptr)
+        *address = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
+    if (found != nullptr) freeaddrinfo(found);
+    delete job;
+    if (rc != 0 || found == nullptr)
+        return plat_Fail(plat_WinErrorFromResolver(rc != 0 ? rc : EAI_NONAME, saved));
+    return 0;
+}
+} // namespace
+
+int plat_NetResolve(const char *host, uint32_t *address) {
+    return g_lookup.load()(host, address);
+}
+
+void plat_SetNetLookupForTests(int (*lookup)(const char *host, uint32_t *address)) {
+    g_lookup.store(lookup != nullptr ? lookup : systemLookup);
+}
+
+int plat_NetResolveBefore(const char *host, uint32_t *address, int64_t deadlineMs) {
+    if (deadlineMs - plat_NowMs() <= 0) return plat_Fail(WERR_WSAETIMEDOUT);
+    // A dotted address needs no resolver.
+    in_addr literal{};
+    if (inet_pton(AF_INET, host, &literal) == 1) {
+        *address = literal.s_addr;
+        return 0;
+    }
+    auto lookup = g_lookup.load();
+    if (lookup != systemLookup) return standInLookupBefore(lookup, host, address, deadlineMs);
+    return systemLookupBefore(host, address, deadlineMs);
 }
 
 int plat_NetServicePort(const char *name) {

@@ -24,8 +24,9 @@ int64_t plat_NowMs();
 int plat_NetResolve(const char *host, uint32_t *address);
 
 // plat_NetResolve that gives up when the deadline passes (10060), so that a resolver that does
-// not answer costs no more than the time the caller has. The lookup then ends on its own
-// thread, which touches nothing of the caller's.
+// not answer costs no more than the time the caller has. The lookup runs on the C library's
+// own resolver thread, which ends it later by itself (a test's stand-in lookup, on a thread
+// of its own).
 int plat_NetResolveBefore(const char *host, uint32_t *address, int64_t deadlineMs);
 
 // Replaces the name lookup that both resolvers run (null restores getaddrinfo), for tests:

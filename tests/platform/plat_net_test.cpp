@@ -31,6 +31,12 @@ TEST(PlatNet, SocketErrorsHaveTheirOwnNumbers) {
     uint32_t address = 0;
     ASSERT_EQ(plat_NetResolve("127.0.0.2", &address), 0);
     EXPECT_EQ(address, htonl(0x7F000002u));
+    // The lookup with a deadline, through the system's resolver (the hosts file answers).
+    address = 0;
+    ASSERT_EQ(plat_NetResolveBefore("localhost", &address, plat_NowMs() + 10000), 0);
+    EXPECT_EQ(address, htonl(0x7F000001u));
+    EXPECT_EQ(plat_NetResolveBefore("localhost", &address, plat_NowMs() - 1), -1);
+    EXPECT_EQ(errno, 10060);
 }
 
 TEST(PlatNet, GuardedWriteToAGonePeerRaisesNothing) {
