@@ -531,7 +531,7 @@ int CLogRequestServer::LatestEnd(Reply &out) {
     std::vector<std::string> runs;
     std::vector<uint32_t> stops;
     while (collection_[0]->FindNext(name.data(), &start, &stop) == 1) {
-        runs.push_back(database_ ? std::string(name.data()) : std::string(name.data()));
+        runs.emplace_back(name.data());
         stops.push_back(stop.seconds);
     }
     for (size_t i = 0; i < runs.size(); ++i) {

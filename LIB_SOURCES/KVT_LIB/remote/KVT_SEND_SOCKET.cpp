@@ -4,8 +4,8 @@
 // Every step (name lookup, connect, handshake, each write and read) waits for what is left of
 // one deadline, so that a dead resolver, a host that drops packets or a peer that stalls ends
 // in 10060, never in a hang. All but the lookup run on the caller's thread on a non-blocking
-// socket with poll; the lookup runs on a thread of its own that touches nothing of the
-// caller's once the call has returned.
+// socket with poll; the lookup runs on the C library's resolver thread, which touches
+// nothing of the caller's once the call has returned.
 #include "dbg.h"
 #include "plat_error.h"
 #include "plat_net.h"

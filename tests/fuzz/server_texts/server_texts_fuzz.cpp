@@ -1,9 +1,9 @@
-// Stored passwords and server specifications: the text forms of the settings records' password
+// Stored passwords and server texts: the text forms of the settings records' password
 // and server types read back into their records (and written out again), the stored values'
-// hex and decryption, and a spec cracked as a server URL.
+// hex and decryption, and a server text cracked as a server URL.
 //
 // Input: one byte of settings (bits 0-1 the URL parts' buffers: whole, 8 bytes, 1 byte, host
-// only; bit 2 percent-decoding; bits 3-4 the spec's length given: 0, its own, 1 less, 1284;
+// only; bit 2 percent-decoding; bits 3-4 the text's length given: 0, its own, 1 less, 1284;
 // bit 5 a parse message of 1 byte; bit 6 the server phrase; bit 7 no plaintext plausible), then
 // the text (up to its first NUL).
 #include "fuzz_install.h"
@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return 0;
 }
 
-// The seeds: passwords and servers written by their types' own text forms, and specs of each
+// The seeds: passwords and servers written by their types' own text forms, and server texts of each
 // kind.
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     if (fuzz::seedFolder() == nullptr) return 0;
