@@ -87,6 +87,52 @@ TEST_F(ChannelWriters, RangesOutsideTheTableChangeNothing) {
     EXPECT_EQ(0, countOf(NC_DATA_CHANGED) + countOf(NC_VALUES_WRITTEN));
 }
 
+TEST_F(ChannelWriters, EmptyRangeWritesNothingButStillTellsOwnerAndSubscribers) {
+    struct Case {
+        const char *id;
+        int first, last;
+        int owner, subscribers; // codes 305 and 32 that the write sends
+    };
+    uint32_t v[4] = {1, 1, 1, 1};
+    float f[4] = {5, 5, 5, 5};
+    for (Case c : {Case{"UB", 3, 2, 1, 0}, Case{"UB", 4, 1, 1, 0}, Case{"UA", 2, 1, 0, 1},
+                   Case{"UC", 3, 1, 0, 1}}) {
+        {
+            std::lock_guard<std::mutex> guard(g_lock);
+            g_codes.clear();
+        }
+        shm_RequestNotify(dm_GetDataSegment(c.id), NC_DATA_CHANGED);
+        bool analogue = c.id[1] == 'C';
+        EXPECT_EQ(0, analogue ? dm_WriteAnalog(c.id, c.first, c.last, f)
+                              : dm_WriteDigital(c.id, c.first, c.last, v))
+            << c.id << " " << c.first << ".." << c.last;
+        for (int ch = 1; ch <= 3; ++ch)
+            EXPECT_EQ(0u, status(c.id, ch)) << c.id << " channel " << ch;
+        EXPECT_EQ(c.owner, countOf(NC_VALUES_WRITTEN)) << c.id;
+        EXPECT_EQ(c.subscribers, countOf(NC_DATA_CHANGED)) << c.id;
+        shm_CancelNotify(dm_GetDataSegment(c.id));
+    }
+    // Past the table's ends stays refused, empty or not.
+    EXPECT_EQ(-1, dm_WriteDigital("UB", 5, 4, v));
+    EXPECT_EQ(WERR_INVALID_PARAMETER, static_cast<uint32_t>(errno));
+}
+
+TEST_F(ChannelWriters, TableWithoutRuntimeRecordsKeepsTheBytesBehindItsValues) {
+    // An attributed analogue table whose payload ends with its values: the runtime records
+    // would lie in the segment's subscriber tables.
+    makeProcesses({{"USERE", "UE", 1, 1, 0}});
+    SegmentHeader *seg = makeTable("UE", 2, 8);
+    dm_ResetForTests();
+    analog("UE", 1);
+    const uint8_t *behind = shm_Payload(seg) + 20 + 8 * 2;
+    const size_t size = 652 - 128; // to the end of the mapping
+    std::vector<uint8_t> before(behind, behind + size);
+    float x = 42.0f;
+    ASSERT_EQ(0, dm_WriteAnalog("UE", 1, 1, &x));
+    EXPECT_EQ(42.0f, value("UE", 1));
+    EXPECT_EQ(before, std::vector<uint8_t>(behind, behind + size));
+}
+
 TEST_F(ChannelWriters, SmallConfigurationSegmentIsRefused) {
     makeProcesses({{"USERD", "UD", 0, 0, 0}});
     makeTable("UD", 4, 4, false, -216); // room for three records only

@@ -52,7 +52,9 @@ int dmw_Begin(DmWriteFrame *f, const char *id, int lock, int analog, int first, 
     f->header = reinterpret_cast<ChannelTableHeader *>(f->payload);
     f->count = f->header->channelCount;
     f->valueBytes = f->header->tableType;
-    if (first < 1 || first > f->count || last < 1 || last > f->count || first > last)
+    // An empty range (first above last) is a write of nothing: the pass still runs, so the
+    // owner and the subscribers are told as for any other write.
+    if (first < 1 || first > f->count || last < 1 || last > f->count)
         return fail(f, WERR_INVALID_PARAMETER);
     if (analog && f->valueBytes != DM_ANALOG_VALUE_BYTES) return fail(f, WERR_INVALID_PARAMETER);
     // Shapes the writer relies on, so that a small or damaged segment is refused rather than
