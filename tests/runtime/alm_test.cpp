@@ -217,6 +217,30 @@ TEST_F(Alarms, BitsOutsideTheRowReadAsClear) {
     EXPECT_EQ(u32(code, 0), 200001u);
 }
 
+TEST_F(Alarms, RowsThatDoNotFitTheEventPayloadCountNothing) {
+    processes(0, 0);
+    // 16 channels: rows of 2 bytes. A payload of 5 bytes holds rows 0 and 1 (logger 0) and
+    // one byte of row 2 (logger 1); row 3 (logger 2) lies wholly behind it.
+    SegmentHeader *event = shm_OpenOrCreateSegment("dm_EV_event", 5);
+    rt::Table t = rt::makeTable("EV", 16, false);
+    ASSERT_EQ(t.event, event);
+    rt::makeLoggers({{"L0", 1, k_logger0}, {"L1", 1, k_logger1}, {"L2", 1, k_logger2}});
+    rt::Reader l0(msl_ProcessSlotName(k_logger0));
+    rt::Reader l1(msl_ProcessSlotName(k_logger1));
+    rt::Reader l2(msl_ProcessSlotName(k_logger2));
+    rt::markChannel(t, 1, 3);
+    memset(t.rows + 4, 0xFF, 4); // row 2's byte inside the payload and what lies behind it
+    ASSERT_EQ(alm_BeginDevice(t.header), 0);
+    alm_CountEventStart(3);
+    alm_CountEventStart(12);
+    ASSERT_EQ(alm_EndDevice(), 0);
+    std::vector<uint8_t> code = l0.next();
+    ASSERT_EQ(code.size(), 4u);
+    EXPECT_EQ(u32(code, 0), 200001u);
+    EXPECT_TRUE(l1.empty());
+    EXPECT_TRUE(l2.empty());
+}
+
 TEST_F(Alarms, DerivedProcessHearsTheTableIdOncePerPass) {
     processes(1, 1);
     rt::Reader alarms("xalarms");

@@ -18,9 +18,10 @@ int alm_RowBit(int row, int channel) {
     const AlmPass &p = alm_Pass();
     int32_t byte = channel >> 3;
     if (byte >= p.rowLength) return 0;
-    int64_t at = static_cast<int64_t>(row) * p.rowLength + byte;
-    if (at >= p.rowBytes) return 0;
-    return (p.rows[at] & (0x80 >> (channel & 7))) != 0 ? 1 : 0;
+    // A row that does not fit the payload counts nothing, not even its bytes inside it.
+    int64_t start = static_cast<int64_t>(row) * p.rowLength;
+    if (start + p.rowLength > p.rowBytes) return 0;
+    return (p.rows[start + byte] & (0x80 >> (channel & 7))) != 0 ? 1 : 0;
 }
 
 int alm_BeginDevice(ChannelTableHeader *header) {
