@@ -234,7 +234,24 @@ TEST(ShmSegment, RegistryKeepsFirstMutexAndNames) {
     EXPECT_EQ(shm_SetSegmentMutex(seg, second), 0);
     EXPECT_EQ(shm_GetSegmentMutex(seg), first);
     plat_MutexClose(second);
-    EXPECT_NE(shm_NullDaclAttributes(), nullptr);
+}
+
+TEST(ShmSegment, SegmentsAndMutexesAreOpenToEveryProcess) {
+    // What the null DACL grants on Windows: any process may open them, whatever the umask.
+    mode_t old = umask(077);
+    SegmentHeader *seg = shm_OpenOrCreateSegment("everyone", 10);
+    umask(old);
+    ASSERT_NE(seg, SHM_NO_SEGMENT);
+    for (const char *name : {"everyone", "everyone.mut"}) {
+        struct stat st;
+        ASSERT_EQ(stat(("/dev/shm" + plat_ShmObjectName(name)).c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_mode & 0777, 0666u) << name;
+    }
+    const SharedSecurityAttributes *a = shm_NullDaclAttributes();
+    EXPECT_EQ(a, shm_NullDaclAttributes()); // one for the process
+    EXPECT_EQ(a->length, 12);
+    EXPECT_EQ(a->inheritHandle, 0);
+    EXPECT_NE(a->nullDacl, 0);
 }
 
 TEST(ShmSegment, AnotherIpcPrefixMeetsOtherObjects) {

@@ -103,6 +103,21 @@ TEST_F(StatusMessages, RegisteringAgainReusesTheEntryAndEmptiesIt) {
     EXPECT_STREQ("", entry(1)->name);
 }
 
+TEST_F(StatusMessages, OverlongNamesAreCutToTheirFieldAndStillFindTheirEntry) {
+    makeErrors(2);
+    std::string name(200, 'N');
+    syser_Register(SYSER_KIND_SCANNER, name.c_str());
+    EXPECT_EQ(0, memcmp(entry(0)->name, name.data(), 129));
+    EXPECT_EQ('\0', entry(0)->name[129]);
+    syser_Printf("FAULT");
+    EXPECT_STREQ("FAULT", entry(0)->text);
+    // The same component registers again: its cut name is the one it is known by.
+    syser_ResetForTests();
+    syser_Register(SYSER_KIND_SCANNER, name.c_str());
+    EXPECT_STREQ("", entry(0)->text);
+    EXPECT_STREQ("", entry(1)->name);
+}
+
 TEST_F(StatusMessages, StatusChannelShowsAndRestoresTheText) {
     makeErrors(2);
     makeSyser({"OTHER", "PLC1"});
