@@ -75,7 +75,7 @@ int plat_FileWriteAt(int fd, const void *buffer, size_t length, int64_t offset) 
             if (errno == EINTR) continue;
             return plat_FailFromPosix();
         }
-        if (n == 0) return plat_Fail(WERR_WRITE_FAULT);
+        if (n == 0) return plat_Fail(WERR_DISK_FULL); // stopped short with no error of its own
         done += static_cast<size_t>(n);
     }
     return 0;

@@ -48,6 +48,7 @@ int64_t plat_FileWrite(int fd, const void *buffer, size_t length) {
             if (errno == EINTR) continue;
             return plat_FailFromPosix();
         }
+        if (n == 0) return plat_Fail(WERR_DISK_FULL); // stopped short with no error of its own
         done += static_cast<size_t>(n);
     }
     return static_cast<int64_t>(done);

@@ -56,7 +56,7 @@ int plat_FileWriteAll(int fd, const void *buffer, size_t length) {
             if (errno == EINTR) continue;
             return plat_FailFromPosix();
         }
-        if (n == 0) return plat_Fail(WERR_WRITE_FAULT);
+        if (n == 0) return plat_Fail(WERR_DISK_FULL); // stopped short with no error of its own
         done += static_cast<size_t>(n);
     }
     return 0;

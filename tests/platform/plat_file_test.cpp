@@ -1,16 +1,40 @@
 #include "plat_error.h"
 #include "plat_file.h"
+#include "plat_filecreate.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstddef>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
+
+// From here on, every write to fd (plain or positioned) returns 0 without an error, as a
+// device that takes nothing more does: the kernel answers for it, the writers run unchanged.
+bool writesStopShort(int fd) {
+    sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_write, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pwrite64, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(fd), 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
 
 class PlatFileTest : public ::testing::Test {
 protected:
@@ -103,6 +127,39 @@ TEST_F(PlatFileTest, ReadOnlyOpenRefusesWritesAndBackslashesSeparate) {
     EXPECT_NE(errno, 0);
     EXPECT_EQ(plat_FileClose(fd), 0);
     EXPECT_EQ(plat_FileClose(-1), 0);
+}
+
+TEST_F(PlatFileTest, WriteThatStopsShortIsADiskFull) {
+    struct Writer {
+        const char *name;
+        int (*write)(int fd);
+    };
+    const Writer writers[] = {
+        {"at an offset", [](int fd) { return plat_FileWriteAt(fd, "abcdef", 6, 2); }},
+        {"whole", [](int fd) { return plat_FileWriteAll(fd, "abcdef", 6); }},
+        {"at the position", [](int fd) { return plat_FileWrite(fd, "abcdef", 6) == 6 ? 0 : -1; }},
+    };
+    for (const Writer &w : writers) {
+        for (bool full : {false, true}) {
+            std::string file = path("short.bin");
+            pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                alarm(10); // a writer that loops on a write of nothing ends here, failed
+                // A full file system reports its own error; a device that takes no more, none.
+                int fd = full ? open("/dev/full", O_WRONLY) : plat_FileOpenOrCreate(file.c_str());
+                if (fd < 0) _exit(2);
+                if (!full && !writesStopShort(fd)) _exit(3);
+                errno = 0;
+                if (w.write(fd) != -1) _exit(4);
+                _exit(errno == WERR_DISK_FULL && plat_GetLastError() == WERR_DISK_FULL ? 0 : 5);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                << w.name << (full ? " on /dev/full" : "") << ": status " << status;
+        }
+    }
 }
 
 } // namespace
