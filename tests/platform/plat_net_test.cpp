@@ -3,11 +3,22 @@
 #include "plat_error.h"
 #include "plat_net.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 TEST(PlatNet, SocketErrorsHaveTheirOwnNumbers) {
@@ -61,4 +72,66 @@ TEST(PlatNet, GuardedWriteToAGonePeerRaisesNothing) {
     struct sigaction after {};
     sigaction(SIGPIPE, nullptr, &after);
     EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+namespace {
+bool writeFile(const std::string &path, const char *text) {
+    FILE *f = fopen(path.c_str(), "w");
+    if (f == nullptr) return false;
+    bool ok = fputs(text, f) >= 0;
+    return fclose(f) == 0 && ok;
+}
+
+// The child's own network, holding only its loopback, and its own view of the resolver's
+// files: whatever the lookup does, nothing leaves this machine.
+int isolateResolver(const std::string &dir) {
+    if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) return 10;
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 11;
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq lo{};
+    snprintf(lo.ifr_name, sizeof lo.ifr_name, "lo");
+    if (s < 0 || ioctl(s, SIOCGIFFLAGS, &lo) != 0) return 12;
+    lo.ifr_flags |= IFF_UP;
+    if (ioctl(s, SIOCSIFFLAGS, &lo) != 0) return 13;
+    close(s);
+    const std::string resolv = dir + "/resolv.conf", nss = dir + "/nsswitch.conf";
+    if (!writeFile(resolv, "nameserver 127.0.0.1\noptions timeout:5 attempts:1\n") ||
+        !writeFile(nss, "hosts: dns\n"))
+        return 14;
+    if (mount(resolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) return 15;
+    if (mount(nss.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0) return 16;
+    return 0;
+}
+} // namespace
+
+TEST(PlatNet, SystemResolverThatNeverAnswersEndsAtTheDeadline) {
+    char tmpl[] = "/tmp/kvt_resolver_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(60); // a lookup that waits for the resolver's own time-outs ends here, failed
+        if (int rc = isolateResolver(dir)) _exit(rc);
+        // A name server that takes every question and answers none.
+        int stub = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(53);
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (stub < 0 || bind(stub, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) _exit(20);
+        uint32_t address = 0;
+        errno = 0;
+        if (plat_NetResolveBefore("kvt-silent.invalid", &address, plat_NowMs() + 300) != -1)
+            _exit(21);
+        if (errno != 10060 || plat_GetLastError() != 10060) _exit(22);
+        // The question reached the stub: the system's resolver was the one that waited.
+        pollfd asked{stub, POLLIN, 0};
+        _exit(poll(&asked, 1, 10000) == 1 ? 0 : 23);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::string cmd = "rm -rf '" + dir + "'";
+    EXPECT_EQ(system(cmd.c_str()), 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
