@@ -102,6 +102,35 @@ int isolateResolver(const std::string &dir) {
     if (mount(nss.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0) return 16;
     return 0;
 }
+// The lookup of the test below, in a process of its own from its start: the C library's
+// resolver threads do not survive a fork, so a forked child of a process that has resolved
+// before would queue its question for a thread that is not there.
+int lookupWithSilentNameServer(const std::string &dir) {
+    alarm(60); // a lookup that waits for the resolver's own time-outs ends here, failed
+    if (int rc = isolateResolver(dir)) return rc;
+    // A name server that takes every question and answers none.
+    int stub = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(53);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (stub < 0 || bind(stub, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) return 20;
+    uint32_t address = 0;
+    errno = 0;
+    if (plat_NetResolveBefore("kvt-silent.invalid", &address, plat_NowMs() + 300) != -1) return 21;
+    if (errno != 10060 || plat_GetLastError() != 10060) return 22;
+    // The question reached the stub: the system's resolver was the one that waited.
+    pollfd asked{stub, POLLIN, 0};
+    return poll(&asked, 1, 10000) == 1 ? 0 : 23;
+}
+
+const char k_resolverChild[] = "KVT_TEST_SILENT_RESOLVER_DIR";
+
+// Runs before main in the test program started again by the test below.
+[[maybe_unused]] const int k_resolverChildRun = [] {
+    if (const char *dir = getenv(k_resolverChild)) _exit(lookupWithSilentNameServer(dir));
+    return 0;
+}();
 } // namespace
 
 TEST(PlatNet, SystemResolverThatNeverAnswersEndsAtTheDeadline) {
@@ -111,23 +140,9 @@ TEST(PlatNet, SystemResolverThatNeverAnswersEndsAtTheDeadline) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        alarm(60); // a lookup that waits for the resolver's own time-outs ends here, failed
-        if (int rc = isolateResolver(dir)) _exit(rc);
-        // A name server that takes every question and answers none.
-        int stub = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(53);
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (stub < 0 || bind(stub, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) _exit(20);
-        uint32_t address = 0;
-        errno = 0;
-        if (plat_NetResolveBefore("kvt-silent.invalid", &address, plat_NowMs() + 300) != -1)
-            _exit(21);
-        if (errno != 10060 || plat_GetLastError() != 10060) _exit(22);
-        // The question reached the stub: the system's resolver was the one that waited.
-        pollfd asked{stub, POLLIN, 0};
-        _exit(poll(&asked, 1, 10000) == 1 ? 0 : 23);
+        setenv(k_resolverChild, dir.c_str(), 1);
+        execl("/proc/self/exe", "test_plat_net", static_cast<char *>(nullptr));
+        _exit(30);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
