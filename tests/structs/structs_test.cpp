@@ -8,6 +8,9 @@
 #include "structs_type_struct.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -414,6 +417,34 @@ TEST(ArrayTypes, HugeDecodedLengthIsTruncationNotAnAllocation) {
     EXPECT_STREQ(ebuf, "encoded array is truncated");
     EXPECT_EQ(k_var_uint8.decode(&k_var_uint8, code, 3, &var, ebuf, sizeof ebuf), -1);
     EXPECT_EQ(var.elems, nullptr);
+
+    // 2^23 absent elements in a 1 MiB bitmap: a valid array, decoded in its own 8 MiB and
+    // nothing per element beside it, under a data limit of 64 MiB more than the process has.
+    std::vector<uint8_t> big(4 + (1u << 20), 0);
+    big[1] = 0x80;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        long kib = 0;
+        FILE *status = fopen("/proc/self/status", "r");
+        char line[256];
+        while (status != nullptr && fgets(line, sizeof line, status) != nullptr)
+            if (sscanf(line, "VmData: %ld kB", &kib) == 1) break;
+        if (status != nullptr) fclose(status);
+        rlim_t limit = static_cast<rlim_t>(kib + 64 * 1024) * 1024;
+        struct rlimit data = {limit, limit};
+        if (kib == 0 || setrlimit(RLIMIT_DATA, &data) != 0) _exit(2);
+        try {
+            structs_array back{};
+            int used = k_var_uint8.decode(&k_var_uint8, big.data(), big.size(), &back, nullptr, 0);
+            _exit(used == static_cast<int>(big.size()) && back.length == (1u << 23) ? 0 : 3);
+        } catch (...) {
+            _exit(4);
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 namespace {

@@ -107,18 +107,18 @@ void structs_composite_undo(const std::vector<structs_member> &members, size_t c
     errno = saved;
 }
 
-int structs_composite_decode(const uint8_t *code, size_t cmax,
-                             const std::vector<structs_member> &members, const char *truncated,
-                             char *ebuf, size_t emax) {
-    const size_t bitmaplen = (members.size() + 7) / 8;
+int structs_composite_decode(const uint8_t *code, size_t cmax, size_t count,
+                             const std::function<structs_member(size_t)> &member,
+                             const char *truncated, char *ebuf, size_t emax) {
+    const size_t bitmaplen = (count + 7) / 8;
     if (cmax < bitmaplen) {
         structs_set_error(ebuf, emax, "%s", truncated);
         errno = EINVAL;
         return -1;
     }
     size_t pos = bitmaplen;
-    for (size_t j = 0; j < members.size(); j++) {
-        const structs_member &m = members[j];
+    for (size_t j = 0; j < count; j++) {
+        const structs_member m = member(j);
         int r;
         if (code[j / 8] & (1u << (j % 8))) {
             r = m.type->decode(m.type, code + pos, cmax - pos, m.data, ebuf, emax);
@@ -127,7 +127,12 @@ int structs_composite_decode(const uint8_t *code, size_t cmax,
             r = m.type->init(m.type, m.data);
         }
         if (r == -1) {
-            structs_composite_undo(members, j);
+            const int saved = errno;
+            while (j > 0) {
+                const structs_member done = member(--j);
+                done.type->uninit(done.type, done.data);
+            }
+            errno = saved;
             return -1;
         }
     }

@@ -5,6 +5,7 @@
 
 #include "structs.h"
 
+#include <functional>
 #include <vector>
 
 struct structs_member {
@@ -20,9 +21,11 @@ int structs_composite_encode(const char *mtype, structs_data *code, const uint8_
 // Decodes a bitmap and the present members from code into uninitialised member storage; absent
 // members are initialised. On failure the members done are uninitialised in reverse order and
 // truncated names the message for a short bitmap. The bytes used, or -1.
-int structs_composite_decode(const uint8_t *code, size_t cmax,
-                             const std::vector<structs_member> &members, const char *truncated,
-                             char *ebuf, size_t emax);
+// Member j comes from member(j), so that no table of count members is built before the bytes
+// say whether they hold them.
+int structs_composite_decode(const uint8_t *code, size_t cmax, size_t count,
+                             const std::function<structs_member(size_t)> &member,
+                             const char *truncated, char *ebuf, size_t emax);
 
 // Uninitialises members [0, count) in reverse order, keeping errno.
 void structs_composite_undo(const std::vector<structs_member> &members, size_t count);

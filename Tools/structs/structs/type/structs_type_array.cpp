@@ -112,8 +112,16 @@ int structs_array_decode(const structs_type *type, const uint8_t *code, size_t c
     }
     void *block = typed_mem_calloc(type->args[1].s, n ? n : 1, etype->size);
     if (block == nullptr) return -1;
-    int used = structs_composite_decode(code + 4, cmax - 4, elements(etype, block, n),
-                                        "encoded array is truncated", ebuf, emax);
+    // The bitmap bounds the count (an element takes at least its bit); the elements are walked
+    // in the block itself, so nothing is reserved per declared element beyond the value's own
+    // storage.
+    auto *base = static_cast<char *>(block);
+    int used = structs_composite_decode(
+        code + 4, cmax - 4, n,
+        [etype, base](size_t j) {
+            return structs_member{etype, base + j * etype->size};
+        },
+        "encoded array is truncated", ebuf, emax);
     if (used == -1) {
         typed_mem_free(type->args[1].s, block);
         return -1;
@@ -167,9 +175,14 @@ int structs_fixedarray_encode(const structs_type *type, const char *mtype, struc
 int structs_fixedarray_decode(const structs_type *type, const uint8_t *code, size_t cmax,
                               void *data, char *ebuf, size_t emax) {
     if (type->tclass != STRUCTS_TYPE_FIXEDARRAY) return fail_einval();
-    return structs_composite_decode(code, cmax,
-                                    elements(element_type(type), data, fixed_count(type)),
-                                    "encoded array is truncated", ebuf, emax);
+    const structs_type *etype = element_type(type);
+    auto *base = static_cast<char *>(data);
+    return structs_composite_decode(
+        code, cmax, fixed_count(type),
+        [etype, base](size_t j) {
+            return structs_member{etype, base + j * etype->size};
+        },
+        "encoded array is truncated", ebuf, emax);
 }
 
 void structs_fixedarray_free(const structs_type *type, void *data) {

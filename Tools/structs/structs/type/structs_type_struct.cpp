@@ -87,8 +87,10 @@ int structs_struct_decode(const structs_type *type, const uint8_t *code, size_t 
         errno = EINVAL;
         return -1;
     }
-    return structs_composite_decode(code, cmax, members_of(type, data),
-                                    "encoded structure is truncated", ebuf, emax);
+    const std::vector<structs_member> members = members_of(type, data);
+    return structs_composite_decode(
+        code, cmax, members.size(), [&members](size_t j) { return members[j]; },
+        "encoded structure is truncated", ebuf, emax);
 }
 
 void structs_struct_free(const structs_type *type, void *data) {
