@@ -471,6 +471,24 @@ uint32_t plat_RegDeleteValue(PlatHKey key, const char *name) {
     return 0;
 }
 
+uint32_t plat_RegDeleteKey(PlatHKey parent, const char *subkey) {
+    PlatHKey hive = 0;
+    std::vector<std::string> path;
+    uint32_t err = keyPath(parent, subkey, &hive, &path);
+    if (err != 0) return err;
+    if (path.empty()) return WERR_ACCESS_DENIED;
+    StoreLock lock;
+    if (lock.error() != 0) return lock.error();
+    std::string dir;
+    if (!resolveKey(hive, path, &dir)) return WERR_FILE_NOT_FOUND;
+    // As on Windows, a key that still has subkeys stays.
+    if (unlink((dir + "/.values").c_str()) != 0 && errno != ENOENT)
+        return plat_WinErrorFromPosix(errno);
+    if (rmdir(dir.c_str()) != 0) return plat_WinErrorFromPosix(errno);
+    bumpCounter();
+    return 0;
+}
+
 uint32_t plat_RegConnectRegistry(const char *machine, PlatHKey hive, PlatHKey *out) {
     if (out == nullptr || !isHive(hive)) return WERR_INVALID_PARAMETER;
     if (machine != nullptr && *machine != '\0') return WERR_BAD_NETPATH;

@@ -85,6 +85,10 @@ uint32_t plat_RegSetValue(PlatHKey key, const char *name, uint32_t type, const v
 // Deletes a value; 2 when it is missing.
 uint32_t plat_RegDeleteValue(PlatHKey key, const char *name);
 
+// Deletes a key that has no subkeys, with its values; 2 when it is missing, 5 for a hive, 145
+// for a key that still has subkeys.
+uint32_t plat_RegDeleteKey(PlatHKey parent, const char *subkey);
+
 // The registry of another computer: a null or empty machine name gives the local hive, any
 // other name fails with 53 (there is no remote registry).
 uint32_t plat_RegConnectRegistry(const char *machine, PlatHKey hive, PlatHKey *out);

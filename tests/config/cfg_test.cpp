@@ -2,6 +2,7 @@
 
 #include "../../Scanners/Siemens/scanner/s5types.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -325,6 +326,25 @@ TEST_F(DeviceConfigTest, HistoryRecordsOnlyChangedFields) {
     EXPECT_NE(history.find("\ttester\tKSTRN_01.BaudRate 19200 -> 9600\r\n"), std::string::npos);
     EXPECT_EQ(history.find("Port"), std::string::npos);
     cfg_SetHistoryFlag(0);
+}
+
+TEST_F(DeviceConfigTest, EveryChangeIsOneHistoryLineWhateverItsTextsHold) {
+    // Texts with line and field separators of their own, one of them near the longest line.
+    const std::string forged = "x\r\n2020/01/01\t00:00:00\tadmin\tKSTRN_01.Port 1 -> 2";
+    ASSERT_EQ(cfg_OpenHistoryIn(device_.c_str(), 0), 1);
+    cfg_AppendHistory("ev\til", 0, "Tag", forged.c_str(), "new\nline");
+    cfg_AppendHistory("tester", 3, "Desc\r", "a", std::string(4900, 'b').c_str());
+    cfg_CloseHistory();
+    std::string history = readFile(root_ + "/recent_history.txt");
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = history.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(history.substr(at, end - at));
+    ASSERT_EQ(lines.size(), 2u) << history;
+    EXPECT_EQ(lines[0].substr(20),
+              "ev il\tKSTRN_01.Tag x  2020/01/01 00:00:00 admin KSTRN_01.Port 1 -> 2 -> new line");
+    EXPECT_EQ(lines[1].substr(20), "tester\tKSTRN_01.3.Desc  a -> " + std::string(4900, 'b'));
+    for (const std::string &line : lines)
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 3) << line;
 }
 
 TEST_F(DeviceConfigTest, HistoryOnRefusesASaveOverAConfigXmlThatDoesNotParse) {

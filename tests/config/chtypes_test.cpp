@@ -1,4 +1,5 @@
 #include "cfg.h"
+#include "plat_system.h"
 #include "reg.h"
 #include "structs_chan.h"
 #include "structs_type_int.h"
@@ -154,6 +155,16 @@ TEST_F(SwitchTest, TextsAndDefaults) {
     set("ReadXML", "ON");
     EXPECT_EQ(cfg_GetReadXml("//NOSUCHHOST/cfg/KSTRN_01"), 0);
     EXPECT_EQ(cfg_GetReadXml("\\\\NOSUCHHOST\\cfg\\KSTRN_01"), 0);
+    // This computer under its other names is read from the local registry.
+    set("WriteXML", "BOTH");
+    const std::string computer = plat_ComputerName();
+    for (const char *host : {".", "localhost", "127.0.0.1", computer.c_str()}) {
+        for (std::string folder :
+             {std::string("//") + host + "/cfg/KSTRN_01", std::string("\\\\") + host + "\\cfg"}) {
+            EXPECT_EQ(cfg_GetReadXml(folder.c_str()), 1) << folder;
+            EXPECT_EQ(cfg_GetWriteXml(folder.c_str()), 1) << folder;
+        }
+    }
 }
 
 TEST(Folders, PrefixAndCurrentConfig) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -94,6 +95,12 @@ TEST_F(DefFileTest, NameWithoutFolderIsTakenFromTheCurrentFolder) {
     EXPECT_EQ(dir_ / "DATPROC.TXT", def_FileName());
     EXPECT_EQ(-1, def_Open("LOGCAP.TXT"));
     EXPECT_EQ(2, errno);
+    // A folder of the file's name is no file.
+    ASSERT_EQ(0, mkdir("LOGCAP.TXT", 0777));
+    errno = 0;
+    EXPECT_EQ(-1, def_Open("LOGCAP.TXT"));
+    EXPECT_EQ(5, errno);
+    EXPECT_EQ(-1, def_NextRecord());
     ASSERT_EQ(0, chdir(cwd));
 }
 

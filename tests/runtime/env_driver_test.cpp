@@ -1,4 +1,5 @@
 #include "env.h"
+#include "srv.h"
 #include "temp_registry.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,25 @@ TEST_F(EnvDriverTest, ModulesAreFoundInTheBinaryFolderFirst) {
     EXPECT_EQ(lib_ + "/calc_cf.so", env_FindDriverDll(".", "calc12", "cfg"));
     EXPECT_EQ("", env_FindDriverDll(".", "calcx", "cf"));
     EXPECT_EQ("", env_FindDriverDll(".", "missing", nullptr));
+}
+
+TEST_F(EnvDriverTest, AServersOwnBinaryFolderComesAfterTheLocalOne) {
+    // An in-process server's binary folder lies beside its store.
+    std::string site = dir_ / "site";
+    std::string serverBin = site + "/BIN";
+    mkdir(site.c_str(), 0777);
+    mkdir(serverBin.c_str(), 0777);
+    mkdir((site + "/db").c_str(), 0777);
+    touch(serverBin + "/kstrn_ex.so");
+    touch(lib_ + "/kstrn_ex.so");
+    srv_SetSpecClassifier(
+        [](const char *spec) { return spec != nullptr && spec[0] == '/' ? 3 : 0; });
+    std::string spec = site + "/db/store.mdb";
+    EXPECT_EQ(serverBin + "/kstrn_ex.so", env_FindDriverDll(spec.c_str(), "kstrn", "ex"));
+    EXPECT_EQ(lib_ + "/kstrn_ex.so", env_FindDriverDll(".", "kstrn", "ex"));
+    touch(bin_ + "/kstrn_ex.so");
+    EXPECT_EQ(bin_ + "/kstrn_ex.so", env_FindDriverDll(spec.c_str(), "kstrn", "ex"));
+    srv_SetSpecClassifier(nullptr);
 }
 
 TEST_F(EnvDriverTest, ProgramsComeBackQuotedAndMustBeExecutable) {

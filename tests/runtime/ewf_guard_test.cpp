@@ -103,10 +103,26 @@ TEST_F(EwfGuardTest, CommandThatCannotStartFailsTheGuardedCall) {
     EXPECT_EQ(0, ewf_DisableFilterOnce());
     EXPECT_EQ(WERR_FILE_NOT_FOUND, plat_GetLastError());
 
-    // The write itself still happened; the caller is told the guard failed.
-    ewf_ForgetStateForTest();
-    reg_.dropVolatileKeys();
+    // The write itself still happened; the caller is told the guard failed, and so is every
+    // later guarded write, here and in other processes, for nothing was committed.
     EXPECT_EQ(WERR_FILE_NOT_FOUND, writeSetting("x"));
+    EXPECT_EQ(WERR_FILE_NOT_FOUND, writeSetting("y"));
+    PlatHKey marker = 0;
+    EXPECT_EQ(WERR_FILE_NOT_FOUND,
+              plat_RegOpenKey(PLAT_HKEY_LOCAL_MACHINE, "SOFTWARE\\EWF", PLAT_KEY_READ, &marker));
+    pid_t pid = fork();
+    if (pid == 0) {
+        ewf_ForgetStateForTest();
+        _exit(writeSetting("z") == WERR_FILE_NOT_FOUND ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    // Once the command can start, the next write commits.
+    setenv("PATH", (bin_ + ":" + savedPath_).c_str(), 1);
+    EXPECT_EQ(0u, writeSetting("w"));
+    EXPECT_EQ("c: -commitanddisable -live\nc: -enable\n", calls());
 }
 
 } // namespace

@@ -90,20 +90,34 @@ int cfg_OpenHistory(int kindPlusOne) {
     return cfg_OpenHistoryIn(nullptr, kindPlusOne);
 }
 
+namespace {
+
+// A tag, a text or a user name carries no separator of the history file's own: a CR, LF or tab
+// inside one would start a field or a whole line that looks dated and signed by anyone.
+std::string oneLineText(const char *text) {
+    std::string out = text != nullptr ? text : "";
+    for (char &c : out)
+        if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+    return out;
+}
+
+} // namespace
+
 void cfg_AppendHistory(const char *user, int channel, const char *field, const char *oldText,
                        const char *newText) {
     if (g_historyFd < 0) return;
     time_t now = time(nullptr);
     struct tm t;
     localtime_r(&now, &t);
-    std::string who = user != nullptr ? user : plat_UserName();
+    std::string who = oneLineText(user != nullptr ? user : plat_UserName().c_str());
     char head[64];
     snprintf(head, sizeof head, "%04d/%02d/%02d\t%02d:%02d:%02d\t", t.tm_year + 1900, t.tm_mon + 1,
              t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-    std::string line = head + who + "\t" + g_object + (g_object.empty() ? "" : ".");
+    std::string line =
+        head + who + "\t" + oneLineText(g_object.c_str()) + (g_object.empty() ? "" : ".");
     if (channel != 0) line += std::to_string(channel) + ".";
-    line += std::string(field != nullptr ? field : "") + " " + (oldText != nullptr ? oldText : "") +
-            " -> " + (newText != nullptr ? newText : "") + "\r\n";
+    line +=
+        oneLineText(field) + " " + oneLineText(oldText) + " -> " + oneLineText(newText) + "\r\n";
     if (line.size() > k_longestLine) return;
     size_t done = 0;
     while (done < line.size()) {

@@ -3,21 +3,17 @@
 
 #include "plat_system.h"
 #include "reg.h"
+#include "srv.h"
 
 #include <cstring>
 #include <strings.h>
 
 namespace {
 // A folder "\\server\..." or "//server/..." on another computer: its registry cannot be
-// reached here, so its switches take their defaults.
+// reached here, so its switches take their defaults. This computer under any of its names
+// (".", "localhost", its address or its own name) is no other computer.
 bool onOtherMachine(const char *folder) {
-    if (folder == nullptr) return false;
-    bool unc = (folder[0] == '\\' && folder[1] == '\\') || (folder[0] == '/' && folder[1] == '/');
-    if (!unc) return false;
-    const char *start = folder + 2;
-    size_t length = strcspn(start, "\\/");
-    std::string server(start, length);
-    return strcasecmp(server.c_str(), plat_ComputerName().c_str()) != 0;
+    return folder != nullptr && srv_IsLocalPath(folder) == 0;
 }
 
 // The REG_SZ value (at most 10 bytes), or "" with false when missing.

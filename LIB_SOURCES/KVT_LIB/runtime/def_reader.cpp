@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -54,6 +55,12 @@ int def_ReaderOpen(DefReaderState &state, const char *name) {
     state.path = pathFor(name);
     state.file = fopen(state.path.c_str(), "r");
     if (state.file == nullptr) return plat_FailFromPosixPath(state.path.c_str());
+    // A folder opens for reading here but holds no lines; Windows refuses to open it at all.
+    struct stat st;
+    if (fstat(fileno(state.file), &st) != 0 || !S_ISREG(st.st_mode)) {
+        def_ReaderClose(state);
+        return plat_Fail(WERR_ACCESS_DENIED);
+    }
     int count = 0;
     while (readLine(state.file, state.line))
         if (!isComment(state.line)) ++count;

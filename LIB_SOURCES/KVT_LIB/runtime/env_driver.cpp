@@ -1,6 +1,7 @@
 #include "env.h"
 
 #include "plat_folder.h"
+#include "srv.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -34,8 +35,12 @@ std::vector<std::string> searchFolders(const char *server, const char *pathVaria
     std::vector<std::string> folders;
     std::string bin = env_GetFolder("KVT_BIN");
     if (!bin.empty()) folders.push_back(bin);
-    // A remote server's binary folder would be a network path, which cannot be reached here.
-    (void)server;
+    // Then the server's own binary folder; another computer's is a network path that fails
+    // the access check like any missing file.
+    if (server != nullptr && strcmp(server, ".") != 0) {
+        std::string theirs = srv_ResolveFolder(server, "KVT_BIN");
+        if (!theirs.empty() && theirs != bin) folders.push_back(theirs);
+    }
     if (const char *list = getenv(pathVariable)) {
         std::string all(list);
         size_t start = 0;

@@ -50,12 +50,19 @@ int ewf_DisableFilterOnce() {
         return 0;
     }
     plat_RegCloseKey(marker);
-    g_guardDone = true;
     // Only the first process after a start commits; the others find the marker.
     if (disposition == PLAT_REG_CREATED_NEW_KEY) {
-        if (!runFilterCommand("-commitanddisable", "-live")) return 0;
+        if (!runFilterCommand("-commitanddisable", "-live")) {
+            // Nothing was committed: without the marker the next guarded write, in this
+            // process or another, tries again instead of taking the filter for lifted.
+            uint32_t failure = plat_GetLastError();
+            plat_RegDeleteKey(PLAT_HKEY_LOCAL_MACHINE, "SOFTWARE\\EWF");
+            plat_SetLastError(failure);
+            return 0;
+        }
         g_filterLifted = true;
     }
+    g_guardDone = true;
     return 1;
 }
 
