@@ -287,11 +287,30 @@ TEST_F(ChannelTest, IllegalCharactersAreReplacedByTheMarker) {
 }
 
 TEST_F(ChannelTest, WithoutTypeTheFileKindChoosesTheLayout) {
-    writeFile(xmlPath(CHANNEL_KIND_DI), "<Channels><Channel id=\"1\"><Enable>Off</Enable>"
-                                        "<EventState>High</EventState></Channel></Channels>");
-    std::vector<ChannelRecord> out(1);
-    ASSERT_EQ(read(CHANNEL_KIND_DI, out), 0) << xml_GetErrorText();
-    EXPECT_EQ(chrec_TestFlag(out[0], D::EventState), 1);
+    // Both indexes of the "dc" table read its file alike.
+    for (int kind : {CHANNEL_KIND_DI, CHANNEL_KIND_DC, CHANNEL_KIND_DC2}) {
+        SCOPED_TRACE(kind);
+        writeFile(xmlPath(kind), "<Channels><Channel id=\"1\"><Enable>Off</Enable>"
+                                 "<EventState>High</EventState></Channel></Channels>");
+        std::vector<ChannelRecord> out(1);
+        ASSERT_EQ(read(kind, out), 0) << xml_GetErrorText();
+        EXPECT_EQ(chrec_TestFlag(out[0], D::EventState), 1);
+    }
+}
+
+TEST_F(ChannelTest, WithHistoryASaveOverAFileThatDoesNotParseIsRefused) {
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 2);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0);
+    writeFile(xmlPath(CHANNEL_KIND_AI), "<Channels><Channel id=\"1\">");
+    std::string binary = readFile(device_ + "/ai");
+    cfg_SetHistoryFlag(1);
+    tag_SetTag(&records[0], "CHANGED");
+    errno = 0;
+    EXPECT_EQ(write(CHANNEL_KIND_AI, records), -1);
+    EXPECT_EQ(errno, 1465);
+    cfg_SetHistoryFlag(0);
+    EXPECT_EQ(readFile(device_ + "/ai"), binary);
+    EXPECT_EQ(readFile(xmlPath(CHANNEL_KIND_AI)), "<Channels><Channel id=\"1\">");
 }
 
 TEST_F(ChannelTest, DefaultDevicePartIsHexAndModuleBlocksMayBeOwned) {

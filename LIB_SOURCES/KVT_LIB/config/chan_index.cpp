@@ -64,7 +64,10 @@ void ChannelIndex::forget(long long id, XmlNode *node) {
 }
 
 int chan_KindIsDigital(int kind) {
-    return kind == CHANNEL_KIND_DI || kind == CHANNEL_KIND_DO || kind == CHANNEL_KIND_DC ? 1 : 0;
+    return kind == CHANNEL_KIND_DI || kind == CHANNEL_KIND_DO || kind == CHANNEL_KIND_DC ||
+                   kind == CHANNEL_KIND_DC2
+               ? 1
+               : 0;
 }
 
 int chan_ValidKind(int kind) {
