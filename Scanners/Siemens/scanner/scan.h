@@ -28,7 +28,6 @@ struct ScanKindState {
     ChannelRecord *records;     // the "_conf" segment's payload, or null
     int count;                  // channels the handlers see (n)
     int statusCount;            // channels of the data segment marked bad (N)
-    int recordCount;            // records the "_conf" payload holds
     uint8_t *runtimeRecords;    // ChannelRuntimeRecords behind the values, or null
     uint32_t *statuses;         // current
     float *values;              // current (analogue kinds)
