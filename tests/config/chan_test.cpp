@@ -324,6 +324,26 @@ TEST_F(ChannelTest, DefaultDevicePartIsHexAndModuleBlocksMayBeOwned) {
     EXPECT_EQ(memcmp(out.data(), records.data(), 2 * sizeof(ChannelRecord)), 0);
 }
 
+TEST_F(ChannelTest, EachChannelGetsTheLayoutItsModuleTypeHasThen) {
+    // The module refills one type per channel: the second channel's part has no bit number.
+    setenv("KVT_EX_OPTIONS", "refill", 1);
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 3);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0) << xml_GetErrorText();
+    std::string text = readFile(xmlPath(CHANNEL_KIND_AI));
+    size_t second = text.find("<Channel id=\"2\">"), third = text.find("<Channel id=\"3\">");
+    ASSERT_NE(third, std::string::npos);
+    EXPECT_EQ(text.substr(second, third - second).find("<Analogue.BitNumber>"), std::string::npos);
+    EXPECT_NE(text.find("<Analogue.BitNumber>", third), std::string::npos);
+    // Read back, the second channel's bit number stays as the empty record has it.
+    editXml(CHANNEL_KIND_AI, "<Channel id=\"2\">",
+            "<Channel id=\"2\"><Analogue.BitNumber>9</Analogue.BitNumber>");
+    std::vector<ChannelRecord> out(3);
+    ASSERT_EQ(read(CHANNEL_KIND_AI, out), 0) << xml_GetErrorText();
+    unsetenv("KVT_EX_OPTIONS");
+    EXPECT_EQ(chrec_DevicePart(&out[0])[4], 1);
+    EXPECT_EQ(chrec_DevicePart(&out[1])[4], 0);
+}
+
 TEST_F(ChannelTest, ExtraBlocksTravelPerChannel) {
     setenv("KVT_EX_OPTIONS", "extra", 1);
     std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 2);

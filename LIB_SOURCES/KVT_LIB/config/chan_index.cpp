@@ -75,11 +75,16 @@ int chan_ValidKind(int kind) {
 }
 
 const std::vector<StructsLeaf> &LayoutCache::leaves(int digital, const structs_type *deviceType) {
-    if (digital != digital_ || deviceType != deviceType_) {
+    const void *fields = deviceType != nullptr ? deviceType->args[0].v : nullptr;
+    const size_t size = deviceType != nullptr ? deviceType->size : 0;
+    if (digital != digital_ || deviceType != deviceType_ || fields != deviceFields_ ||
+        size != deviceSize_) {
         chan_MakeLayout(&layout_, digital, deviceType);
         leaves_ = structs_Leaves(&layout_.type);
         digital_ = digital;
         deviceType_ = deviceType;
+        deviceFields_ = fields;
+        deviceSize_ = size;
     }
     return leaves_;
 }
