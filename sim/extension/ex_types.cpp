@@ -87,6 +87,15 @@ const structs_field k_addressFields[] = {
 };
 const structs_type k_addressType = STRUCTS_STRUCT_TYPE(S5ChannelAddress, k_addressFields);
 
+// Test option "refill": one static type refilled before each use, odd channels without the
+// bit number.
+const structs_field k_addressFieldsNoBit[] = {
+    field("Station", &structs_type_uint8, offsetof(S5ChannelAddress, station)),
+    field("Address", &structs_type_uint16, offsetof(S5ChannelAddress, address)),
+    STRUCTS_STRUCT_FIELD_END,
+};
+structs_type g_refilled = k_addressType;
+
 struct ConfigExtra {
     uint32_t extraA;
     uint32_t extraB;
@@ -116,7 +125,12 @@ const structs_type *Ex_Get_Config_Type(void *, int) {
     return ex_Option("outside") ? &k_configTypeOutside : &k_configType;
 }
 
-const structs_type *Ex_Get_Channel_Hw_Type(int, int, void *) {
+const structs_type *Ex_Get_Channel_Hw_Type(int, int channel, void *) {
+    if (ex_Option("refill")) {
+        g_refilled = k_addressType;
+        if (channel % 2 == 1) g_refilled.args[0].v = k_addressFieldsNoBit;
+        return &g_refilled;
+    }
     return ex_Option("nohw") ? nullptr : &k_addressType;
 }
 

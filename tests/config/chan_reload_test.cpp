@@ -83,6 +83,14 @@ TEST_F(ChanReloadTest, MoreChannelsThanTheSegmentHoldsFailWithoutTouchingIt) {
     EXPECT_EQ(errno, 67);
     EXPECT_EQ(shm_Payload(conf)[0], 'z');
     EXPECT_EQ(header->fileTime.seconds, 0);
+
+    // A stamp that is current does not let the records through either.
+    createTable("C5", 3, 3);
+    writeChannels(3);
+    ASSERT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header), 3 * 216);
+    header->channelCount = 4;
+    EXPECT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header), -1);
+    EXPECT_EQ(errno, 67);
 }
 
 TEST_F(ChanReloadTest, FileShorterThanTheTableFails) {

@@ -287,11 +287,30 @@ TEST_F(ChannelTest, IllegalCharactersAreReplacedByTheMarker) {
 }
 
 TEST_F(ChannelTest, WithoutTypeTheFileKindChoosesTheLayout) {
-    writeFile(xmlPath(CHANNEL_KIND_DI), "<Channels><Channel id=\"1\"><Enable>Off</Enable>"
-                                        "<EventState>High</EventState></Channel></Channels>");
-    std::vector<ChannelRecord> out(1);
-    ASSERT_EQ(read(CHANNEL_KIND_DI, out), 0) << xml_GetErrorText();
-    EXPECT_EQ(chrec_TestFlag(out[0], D::EventState), 1);
+    // Both indexes of the "dc" table read its file alike.
+    for (int kind : {CHANNEL_KIND_DI, CHANNEL_KIND_DC, CHANNEL_KIND_DC2}) {
+        SCOPED_TRACE(kind);
+        writeFile(xmlPath(kind), "<Channels><Channel id=\"1\"><Enable>Off</Enable>"
+                                 "<EventState>High</EventState></Channel></Channels>");
+        std::vector<ChannelRecord> out(1);
+        ASSERT_EQ(read(kind, out), 0) << xml_GetErrorText();
+        EXPECT_EQ(chrec_TestFlag(out[0], D::EventState), 1);
+    }
+}
+
+TEST_F(ChannelTest, WithHistoryASaveOverAFileThatDoesNotParseIsRefused) {
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 2);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0);
+    writeFile(xmlPath(CHANNEL_KIND_AI), "<Channels><Channel id=\"1\">");
+    std::string binary = readFile(device_ + "/ai");
+    cfg_SetHistoryFlag(1);
+    tag_SetTag(&records[0], "CHANGED");
+    errno = 0;
+    EXPECT_EQ(write(CHANNEL_KIND_AI, records), -1);
+    EXPECT_EQ(errno, 1465);
+    cfg_SetHistoryFlag(0);
+    EXPECT_EQ(readFile(device_ + "/ai"), binary);
+    EXPECT_EQ(readFile(xmlPath(CHANNEL_KIND_AI)), "<Channels><Channel id=\"1\">");
 }
 
 TEST_F(ChannelTest, DefaultDevicePartIsHexAndModuleBlocksMayBeOwned) {
@@ -303,6 +322,26 @@ TEST_F(ChannelTest, DefaultDevicePartIsHexAndModuleBlocksMayBeOwned) {
     std::vector<ChannelRecord> out(2);
     ASSERT_EQ(read(CHANNEL_KIND_AI, out), 0);
     EXPECT_EQ(memcmp(out.data(), records.data(), 2 * sizeof(ChannelRecord)), 0);
+}
+
+TEST_F(ChannelTest, EachChannelGetsTheLayoutItsModuleTypeHasThen) {
+    // The module refills one type per channel: the second channel's part has no bit number.
+    setenv("KVT_EX_OPTIONS", "refill", 1);
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 3);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0) << xml_GetErrorText();
+    std::string text = readFile(xmlPath(CHANNEL_KIND_AI));
+    size_t second = text.find("<Channel id=\"2\">"), third = text.find("<Channel id=\"3\">");
+    ASSERT_NE(third, std::string::npos);
+    EXPECT_EQ(text.substr(second, third - second).find("<Analogue.BitNumber>"), std::string::npos);
+    EXPECT_NE(text.find("<Analogue.BitNumber>", third), std::string::npos);
+    // Read back, the second channel's bit number stays as the empty record has it.
+    editXml(CHANNEL_KIND_AI, "<Channel id=\"2\">",
+            "<Channel id=\"2\"><Analogue.BitNumber>9</Analogue.BitNumber>");
+    std::vector<ChannelRecord> out(3);
+    ASSERT_EQ(read(CHANNEL_KIND_AI, out), 0) << xml_GetErrorText();
+    unsetenv("KVT_EX_OPTIONS");
+    EXPECT_EQ(chrec_DevicePart(&out[0])[4], 1);
+    EXPECT_EQ(chrec_DevicePart(&out[1])[4], 0);
 }
 
 TEST_F(ChannelTest, ExtraBlocksTravelPerChannel) {

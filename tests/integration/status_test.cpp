@@ -252,6 +252,32 @@ TEST_F(StatusTest, OutputsChangedBeforeAStopAreRestoredAndWrittenAfterTheRestart
     EXPECT_EQ(0x20u, get("A0"));
 }
 
+TEST_F(StatusTest, AConfigurationSegmentShorterThanItsTableEndsTheScannerWhateverTheStamp) {
+    // The stamps are current after the first run; the DO table's "_conf" then claims one
+    // record of two, at the next start and at a reconfigure.
+    for (bool atStart : {true, false}) {
+        SCOPED_TRACE(atStart);
+        startOutputs(1);
+        changeOutputsAndStop({1, 2, 3}, {1, 1});
+        if (!atStart) startReady();
+        SegmentHeader *conf = shm_OpenSegment("dm_D2_conf");
+        ASSERT_NE(conf, SHM_NO_SEGMENT);
+        conf->payloadLength = 216;
+        if (atStart)
+            ASSERT_EQ(runtime->start(1), 0) << runtime->lastError();
+        else
+            ASSERT_EQ(runtime->post(1, 302), 0) << runtime->lastError();
+        int status = -1;
+        ASSERT_EQ(runtime->waitExit(1, &status), 0) << runtime->lastError();
+        EXPECT_EQ(status, 67);
+        EXPECT_NE(runtime->errorTexts().find("CAN'T READ CONFIGURATION -0067"), std::string::npos)
+            << runtime->errorTexts();
+        runtime.reset();
+        test_RemoveIpcObjects(prefix);
+        prefix = test_UseUniqueIpcPrefix(("short" + std::to_string(atStart)).c_str());
+    }
+}
+
 TEST_F(StatusTest, NegativeSaveRateAndScanIntervalNeitherSpinNorScheduleIntoThePast) {
     fs::path trace = root / "trace.txt";
     setTrace("_DebugType", "FILE");

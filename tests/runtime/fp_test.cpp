@@ -77,14 +77,4 @@ TEST_F(FpTest, DoubleRoundsToNearestAndOverflowsToInfinity) {
     EXPECT_EQ(fp_GetError(), FP_ERROR_NONE);
 }
 
-TEST_F(FpTest, ScalingIsNotFused) {
-    // value x gain + offset rounded after the multiply: a fused multiply-add would keep the
-    // low bits of the product and give a different result here.
-    float v = 1.0f + std::ldexp(1.0f, -12), g = 1.0f + std::ldexp(1.0f, -12);
-    float product = fp_Multiply(&v, &g);
-    float offset = -1.0f;
-    float r = fp_Add(&product, &offset);
-    EXPECT_EQ(r, std::ldexp(1.0f, -11));
-}
-
 } // namespace

@@ -92,6 +92,27 @@ TEST_F(StatusChannels, UnsuitableTablesStayInactive) {
     stch_AddRxBytes(0, 1); // inactive: ignored
 }
 
+TEST_F(StatusChannels, PortZeroNamesItsPortInItsStatusTexts) {
+    // The sample module in the build's bin folder answers "<port> <baud>" from the slot.
+    const char *bin = getenv("KVT_BUILD_BIN");
+    ASSERT_NE(bin, nullptr);
+    setenv("KVT_BIN", bin, 1);
+    auto *bytes = reinterpret_cast<unsigned char *>(&slot_);
+    memcpy(bytes + 64, "ttyS5", 5);
+    uint32_t baud = 19200;
+    memcpy(bytes + 72, &baud, sizeof baud);
+    makeTable("S1", 20, 8);
+    stch_Init(&slot_, "S1");
+    unsetenv("KVT_BIN");
+    ASSERT_EQ(1, stch_IsActive());
+    EXPECT_EQ("ENABLED ttyS5 19200",
+              chrec_GetText(*record("S1", 1), ChannelDigital::HighStateText));
+    EXPECT_EQ("DISABLED ttyS5 19200",
+              chrec_GetText(*record("S1", 1), ChannelDigital::LowStateText));
+    EXPECT_EQ("ENABLED", chrec_GetText(*record("S1", 11), ChannelDigital::HighStateText));
+    EXPECT_EQ("RESET", chrec_GetText(*record("S1", 2), ChannelDigital::HighStateText));
+}
+
 TEST_F(StatusChannels, ShutdownShowsEveryPortStoppedAndInitStartsAfresh) {
     slot_.running = 1;
     makeTable("S1", 20, 8);

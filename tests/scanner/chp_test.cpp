@@ -314,17 +314,26 @@ TEST_F(Processing, ScalingAndReferenceApplyToInputsButNeverToOutputs) {
     chrec_SetType(&counter, CHANNEL_TYPE_CI);
     ChannelRecord out = in;
     chrec_SetType(&out, CHANNEL_TYPE_AO);
-    Kind k({in, counter, out}, true);
+    // The product is rounded before the offset is added: a fused multiply-add would keep its
+    // lowest bit, 2^-24.
+    ChannelRecord fine = analogRecord(CHANNEL_TYPE_AI);
+    chrec_SetFlag(&fine, an::ScalingEnable, 1);
+    const float near1 = 1.0f + std::ldexp(1.0f, -12);
+    chrec_Set(&fine, an::Gain, near1);
+    chrec_Set(&fine, an::Offset, -1.0f);
+    Kind k({in, counter, out, fine}, true);
     k.reference(0) = 5.0f;
     k.reference(1) = 5.0f;
     k.reference(2) = 5.0f;
     k.read(0, 10.0f);
     k.read(1, 10.0f);
     k.read(2, 10.0f);
+    k.read(3, near1);
     k.cycle(ai, 1);
     EXPECT_EQ(k.value(0), 16.0f); // 10 x 2 + 1 - 5
     EXPECT_EQ(k.value(1), 21.0f); // scaled, no reference
     EXPECT_EQ(k.value(2), 10.0f);
+    EXPECT_EQ(k.value(3), std::ldexp(1.0f, -11));
 }
 
 TEST_F(Processing, SignificantChangesCountAgainstTheBaseline) {

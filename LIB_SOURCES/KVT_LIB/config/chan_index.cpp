@@ -64,7 +64,10 @@ void ChannelIndex::forget(long long id, XmlNode *node) {
 }
 
 int chan_KindIsDigital(int kind) {
-    return kind == CHANNEL_KIND_DI || kind == CHANNEL_KIND_DO || kind == CHANNEL_KIND_DC ? 1 : 0;
+    return kind == CHANNEL_KIND_DI || kind == CHANNEL_KIND_DO || kind == CHANNEL_KIND_DC ||
+                   kind == CHANNEL_KIND_DC2
+               ? 1
+               : 0;
 }
 
 int chan_ValidKind(int kind) {
@@ -72,11 +75,16 @@ int chan_ValidKind(int kind) {
 }
 
 const std::vector<StructsLeaf> &LayoutCache::leaves(int digital, const structs_type *deviceType) {
-    if (digital != digital_ || deviceType != deviceType_) {
+    const void *fields = deviceType != nullptr ? deviceType->args[0].v : nullptr;
+    const size_t size = deviceType != nullptr ? deviceType->size : 0;
+    if (digital != digital_ || deviceType != deviceType_ || fields != deviceFields_ ||
+        size != deviceSize_) {
         chan_MakeLayout(&layout_, digital, deviceType);
         leaves_ = structs_Leaves(&layout_.type);
         digital_ = digital;
         deviceType_ = deviceType;
+        deviceFields_ = fields;
+        deviceSize_ = size;
     }
     return leaves_;
 }

@@ -38,7 +38,11 @@ public:
 
 private:
     int digital_ = -1;
+    // A module may refill one static type per channel: its fields and size count, not only
+    // where it lies.
     const structs_type *deviceType_ = nullptr;
+    const void *deviceFields_ = nullptr;
+    size_t deviceSize_ = 0;
     ChanLayout layout_;
     std::vector<StructsLeaf> leaves_;
 };

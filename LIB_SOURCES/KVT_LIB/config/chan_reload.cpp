@@ -46,18 +46,21 @@ int chan_ReloadIfChangedExtra(int kind, ChannelTableHeader *header, void *extra,
     std::string path = channelFile(kind);
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return plat_FailFromPosixPath(path.c_str());
-    TimeStamp stamp = fileStamp(st);
-    TimeStamp loaded;
-    memcpy(&loaded, bytes + k_headerStamp, sizeof loaded);
-    if (loaded.seconds == stamp.seconds && loaded.milliseconds == stamp.milliseconds) return 0;
-
     uint16_t count;
     memcpy(&count, bytes + k_headerCount, sizeof count);
     char id[3] = {static_cast<char>(bytes[0]), static_cast<char>(bytes[1]), '\0'};
     SegmentHeader *conf = dm_GetConfSegment(id);
-    if (conf == nullptr || conf == SHM_NO_SEGMENT) return plat_Fail(WERR_FILE_NOT_FOUND);
+    bool hasConf = conf != nullptr && conf != SHM_NO_SEGMENT;
     const int64_t size = static_cast<int64_t>(count) * CHANNEL_RECORD_SIZE;
-    if (size > shm_PayloadLimit(conf)) return plat_Fail(WERR_BAD_NET_NAME);
+    // A current stamp proves nothing about the segment: it may have been made again, smaller,
+    // and the caller then reads the table's records out of it.
+    if (hasConf && size > shm_PayloadLimit(conf)) return plat_Fail(WERR_BAD_NET_NAME);
+
+    TimeStamp stamp = fileStamp(st);
+    TimeStamp loaded;
+    memcpy(&loaded, bytes + k_headerStamp, sizeof loaded);
+    if (loaded.seconds == stamp.seconds && loaded.milliseconds == stamp.milliseconds) return 0;
+    if (!hasConf) return plat_Fail(WERR_FILE_NOT_FOUND);
 
     // A failed read leaves the segment and the stamp as they were.
     std::vector<ChannelRecord> records(count);

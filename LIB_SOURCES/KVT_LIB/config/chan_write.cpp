@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -70,8 +71,10 @@ void extraHistory(ExModule &ex, const char *user, int kind, int first, int count
         const int n = first + i;
         ChannelRecord rec = records[i];
         const int remaining = extraSize - static_cast<int>(position);
-        std::vector<uint8_t> here(extra + position, extra + extraSize);
-        const int size = ex.getChannelExtraSize(kind, n, rec.bytes, here.data());
+        // The module reads the channel's block where it lies: a copy of the rest of the block
+        // per channel would make the walk quadratic.
+        const int size =
+            ex.getChannelExtraSize(kind, n, rec.bytes, const_cast<uint8_t *>(extra) + position);
         if (size <= 0) continue;
         if (size <= remaining && position + static_cast<size_t>(size) <= oldExtra.size() &&
             memcmp(oldExtra.data() + position, extra + position, static_cast<size_t>(size)) != 0) {
@@ -102,11 +105,13 @@ int chan_WriteChannelFiles(const char *user, const char *folder, int kind,
     std::vector<uint8_t> oldExtra;
     bool history = false;
     if (cfg_GetHistoryFlag() != 0) {
+        int64_t oldExtraSize = strncasecmp(cfg_DevicePrefix(f.c_str()).c_str(), "CALC", 4) == 0
+                                   ? int64_t{count} * k_calcExtraPerChannel
+                                   : extraSize;
+        if (extra != nullptr && oldExtraSize > INT_MAX) return plat_Fail(WERR_INVALID_PARAMETER);
         oldRecords.resize(static_cast<size_t>(count));
-        int oldExtraSize = strncasecmp(cfg_DevicePrefix(f.c_str()).c_str(), "CALC", 4) == 0
-                               ? count * k_calcExtraPerChannel
-                               : extraSize;
-        if (extra != nullptr) oldExtra.assign(static_cast<size_t>(std::max(oldExtraSize, 0)), 0);
+        if (extra != nullptr)
+            oldExtra.assign(static_cast<size_t>(std::max<int64_t>(oldExtraSize, 0)), 0);
         int r = chan_ReadChannels(f.c_str(), kind, oldRecords.data(), first, count,
                                   extra != nullptr ? oldExtra.data() : nullptr,
                                   static_cast<int>(oldExtra.size()), extraFile);

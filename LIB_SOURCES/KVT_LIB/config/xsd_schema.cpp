@@ -3,6 +3,7 @@
 
 #include "cfg.h"
 #include "cfg_internal.h"
+#include "chan_internal.h"
 #include "chrec.h"
 #include "structs_chan.h"
 
@@ -110,8 +111,7 @@ int xsd_WriteChannelSchema(const char *folder, int kind, int mixed, const struct
     std::vector<std::string> groups;
     for (int layoutKind : layouts) {
         const char *name = chrec_KindName(layoutKind);
-        bool digital = layoutKind == CHANNEL_KIND_DI || layoutKind == CHANNEL_KIND_DO ||
-                       layoutKind == CHANNEL_KIND_DC;
+        bool digital = chan_KindIsDigital(layoutKind) != 0;
         ChanLayout layout;
         chan_MakeLayout(&layout, digital ? 1 : 0, deviceType);
         std::string group = std::string("Channel_") + std::string(name).substr(0, 1);

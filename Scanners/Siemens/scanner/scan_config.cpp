@@ -124,12 +124,13 @@ void setBaselines(int kind) {
         memcpy(&k.baselines[c], &SCAN_NO_BASELINE, sizeof(float));
 }
 
-int loadSavedOutputs(int kind) {
+// held: the records the "_conf" segment holds; the values never reach past them.
+int loadSavedOutputs(int kind, int held) {
     ScanKindState &k = g_scan.kinds[kind];
     void *target = kind == SCAN_DO ? static_cast<void *>(k.statuses) : k.values;
     shm_Lock(k.segment);
     int result = sv_LoadValues(g_scan.folder.c_str(), kind, g_scan.saveByTag, target, k.records,
-                               k.records != nullptr ? k.statusCount : 0);
+                               k.records != nullptr ? std::min(k.statusCount, held) : 0);
     shm_Unlock(k.segment);
     return result;
 }
@@ -184,10 +185,11 @@ int scan_LoadConfig() {
         ScanKindState &k = g_scan.kinds[kind];
         if (k.header == nullptr) continue;
         SegmentHeader *conf = dm_GetConfSegment(scan_KindId(kind).c_str());
+        int held = 0;
         if (opened(conf)) {
             k.records = reinterpret_cast<ChannelRecord *>(shm_Payload(conf));
-            int held = shm_PayloadLimit(conf) / SCAN_RECORD_SIZE;
-            k.count = std::min(k.count, std::max(held, 0));
+            held = std::max(shm_PayloadLimit(conf) / SCAN_RECORD_SIZE, 0);
+            k.count = std::min(k.count, held);
             if (chan_ReloadIfChanged(kind, k.header) == -1) {
                 int error = errno;
                 scan_ReportConfigError("CAN'T READ CONFIGURATION -%04d", error);
@@ -199,7 +201,7 @@ int scan_LoadConfig() {
             k.count = 0;
         }
         assignArrays(kind);
-        if (isOutputKind(kind) && g_scan.saveOutputs != 0) loadSavedOutputs(kind);
+        if (isOutputKind(kind) && g_scan.saveOutputs != 0) loadSavedOutputs(kind, held);
         setBaselines(kind);
         if (hasReferences(kind)) {
             sv_LoadValues(g_scan.folder.c_str(), kind, 0, k.references, k.records,
