@@ -2,9 +2,9 @@
 #include "cfg.h"
 #include "cfg_internal.h"
 
-#include "def.h"
 #include "exdll.h"
 #include "plat_module.h"
+#include "txt.h"
 
 #include <cctype>
 #include <cerrno>
@@ -38,22 +38,20 @@ void *loadFromBin(const char *name) {
 void *loadUserModule(const char *folder, const std::string &prefix) {
     std::string path = cfg_Join(cfg_ParentFolder(folder).c_str(), "DATPROC.TXT");
     if (!cfg_FileExists(path)) return nullptr;
-    DefReaderState reader;
-    if (def_ReaderOpen(reader, path.c_str()) < 0) return nullptr;
+    if (txt_Open(path.c_str()) < 0) return nullptr;
     void *module = nullptr;
     char *fields[32];
     int offsets[32];
     for (;;) {
-        int n = def_ReaderNextFields(reader, fields, offsets, 32);
+        int n = txt_NextLine(fields, offsets, 32);
         if (n <= 0) break;
         if (strncasecmp(fields[0], prefix.c_str(), 5) != 0) continue;
         ProcessorRecord record = {};
-        if (def_ParseProcessor(nullptr, &record, fields, offsets, n, &record) == 1 &&
-            record.run == 0)
+        if (txt_ParseProcessor(&record, fields, offsets, n, &record) == 1 && record.run == 0)
             module = loadFromBin(record.kind == 2 ? "usera_ex.so" : "userd_ex.so");
         break;
     }
-    def_ReaderClose(reader);
+    txt_Close();
     return module;
 }
 

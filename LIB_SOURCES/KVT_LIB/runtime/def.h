@@ -77,6 +77,10 @@ int def_SetMessage(const char *text);
 // "\nError : <error>\n" when the error is nonzero.
 void def_ReportError(int error, const char *message, int fieldOffset, int fieldLength);
 
+// Sends the parse messages of this thread to another reader's state (null: back to the
+// definition reader's own); the previous target.
+DefReaderState *def_SetReportTarget(DefReaderState *target);
+
 // Checks a DATPROC.TXT record and fills the processor record; the records from tableStart up
 // to out are checked for duplicates. 1, or -2 with the message set.
 int def_ParseProcessor(const char *server, ProcessorRecord *out, char **fields, const int *offsets,

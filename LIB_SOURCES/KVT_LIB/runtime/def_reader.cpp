@@ -12,6 +12,8 @@
 namespace {
 
 thread_local std::unique_ptr<DefReaderState> t_state;
+// Another reader whose records are being checked: the message names its file and line.
+thread_local DefReaderState *t_reportTo = nullptr;
 
 bool isComment(const char *line) {
     while (*line == ' ' || *line == '\t')
@@ -147,9 +149,15 @@ int def_SetMessage(const char *text) {
     return static_cast<int>(t_state->message.size());
 }
 
+DefReaderState *def_SetReportTarget(DefReaderState *target) {
+    DefReaderState *previous = t_reportTo;
+    t_reportTo = target;
+    return previous;
+}
+
 void def_ReportError(int error, const char *message, int fieldOffset, int fieldLength) {
-    if (!t_state) t_state = std::make_unique<DefReaderState>();
-    DefReaderState &s = *t_state;
+    if (t_reportTo == nullptr && !t_state) t_state = std::make_unique<DefReaderState>();
+    DefReaderState &s = t_reportTo != nullptr ? *t_reportTo : *t_state;
     char head[64];
     snprintf(head, sizeof head, "\nLine %d : **** ", s.lineNumber);
     std::string text = "Can't Parse " + s.path + head + (message ? message : "") + " ****\n";
