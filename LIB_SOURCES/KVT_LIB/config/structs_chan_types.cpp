@@ -218,15 +218,17 @@ std::vector<StructsLeaf> structs_Leaves(const structs_type *type) {
 }
 
 namespace {
-// Whether text converts into a copy of the record's bytes from the leaf on (a bit field or a
-// piece of a text reads its neighbours) and, when exact, ascifies back to the same text.
-bool convertsBack(const StructsLeaf &leaf, const uint8_t *from, size_t rest, const char *text,
+// Whether text converts into a copy of the record (a bit field or a piece of a text shares
+// bytes with its neighbours) and, when exact, ascifies back to the same text.
+bool convertsBack(const StructsLeaf &leaf, const void *record, size_t size, const char *text,
                   bool exact, const char *mtype, char *ebuf, size_t emax) {
-    std::vector<uint8_t> scratch(from, from + rest);
-    scratch.resize(std::max<size_t>(rest, leaf.type->size));
-    if (leaf.type->binify(leaf.type, text, scratch.data(), ebuf, emax) != 0) return false;
+    const uint8_t *bytes = static_cast<const uint8_t *>(record);
+    std::vector<uint8_t> scratch(bytes, bytes + size);
+    scratch.resize(std::max<size_t>(size, leaf.offset + leaf.type->size + sizeof(uint64_t)));
+    uint8_t *at = scratch.data() + leaf.offset;
+    if (leaf.type->binify(leaf.type, text, at, ebuf, emax) != 0) return false;
     if (!exact) return true;
-    char *again = leaf.type->ascify(leaf.type, mtype, scratch.data());
+    char *again = leaf.type->ascify(leaf.type, mtype, at);
     bool same = again != nullptr && strcmp(again, text) == 0;
     typed_mem_free(mtype, again);
     return same;
@@ -239,8 +241,6 @@ char *structs_LeafSaveText(const StructsLeaf &leaf, const void *record, size_t s
     char *text =
         leaf.type->ascify(leaf.type, mtype, static_cast<const uint8_t *>(record) + leaf.offset);
     if (text == nullptr) return nullptr;
-    const uint8_t *from = static_cast<const uint8_t *>(record) + leaf.offset;
-    const size_t rest = size > leaf.offset ? size - leaf.offset : 0;
     std::string scratch;
     const char *utf8 = xml_Utf8(text, scratch);
     if (!xml_IsXmlText(utf8, strlen(utf8))) {
@@ -248,13 +248,13 @@ char *structs_LeafSaveText(const StructsLeaf &leaf, const void *record, size_t s
         // bounded one would refuse the whole file.
         std::string marker = XML_ILLEGAL_TEXT;
         char ignored[256];
-        while (!marker.empty() && !convertsBack(leaf, from, rest, marker.c_str(), true, mtype,
+        while (!marker.empty() && !convertsBack(leaf, record, size, marker.c_str(), true, mtype,
                                                 ignored, sizeof ignored))
             marker.pop_back();
         typed_mem_free(mtype, text);
         return typed_mem_strdup(mtype, marker.c_str());
     }
-    if (convertsBack(leaf, from, rest, text, false, mtype, ebuf, emax)) return text;
+    if (convertsBack(leaf, record, size, text, false, mtype, ebuf, emax)) return text;
     typed_mem_free(mtype, text);
     return nullptr;
 }

@@ -37,14 +37,20 @@ int32_t hresultOfErrno(int err, const char *path) {
     return static_cast<int32_t>(0x80070000u | (win & 0xFFFFu));
 }
 
-// Writes into path through a temporary file in the same folder: `fill` writes the content to
-// the descriptor (0 or an errno value); then mode, fsync and rename. 0 or the errno value.
+// Writes into path through a temporary file of its own in the same folder: `fill` writes the
+// content to the descriptor (0 or an errno value); then mode, fsync and rename. An existing file
+// the caller may not write is refused before anything is made: without a write bit it is marked
+// read-only, which refuses an administrator too. 0 or the errno value; on failure the old file
+// is as it was and no temporary file is left.
 template <typename Fill>
 int saveThroughTemp(const char *path, Fill fill) {
-    std::string temp = std::string(path) + ".tmp";
     struct stat st;
-    mode_t mode = stat(path, &st) == 0 ? (st.st_mode & 07777) : 0666;
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool existed = stat(path, &st) == 0;
+    if (existed && faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return errno;
+    if (existed && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) return EACCES;
+    mode_t mode = existed ? (st.st_mode & 07777) : 0666;
+    std::string temp = std::string(path) + ".XXXXXX";
+    int fd = mkostemp(&temp[0], O_CLOEXEC);
     if (fd < 0) return errno;
     int err = fill(fd);
     if (err == 0 && fchmod(fd, mode) != 0) err = errno;
