@@ -4,10 +4,13 @@
 #include "chfile.h"
 #include "dm.h"
 #include "ipc_prefix.h"
+#include "plat_error.h"
 #include "shm.h"
 #include "tag.h"
 
 #include <cerrno>
+#include <cfloat>
+#include <cmath>
 #include <unistd.h>
 
 namespace {
@@ -284,6 +287,46 @@ TEST_F(ChannelTest, IllegalCharactersAreReplacedByTheMarker) {
     std::vector<ChannelRecord> out(1);
     ASSERT_EQ(read(CHANNEL_KIND_AI, out), 0);
     EXPECT_EQ(chrec_GetText(out[0], A::HighAlarmText), "**** Illegal Characters in outpu");
+    // The file holds the marker as it reads back, so saving what was read writes the same text.
+    EXPECT_NE(readFile(xmlPath(CHANNEL_KIND_AI))
+                  .find("<HighAlarmText>**** Illegal Characters in outpu</HighAlarmText>"),
+              std::string::npos);
+}
+
+TEST_F(ChannelTest, TextsThatDoNotReadBackFailTheSaveAndKeepTheFile) {
+    const std::vector<ChannelRecord> good = sampleRecords(CHANNEL_KIND_AI, 2);
+    struct Case {
+        void (*spoil)(ChannelRecord *);
+        const char *message;
+    } cases[] = {
+        {[](ChannelRecord *r) { chrec_Set(r, A::HighAlarmLimit, INFINITY); },
+         " <HighAlarmLimit> floating point value overflow"},
+        {[](ChannelRecord *r) { chrec_Set(r, A::LowAlarmLimit, -INFINITY); },
+         " <LowAlarmLimit> floating point value overflow"},
+        {[](ChannelRecord *r) { chrec_SetType(r, 9); }, " <Type> invalid value \"INVALID\""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.message);
+        ASSERT_EQ(write(CHANNEL_KIND_AI, good), 0);
+        const std::string before = readFile(xmlPath(CHANNEL_KIND_AI));
+        std::vector<ChannelRecord> bad = good;
+        c.spoil(&bad[1]);
+        errno = 0;
+        EXPECT_EQ(write(CHANNEL_KIND_AI, bad), -1);
+        EXPECT_EQ(errno, WERR_XML_PARSE_ERROR);
+        EXPECT_NE(std::string(xml_GetErrorText()).find(c.message), std::string::npos)
+            << xml_GetErrorText();
+        EXPECT_EQ(readFile(xmlPath(CHANNEL_KIND_AI)), before);
+    }
+    // The largest and the subnormal floats are values, written and read back as they were.
+    std::vector<ChannelRecord> edge = good;
+    chrec_Set(&edge[0], A::HighAlarmLimit, FLT_MAX);
+    chrec_Set(&edge[0], A::LowAlarmLimit, -FLT_MAX);
+    chrec_Set(&edge[1], A::Gain, FLT_TRUE_MIN);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, edge), 0) << xml_GetErrorText();
+    std::vector<ChannelRecord> out(2);
+    ASSERT_EQ(read(CHANNEL_KIND_AI, out), 0) << xml_GetErrorText();
+    EXPECT_EQ(memcmp(out.data(), edge.data(), 2 * sizeof(ChannelRecord)), 0);
 }
 
 TEST_F(ChannelTest, WithoutTypeTheFileKindChoosesTheLayout) {

@@ -3,13 +3,19 @@
 #include "plat_cp1252.h"
 #include "temp_registry.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 std::string readFile(const std::string &path) {
@@ -17,6 +23,17 @@ std::string readFile(const std::string &path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+std::set<std::string> namesIn(const std::string &folder) {
+    std::set<std::string> names;
+    if (DIR *d = opendir(folder.c_str())) {
+        while (dirent *e = readdir(d))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
 }
 
 std::string take(char *text) {
@@ -125,6 +142,71 @@ TEST_F(XmlTest, SaveIntoAMissingFolderNamesTheFailure) {
     EXPECT_LT(xml_SaveFile(doc_, path.c_str()), 0);
     EXPECT_EQ(std::string(xml_GetErrorMessage()),
               "Save XML File (" + path + ") failed, Error 0x80070003");
+}
+
+TEST_F(XmlTest, SaveLeavesTheOldFileWhenRefusedOrFailedAndReplacesItOtherwise) {
+    newRoot();
+    std::string folder = tmp_ / "save";
+    ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+    chmod(folder.c_str(), 0777);
+    std::string path = folder + "/out.xml";
+    const std::string old = "<Old>kept</Old>\n";
+    // Someone else's file that happens to carry the obvious temporary name.
+    std::string stray = path + ".tmp";
+    std::ofstream(stray) << "not ours";
+    const std::set<std::string> before = {"out.xml", "out.xml.tmp"};
+    auto reset = [&](mode_t mode) {
+        chmod(path.c_str(), 0644);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << old;
+        chmod(path.c_str(), mode);
+        xml_ClearError();
+    };
+    const std::string denied = "Save XML File (" + path + ") failed, Access Denied 0x80070005";
+
+    // Marked read-only: refused, even to an administrator.
+    reset(0444);
+    EXPECT_EQ(xml_SaveFile(doc_, path.c_str()), XML_E_ACCESSDENIED);
+    EXPECT_EQ(xml_GetErrorMessage(), denied);
+    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(namesIn(folder), before);
+
+    // Writable by its owner only, saved by another user who may write the folder.
+    if (geteuid() == 0) {
+        reset(0644);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (setegid(65534) != 0 || seteuid(65534) != 0) _exit(2);
+            int32_t hr = xml_SaveFile(doc_, path.c_str());
+            _exit(hr == XML_E_ACCESSDENIED && xml_GetErrorMessage() == denied ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(readFile(path), old);
+        EXPECT_EQ(namesIn(folder), before);
+    }
+
+    // The new content cannot be written out in full.
+    reset(0644);
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 8;
+    void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int32_t hr = xml_SaveFile(doc_, path.c_str());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_LT(hr, 0);
+    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(namesIn(folder), before);
+
+    reset(0640);
+    ASSERT_EQ(xml_SaveFile(doc_, path.c_str()), 0);
+    EXPECT_EQ(readFile(path).rfind("<?xml version='1.0' encoding='UTF-8'?>\n", 0), 0u);
+    EXPECT_EQ(readFile(stray), "not ours");
+    EXPECT_EQ(namesIn(folder), before);
 }
 
 TEST_F(XmlTest, IllegalTextsGetTheMarkerOrFail) {

@@ -5,9 +5,13 @@
 #include "lgr.h"
 #include "lgr_internal.h"
 
+#include "plat_error.h"
 #include "structs_type_id.h"
+#include "xml.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -464,4 +468,43 @@ TEST_F(LoggerFiles, TwoLetterChannelPrefixesKeepBothLettersInEveryForm) {
     size_t at = schema.find("<xs:element name=\"RofCRewindChannel.Prefix\">");
     ASSERT_NE(at, std::string::npos);
     EXPECT_EQ(schema.find("<xs:maxLength value=\"2\"/>", at), schema.find("<xs:maxLength", at));
+}
+
+TEST_F(LoggerFiles, OnlyWhatReadsBackIsSavedAndTheMarkerFitsItsField) {
+    setSwitch("WriteXML", "BOTH");
+    // A date its reader refuses: neither file is touched.
+    std::vector<uint8_t> good = sampleRecord(LGR_KIND_RESUB);
+    ASSERT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), nullptr, "resub", 2, good.data(),
+                                  static_cast<int>(good.size())),
+              0)
+        << xml_GetErrorText();
+    const std::string bin = readFile(file("resub_2")), xml = readFile(file("resub_2.xml"));
+    std::vector<uint8_t> bad = good;
+    std::fill(bad.begin() + 132, bad.begin() + 138, 111);
+    errno = 0;
+    EXPECT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), nullptr, "resub", 2, bad.data(),
+                                  static_cast<int>(bad.size())),
+              -1);
+    EXPECT_EQ(errno, WERR_XML_PARSE_ERROR);
+    EXPECT_NE(std::string(xml_GetErrorText()).find("<ExpiryTime>"), std::string::npos)
+        << xml_GetErrorText();
+    EXPECT_EQ(readFile(file("resub_2")), bin);
+    EXPECT_EQ(readFile(file("resub_2.xml")), xml);
+
+    // A text XML cannot carry, in a field shorter than the marker: saved and read back alike.
+    std::vector<uint8_t> record = sampleRecord(LGR_KIND_REPUB);
+    memcpy(record.data() + 1, "bad\x01", 5);
+    ASSERT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), nullptr, "repub", 2, record.data(),
+                                  static_cast<int>(record.size())),
+              0)
+        << xml_GetErrorText();
+    std::vector<uint8_t> back(record.size());
+    ASSERT_EQ(lgr_ReadLoggerFile(loggers_.c_str(), "repub", 2, back.data(),
+                                 static_cast<int>(back.size())),
+              0)
+        << xml_GetErrorText();
+    const std::string name(reinterpret_cast<const char *>(back.data() + 1));
+    EXPECT_EQ(name, std::string(XML_ILLEGAL_TEXT).substr(0, name.size()));
+    EXPECT_FALSE(name.empty());
+    EXPECT_NE(readFile(file("repub_2.xml")).find("<Name>" + name + "</Name>"), std::string::npos);
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -209,7 +210,40 @@ TEST(FloatTypes, TextFormsAndLimits) {
     EXPECT_EQ(round_trip(&structs_type_float, "1e-38"), "9.999999350456404e-39"); // subnormal
     EXPECT_EQ(round_trip(&structs_type_double, "0.1"), "0.1");
     EXPECT_EQ(round_trip(&structs_type_double, "1e-310"), "9.999999999999969e-311");
-    EXPECT_EQ(round_trip(&structs_type_double, "1.7976931348623157e308"), "1.797693134862316e+308");
+    EXPECT_EQ(round_trip(&structs_type_double, "1.7976931348623157e308"),
+              "1.7976931348623157e+308");
+
+    // Every finite value's text reads back as the same bits: the largest, the smallest normal
+    // and subnormal ones, and texts that only round to them.
+    const float floats[] = {FLT_MAX,
+                            -FLT_MAX,
+                            FLT_MIN,
+                            -FLT_MIN,
+                            FLT_TRUE_MIN,
+                            -FLT_TRUE_MIN,
+                            1e-39f,
+                            0.1f,
+                            -0.0f,
+                            16777217.0f,
+                            std::nextafter(FLT_MAX, 0.0f)};
+    for (float value : floats) {
+        std::string text = text_of(&structs_type_float, &value);
+        float back = 7;
+        EXPECT_EQ(parse(&structs_type_float, text.c_str(), &back).result, 0) << text;
+        EXPECT_EQ(memcmp(&back, &value, sizeof value), 0) << text;
+    }
+    const double doubles[] = {DBL_MAX, -DBL_MAX, DBL_MIN, DBL_TRUE_MIN, 0.1, 1.0 / 3, 2e-308};
+    for (double value : doubles) {
+        std::string text = text_of(&structs_type_double, &value);
+        double back = 7;
+        EXPECT_EQ(parse(&structs_type_double, text.c_str(), &back).result, 0) << text;
+        EXPECT_EQ(memcmp(&back, &value, sizeof value), 0) << text;
+    }
+    for (const char *rounds : {"3.40282356e38", "8e-46", "1e-39"}) {
+        float back = 7;
+        EXPECT_EQ(parse(&structs_type_float, rounds, &back).result, 0) << rounds;
+        EXPECT_TRUE(std::isfinite(back) && back != 0) << rounds;
+    }
 
     float f = 5;
     double d = 5;
@@ -222,8 +256,10 @@ TEST(FloatTypes, TextFormsAndLimits) {
         {&structs_type_float, &f, "1e39", "floating point value overflow"},
         {&structs_type_float, &f, "-1e39", "floating point value overflow"},
         {&structs_type_float, &f, "inf", "floating point value overflow"},
-        {&structs_type_float, &f, "1e-39", "floating point value underflow"},
+        {&structs_type_float, &f, "3.5e38", "floating point value overflow"},
+        {&structs_type_float, &f, "1e-46", "floating point value underflow"},
         {&structs_type_float, &f, "1e-400", "floating point value underflow"},
+        {&structs_type_double, &d, "inf", "floating point value overflow"},
         {&structs_type_double, &d, "1e400", "floating point value overflow"},
         {&structs_type_double, &d, "1e-400", "floating point value underflow"},
         {&structs_type_float, &f, "", "invalid floating point value"},

@@ -21,6 +21,10 @@ char *cfg_FieldText(const StructsLeaf &leaf, const void *buffer) {
                              static_cast<const uint8_t *>(buffer) + leaf.offset);
 }
 
+char *cfg_SaveText(const StructsLeaf &leaf, const void *buffer, int size, char *ebuf, size_t emax) {
+    return structs_LeafSaveText(leaf, buffer, static_cast<size_t>(size), k_mtype, ebuf, emax);
+}
+
 void cfg_FreeText(char *text) {
     typed_mem_free(k_mtype, text);
 }

@@ -57,6 +57,9 @@ int cfg_LeafFits(const StructsLeaf &leaf, int size);
 // A field's text (malloc'ed through typed memory; freed with cfg_FreeText), or null.
 char *cfg_FieldText(const StructsLeaf &leaf, const void *buffer);
 void cfg_FreeText(char *text);
+// The text a leaf inside buffer is saved as (see structs_LeafSaveText); null with ebuf empty
+// when no text could be made.
+char *cfg_SaveText(const StructsLeaf &leaf, const void *buffer, int size, char *ebuf, size_t emax);
 
 // Converts text into the leaf inside buffer; on failure the XML error is set with the format
 // (two %s: field name, conversion message). 0 or -1.

@@ -52,7 +52,12 @@ void cfg_WriteLeaves(XmlDocument *doc, XmlNode *parent, const std::vector<Struct
             xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), CFG_OUTSIDE_RECORD);
             return;
         }
-        char *text = cfg_FieldText(leaf, buffer);
+        char message[EX_MESSAGE_SIZE];
+        char *text = cfg_SaveText(leaf, buffer, size, message, sizeof message);
+        if (text == nullptr && message[0] != '\0') {
+            xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), message);
+            return;
+        }
         XmlNode *element = replace ? xml_SetChildElement(doc, leaf.name.c_str(), parent)
                                    : xml_AddChildElement(doc, leaf.name.c_str(), parent);
         xml_CreateAndAddTextNode(doc, text != nullptr ? text : "", element);

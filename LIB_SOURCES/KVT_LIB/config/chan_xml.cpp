@@ -61,7 +61,12 @@ void appendLeaves(std::string *out, const std::vector<StructsLeaf> &leaves, cons
             xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), CFG_OUTSIDE_RECORD);
             return;
         }
-        char *text = cfg_FieldText(leaf, buffer);
+        char message[EX_MESSAGE_SIZE];
+        char *text = cfg_SaveText(leaf, buffer, size, message, sizeof message);
+        if (text == nullptr && message[0] != '\0') {
+            xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), message);
+            return;
+        }
         if (!xml_IsElementName(leaf.name.c_str())) {
             cfg_FreeText(text);
             xml_SetErrorf(XML_E_INVALIDARG, "xml_CreateElement('%s') failed 0x%x",

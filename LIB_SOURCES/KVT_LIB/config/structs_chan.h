@@ -98,3 +98,9 @@ struct StructsLeaf {
 };
 // The leaves of a type in field order (structures and fixed arrays are walked into).
 std::vector<StructsLeaf> structs_Leaves(const structs_type *type);
+// The text a leaf of a record of size bytes is saved as in XML (typed memory under mtype),
+// checked to convert back, so that no file is written that its reader refuses. A text XML
+// cannot carry becomes XML_ILLEGAL_TEXT, cut to what the field takes back whole. Null with
+// the conversion's message in ebuf when the text does not convert back.
+char *structs_LeafSaveText(const StructsLeaf &leaf, const void *record, size_t size,
+                           const char *mtype, char *ebuf, size_t emax);

@@ -7,6 +7,10 @@
 #include "structs_type_float.h"
 #include "structs_type_int.h"
 #include "structs_type_struct.h"
+#include "xml_dom.h"
+
+#include <algorithm>
+#include <cstring>
 
 #define BITFIELD_TYPE(bit, names)                                                                  \
     {                                                                                              \
@@ -211,4 +215,46 @@ std::vector<StructsLeaf> structs_Leaves(const structs_type *type) {
     std::vector<StructsLeaf> leaves;
     if (type != nullptr) walk(type, 0, "", &leaves);
     return leaves;
+}
+
+namespace {
+// Whether text converts into a copy of the record (a bit field or a piece of a text shares
+// bytes with its neighbours) and, when exact, ascifies back to the same text.
+bool convertsBack(const StructsLeaf &leaf, const void *record, size_t size, const char *text,
+                  bool exact, const char *mtype, char *ebuf, size_t emax) {
+    const uint8_t *bytes = static_cast<const uint8_t *>(record);
+    std::vector<uint8_t> scratch(bytes, bytes + size);
+    scratch.resize(std::max<size_t>(size, leaf.offset + leaf.type->size + sizeof(uint64_t)));
+    uint8_t *at = scratch.data() + leaf.offset;
+    if (leaf.type->binify(leaf.type, text, at, ebuf, emax) != 0) return false;
+    if (!exact) return true;
+    char *again = leaf.type->ascify(leaf.type, mtype, at);
+    bool same = again != nullptr && strcmp(again, text) == 0;
+    typed_mem_free(mtype, again);
+    return same;
+}
+} // namespace
+
+char *structs_LeafSaveText(const StructsLeaf &leaf, const void *record, size_t size,
+                           const char *mtype, char *ebuf, size_t emax) {
+    if (ebuf != nullptr && emax > 0) ebuf[0] = '\0';
+    char *text =
+        leaf.type->ascify(leaf.type, mtype, static_cast<const uint8_t *>(record) + leaf.offset);
+    if (text == nullptr) return nullptr;
+    std::string scratch;
+    const char *utf8 = xml_Utf8(text, scratch);
+    if (!xml_IsXmlText(utf8, strlen(utf8))) {
+        // The marker replaces the text; a field shorter than it would read it back cut, and a
+        // bounded one would refuse the whole file.
+        std::string marker = XML_ILLEGAL_TEXT;
+        char ignored[256];
+        while (!marker.empty() && !convertsBack(leaf, record, size, marker.c_str(), true, mtype,
+                                                ignored, sizeof ignored))
+            marker.pop_back();
+        typed_mem_free(mtype, text);
+        return typed_mem_strdup(mtype, marker.c_str());
+    }
+    if (convertsBack(leaf, record, size, text, false, mtype, ebuf, emax)) return text;
+    typed_mem_free(mtype, text);
+    return nullptr;
 }

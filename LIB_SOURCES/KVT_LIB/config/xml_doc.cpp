@@ -37,16 +37,29 @@ int32_t hresultOfErrno(int err, const char *path) {
     return static_cast<int32_t>(0x80070000u | (win & 0xFFFFu));
 }
 
-// Writes into path through a temporary file in the same folder: `fill` writes the content to
-// the descriptor (0 or an errno value); then mode, fsync and rename. 0 or the errno value.
-template <typename Fill>
-int saveThroughTemp(const char *path, Fill fill) {
-    std::string temp = std::string(path) + ".tmp";
+// Writes the bytes into path through a temporary file of its own in the same folder, then mode,
+// fsync and rename. An existing file the caller may not write is refused before anything is
+// made: without a write bit it is marked read-only, which refuses an administrator too. 0 or
+// the errno value; on failure the old file is as it was and no temporary file is left.
+int saveThroughTemp(const char *path, const char *data, size_t size) {
     struct stat st;
-    mode_t mode = stat(path, &st) == 0 ? (st.st_mode & 07777) : 0666;
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool existed = stat(path, &st) == 0;
+    if (existed && faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return errno;
+    if (existed && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) return EACCES;
+    mode_t mode = existed ? (st.st_mode & 07777) : 0666;
+    std::string temp = std::string(path) + ".XXXXXX";
+    int fd = mkostemp(&temp[0], O_CLOEXEC);
     if (fd < 0) return errno;
-    int err = fill(fd);
+    int err = 0;
+    size_t done = 0;
+    while (err == 0 && done < size) {
+        ssize_t w = write(fd, data + done, size - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0)
+            err = w < 0 ? errno : EIO;
+        else
+            done += static_cast<size_t>(w);
+    }
     if (err == 0 && fchmod(fd, mode) != 0) err = errno;
     if (err == 0 && fsync(fd) != 0) err = errno;
     if (close(fd) != 0 && err == 0) err = errno;
@@ -55,15 +68,23 @@ int saveThroughTemp(const char *path, Fill fill) {
     return err;
 }
 
+// The document is put into memory whole before the file is touched: the library's own file
+// output neither retries a short write nor reports every failed one.
 int saveDocument(xmlDocPtr doc, const char *path, int options) {
-    return saveThroughTemp(path, [&](int fd) {
-        errno = 0;
-        xmlSaveCtxtPtr save = xmlSaveToFd(fd, "UTF-8", options);
-        if (save == nullptr) return ENOMEM;
-        long written = xmlSaveDoc(save, doc);
-        if (xmlSaveClose(save) < 0 || written < 0) return errno != 0 ? errno : EIO;
-        return 0;
-    });
+    xmlBufferPtr buffer = xmlBufferCreate();
+    if (buffer == nullptr) return ENOMEM;
+    xmlSaveCtxtPtr save = xmlSaveToBuffer(buffer, "UTF-8", options);
+    if (save == nullptr) {
+        xmlBufferFree(buffer);
+        return ENOMEM;
+    }
+    long written = xmlSaveDoc(save, doc);
+    int err = xmlSaveClose(save) < 0 || written < 0 ? ENOMEM : 0;
+    if (err == 0)
+        err = saveThroughTemp(path, reinterpret_cast<const char *>(xmlBufferContent(buffer)),
+                              xmlBufferLength(buffer));
+    xmlBufferFree(buffer);
+    return err;
 }
 
 int32_t saveFailed(int err, const char *path) {
@@ -383,16 +404,7 @@ int32_t xml_SaveText(const std::string &text, const char *path) {
                       static_cast<unsigned>(XML_E_FAIL));
         return xml_GetError();
     }
-    int err = saveThroughTemp(path, [&](int fd) {
-        size_t done = 0;
-        while (done < text.size()) {
-            ssize_t w = write(fd, text.data() + done, text.size() - done);
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) return w < 0 ? errno : EIO;
-            done += static_cast<size_t>(w);
-        }
-        return 0;
-    });
+    int err = saveThroughTemp(path, text.data(), text.size());
     return err == 0 ? 0 : saveFailed(err, path);
 }
 

@@ -87,6 +87,27 @@ char *fieldText(const StructsLeaf &leaf, const uint8_t *record) {
     return leaf.type->ascify(leaf.type, k_mtype, record + leaf.offset);
 }
 
+// The texts a logger record is saved as, one per leaf; false with the XML error set when a
+// text would not read back, so that nothing is written that the reader refuses.
+bool loggerTexts(int k, const void *record, int size, std::vector<std::string> *texts) {
+    std::vector<uint8_t> copy(static_cast<size_t>(lgr_KindSize(k)), 0);
+    memcpy(copy.data(), record, std::min(copy.size(), static_cast<size_t>(size)));
+    if (k == LGR_KIND_STAND) lgr_StandToView(copy.data());
+    texts->clear();
+    for (const StructsLeaf &leaf : lgr_Leaves(k)) {
+        char message[256];
+        char *text =
+            structs_LeafSaveText(leaf, copy.data(), copy.size(), k_mtype, message, sizeof message);
+        if (text == nullptr && message[0] != '\0') {
+            xml_SetErrorf(XML_E_FAIL, "<%s> %s", leaf.name.c_str(), message);
+            return false;
+        }
+        texts->push_back(text != nullptr ? text : "");
+        typed_mem_free(k_mtype, text);
+    }
+    return true;
+}
+
 void writeHistory(const char *folder, const char *user, int k, int number, uint8_t *oldRecord,
                   uint8_t *newRecord, uint32_t compared) {
     if (memcmp(oldRecord, newRecord, compared) == 0) return;
@@ -170,6 +191,12 @@ int lgr_WriteLoggerFile(const char *folder, const char *user, const char *kind, 
     }
 
     int writeXml = cfg_GetWriteXml(folder);
+    std::vector<std::string> texts;
+    if (k != LGR_KIND_UNKNOWN && writeXml > 0) {
+        setContext(kind, number);
+        xml_ClearError();
+        if (!loggerTexts(k, record, size, &texts)) return xml_ReportError();
+    }
     if (size != 0 && (writeXml < 2 || k == LGR_KIND_UNKNOWN)) {
         std::string path = fileName(folder, kind, number);
         int fd = plat_FileOpenOrCreate(path.c_str());
@@ -216,15 +243,13 @@ int lgr_WriteLoggerXml(const char *folder, const char *user, const char *kind, i
                                   (ns + " ../SCHEMA/" + kind + ".xsd").c_str(), root);
     XmlNode *logger = xml_AddChildElement(doc, "Logger", root);
 
-    std::vector<uint8_t> copy(static_cast<size_t>(lgr_KindSize(k)), 0);
-    memcpy(copy.data(), record, std::min(copy.size(), static_cast<size_t>(size)));
-    if (k == LGR_KIND_STAND) lgr_StandToView(copy.data());
-    for (const StructsLeaf &leaf : lgr_Leaves(k)) {
-        if (xml_GetError() < 0) break;
-        char *text = fieldText(leaf, copy.data());
-        XmlNode *element = xml_AddChildElement(doc, leaf.name.c_str(), logger);
-        xml_CreateAndAddTextNode(doc, text != nullptr ? text : "", element);
-        typed_mem_free(k_mtype, text);
+    std::vector<std::string> texts;
+    if (xml_GetError() >= 0 && loggerTexts(k, record, size, &texts)) {
+        const std::vector<StructsLeaf> &leaves = lgr_Leaves(k);
+        for (size_t i = 0; i < leaves.size() && xml_GetError() >= 0; ++i) {
+            XmlNode *element = xml_AddChildElement(doc, leaves[i].name.c_str(), logger);
+            xml_CreateAndAddTextNode(doc, texts[i].c_str(), element);
+        }
     }
     xml_IndentTree(doc, root, 0);
     xml_SaveFile(doc, (fileName(folder, kind, number) + ".xml").c_str());

@@ -13,10 +13,6 @@ namespace {
 
 enum { KIND_FLOAT = 0, KIND_DOUBLE = 1 };
 
-// Limits of a value that rounds to a float without losing it entirely or overflowing.
-constexpr double FLOAT_UNDERFLOW = 5.877473155409902e-39;
-constexpr double FLOAT_OVERFLOW = 3.4028234663852886e38;
-
 intptr_t kind_of(const structs_type *type) {
     const intptr_t kind = type->args[0].i;
     STRUCTS_ASSERT(kind == KIND_FLOAT || kind == KIND_DOUBLE);
@@ -57,6 +53,9 @@ char *structs_float_ascify(const structs_type *type, const char *mtype, const vo
     {
         CLocale c;
         snprintf(buf, sizeof buf, "%.16g", value);
+        // Sixteen digits give back every float, but not every double: those take seventeen.
+        if (kind_of(type) == KIND_DOUBLE && !std::isnan(value) && strtod(buf, nullptr) != value)
+            snprintf(buf, sizeof buf, "%.17g", value);
     }
     return typed_mem_strdup(mtype, buf);
 }
@@ -77,22 +76,17 @@ int structs_float_binify(const structs_type *type, const char *ascii, void *data
     while (*end == ' ' || (*end >= '\t' && *end <= '\r'))
         end++;
     if (*end != '\0') return fail(ebuf, emax, "invalid floating point value");
-    if (err == ERANGE) {
-        // A nonzero subnormal result is also reported as a range error; it is a value.
-        if (value == 0) return fail(ebuf, emax, "floating point value underflow");
-        if (std::isinf(value)) return fail(ebuf, emax, "floating point value overflow");
-    }
+    // Whatever rounds to a finite value is taken, the largest and the subnormal ones included;
+    // a range error with a nonzero result is such a subnormal value.
+    if (err == ERANGE && value == 0) return fail(ebuf, emax, "floating point value underflow");
+    if (std::isinf(value)) return fail(ebuf, emax, "floating point value overflow");
     if (kind == KIND_DOUBLE) {
         memcpy(data, &value, sizeof value);
         return 0;
     }
-    float f = 0;
-    if (value != 0) {
-        const double mag = std::fabs(value);
-        if (mag < FLOAT_UNDERFLOW) return fail(ebuf, emax, "floating point value underflow");
-        if (mag > FLOAT_OVERFLOW) return fail(ebuf, emax, "floating point value overflow");
-        f = static_cast<float>(value);
-    }
+    const float f = static_cast<float>(value);
+    if (std::isinf(f)) return fail(ebuf, emax, "floating point value overflow");
+    if (f == 0 && value != 0) return fail(ebuf, emax, "floating point value underflow");
     memcpy(data, &f, sizeof f);
     return 0;
 }
