@@ -234,7 +234,7 @@ TEST_F(ChannelTest, ValidationRulesGiveTheirTexts) {
     ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 1)), 0);
     editXml(CHANNEL_KIND_AI, "<Gain>", "<Gain>x");
     std::vector<ChannelRecord> out(1);
-    EXPECT_EQ(read(CHANNEL_KIND_AI, out), -1);
+    EXPECT_EQ(read(CHANNEL_KIND_AI, out), -1) << xml_GetErrorText();
     EXPECT_EQ(std::string(xml_GetErrorMessage()).rfind(" <Gain> ", 0), 0u);
 
     ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 1)), 0);
@@ -342,6 +342,21 @@ TEST_F(ChannelTest, EachChannelGetsTheLayoutItsModuleTypeHasThen) {
     unsetenv("KVT_EX_OPTIONS");
     EXPECT_EQ(chrec_DevicePart(&out[0])[4], 1);
     EXPECT_EQ(chrec_DevicePart(&out[1])[4], 0);
+}
+
+TEST_F(ChannelTest, AModuleFieldOutsideTheRecordIsNotRead) {
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 1);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0) << xml_GetErrorText();
+    // The module's analogue part has a field that ends 2 bytes past the record.
+    editXml(CHANNEL_KIND_AI, "<Channel id=\"1\">",
+            "<Channel id=\"1\"><Analogue.Beyond>7</Analogue.Beyond>");
+    setenv("KVT_EX_OPTIONS", "outside", 1);
+    std::vector<ChannelRecord> out(1);
+    EXPECT_EQ(read(CHANNEL_KIND_AI, out), -1) << xml_GetErrorText();
+    unsetenv("KVT_EX_OPTIONS");
+    EXPECT_NE(std::string(xml_GetErrorText()).find("field lies outside the record"),
+              std::string::npos)
+        << xml_GetErrorText();
 }
 
 TEST_F(ChannelTest, ExtraBlocksTravelPerChannel) {
