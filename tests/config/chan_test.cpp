@@ -313,6 +313,22 @@ TEST_F(ChannelTest, WithHistoryASaveOverAFileThatDoesNotParseIsRefused) {
     EXPECT_EQ(readFile(xmlPath(CHANNEL_KIND_AI)), "<Channels><Channel id=\"1\">");
 }
 
+TEST_F(ChannelTest, WithHistoryACalcScratchBeyondTheIntRangeIsRefused) {
+    // 2048 bytes per channel: 2^20 + 1 channels are one channel too many. Nothing past the
+    // first record is looked at.
+    std::string calc = root_ + "/CALC_01";
+    mkdir(calc.c_str(), 0777);
+    ChannelRecord record{};
+    uint8_t extra[8] = {};
+    cfg_SetHistoryFlag(1);
+    errno = 0;
+    EXPECT_EQ(chan_WriteChannelFiles("tester", calc.c_str(), CHANNEL_KIND_AI, &record, 0,
+                                     (1 << 20) + 1, extra, sizeof extra, "calc.xml", 0),
+              -1);
+    EXPECT_EQ(errno, 87);
+    cfg_SetHistoryFlag(0);
+}
+
 TEST_F(ChannelTest, DefaultDevicePartIsHexAndModuleBlocksMayBeOwned) {
     setenv("KVT_EX_OPTIONS", "nohw,owned", 1);
     std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 2);
