@@ -96,6 +96,15 @@ const structs_field k_addressFieldsNoBit[] = {
 };
 structs_type g_refilled = k_addressType;
 
+// Test option "outside" for analogue channels: a field that runs past the 216-byte record.
+const structs_field k_addressFieldsOutside[] = {
+    field("Station", &structs_type_uint8, offsetof(S5ChannelAddress, station)),
+    field("Beyond", &structs_type_uint32, 216 - 188 - 2),
+    STRUCTS_STRUCT_FIELD_END,
+};
+const structs_type k_addressTypeOutside =
+    STRUCTS_STRUCT_TYPE(S5ChannelAddress, k_addressFieldsOutside);
+
 struct ConfigExtra {
     uint32_t extraA;
     uint32_t extraB;
@@ -125,12 +134,13 @@ const structs_type *Ex_Get_Config_Type(void *, int) {
     return ex_Option("outside") ? &k_configTypeOutside : &k_configType;
 }
 
-const structs_type *Ex_Get_Channel_Hw_Type(int, int channel, void *) {
+const structs_type *Ex_Get_Channel_Hw_Type(int kind, int channel, void *) {
     if (ex_Option("refill")) {
         g_refilled = k_addressType;
         if (channel % 2 == 1) g_refilled.args[0].v = k_addressFieldsNoBit;
         return &g_refilled;
     }
+    if (ex_Option("outside") && kind == 0) return &k_addressTypeOutside;
     return ex_Option("nohw") ? nullptr : &k_addressType;
 }
 

@@ -237,7 +237,7 @@ TEST_F(ChannelTest, ValidationRulesGiveTheirTexts) {
     ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 1)), 0);
     editXml(CHANNEL_KIND_AI, "<Gain>", "<Gain>x");
     std::vector<ChannelRecord> out(1);
-    EXPECT_EQ(read(CHANNEL_KIND_AI, out), -1);
+    EXPECT_EQ(read(CHANNEL_KIND_AI, out), -1) << xml_GetErrorText();
     EXPECT_EQ(std::string(xml_GetErrorMessage()).rfind(" <Gain> ", 0), 0u);
 
     ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 1)), 0);
@@ -356,6 +356,22 @@ TEST_F(ChannelTest, WithHistoryASaveOverAFileThatDoesNotParseIsRefused) {
     EXPECT_EQ(readFile(xmlPath(CHANNEL_KIND_AI)), "<Channels><Channel id=\"1\">");
 }
 
+TEST_F(ChannelTest, WithHistoryACalcScratchBeyondTheIntRangeIsRefused) {
+    // 2048 bytes per channel: 2^20 + 1 channels are one channel too many. Nothing past the
+    // first record is looked at.
+    std::string calc = root_ + "/CALC_01";
+    mkdir(calc.c_str(), 0777);
+    ChannelRecord record{};
+    uint8_t extra[8] = {};
+    cfg_SetHistoryFlag(1);
+    errno = 0;
+    EXPECT_EQ(chan_WriteChannelFiles("tester", calc.c_str(), CHANNEL_KIND_AI, &record, 0,
+                                     (1 << 20) + 1, extra, sizeof extra, "calc.xml", 0),
+              -1);
+    EXPECT_EQ(errno, 87);
+    cfg_SetHistoryFlag(0);
+}
+
 TEST_F(ChannelTest, DefaultDevicePartIsHexAndModuleBlocksMayBeOwned) {
     setenv("KVT_EX_OPTIONS", "nohw,owned", 1);
     std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 2);
@@ -385,6 +401,21 @@ TEST_F(ChannelTest, EachChannelGetsTheLayoutItsModuleTypeHasThen) {
     unsetenv("KVT_EX_OPTIONS");
     EXPECT_EQ(chrec_DevicePart(&out[0])[4], 1);
     EXPECT_EQ(chrec_DevicePart(&out[1])[4], 0);
+}
+
+TEST_F(ChannelTest, AModuleFieldOutsideTheRecordIsNotRead) {
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 1);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0) << xml_GetErrorText();
+    // The module's analogue part has a field that ends 2 bytes past the record.
+    editXml(CHANNEL_KIND_AI, "<Channel id=\"1\">",
+            "<Channel id=\"1\"><Analogue.Beyond>7</Analogue.Beyond>");
+    setenv("KVT_EX_OPTIONS", "outside", 1);
+    std::vector<ChannelRecord> out(1);
+    EXPECT_EQ(read(CHANNEL_KIND_AI, out), -1) << xml_GetErrorText();
+    unsetenv("KVT_EX_OPTIONS");
+    EXPECT_NE(std::string(xml_GetErrorText()).find("field lies outside the record"),
+              std::string::npos)
+        << xml_GetErrorText();
 }
 
 TEST_F(ChannelTest, ExtraBlocksTravelPerChannel) {

@@ -8,6 +8,7 @@
 #include "alm.h"
 #include "chrec.h"
 #include "dmw.h"
+#include "msl.h"
 #include "s5types.h"
 #include "shm.h"
 #include "test_device.h"
@@ -88,8 +89,9 @@ protected:
     }
 
     // AI (T1): channel 1 alarms high at 100 and ends at 95; channel 2 is scaled by 0.5 + 10
-    // and counts significant changes of 5. DI (T2): channel 1 starts an event when high.
-    // DO (T3): channel 1 at D10.4 bit 0. Logger L0 logs every channel.
+    // and counts significant changes of 5; channel 3 is reported against its reference. DI (T2):
+    // channel 1 starts an event when high. DO (T3): channel 1 at D10.4 bit 0. Logger L0 logs every
+    // channel.
     void start() {
         fs::path folder = root / "CURRENT_CONFIG" / "S5TEST";
         test_WriteDeviceConfig(folder);
@@ -106,8 +108,10 @@ protected:
         chrec_Set(&scaled, an::Offset, 10.0f);
         chrec_SetFlag(&scaled, an::SigChangeEnable, 1);
         chrec_Set(&scaled, an::SigChangeValue, 5.0f);
-        std::vector<ChannelRecord> ai{alarmed, scaled};
-        for (int w = 2; w < 8; ++w)
+        ChannelRecord referenced = analogueAt(2);
+        chrec_SetFlag(&referenced, an::ReferenceEnable, 1);
+        std::vector<ChannelRecord> ai{alarmed, scaled, referenced};
+        for (int w = 3; w < 8; ++w)
             ai.push_back(analogueAt(w));
         writeChannelFile(folder / "ai", ai);
 
@@ -290,6 +294,35 @@ TEST_F(ScanCycleTest, ScaledValuesAndSignificantChangesFollowTheChannelSettings)
     ASSERT_TRUE(test_WaitUntil([&] { return loggerCodes().size() > before; }));
     EXPECT_EQ(loggerCodes().back(), 0x80030D40u);
     EXPECT_EQ(loggerCodes().size(), before + 1);
+}
+
+TEST_F(ScanCycleTest, InitialisingValuesAddsTheValueShownToTheReference) {
+    setWord(2, 40);
+    start();
+    scan();
+    EXPECT_EQ(runtime->values("T1")[2], 40.0f);
+    fs::path saved = root / "SAVED_VALUES" / "S5TEST_ai.bin";
+    auto savedReference = [&] {
+        std::vector<char> bytes(16 * 8, 0);
+        std::ifstream(saved, std::ios::binary).read(bytes.data(), 16 * 8);
+        float reference;
+        memcpy(&reference, bytes.data() + 16 * 2 + 12, sizeof reference);
+        return reference;
+    };
+    // Each time the reference becomes the reference plus the value shown, that is the raw
+    // value, which the next cycle then reports as 0.
+    for (uint32_t raw : {40u, 45u}) {
+        SCOPED_TRACE(raw);
+        setWord(2, raw);
+        scan();
+        ASSERT_EQ(runtime->post(1, NC_INITIALISE_VALUES), 0);
+        EXPECT_TRUE(test_WaitUntil([&] { return runtime->values("T1")[2] == 0.0f; }))
+            << runtime->values("T1")[2];
+        EXPECT_EQ(savedReference(), static_cast<float>(raw));
+    }
+    setWord(2, 47);
+    scan();
+    EXPECT_EQ(runtime->values("T1")[2], 2.0f);
 }
 
 TEST_F(ScanCycleTest, AlarmProcessStartingLateGetsTheAlarmsAfterItAppears) {
