@@ -32,6 +32,24 @@ bool startsWithDeclaration(xmlDocPtr doc) {
            strcmp(reinterpret_cast<const char *>(first->name), "xml") == 0;
 }
 
+// The data of the file's declaration as written ("version='1.0' encoding='UTF-8'"), or empty
+// when the file has none. The parser keeps only its values, and a document saved from those
+// would begin with another text than the one it was loaded from.
+std::string declarationOf(const char *path) {
+    char head[256] = {};
+    FILE *f = fopen(path, "rb");
+    if (f == nullptr) return "";
+    size_t n = fread(head, 1, sizeof head - 1, f);
+    fclose(f);
+    std::string text(head, n);
+    if (text.compare(0, 6, "<?xml ") != 0) return "";
+    size_t end = text.find("?>");
+    if (end == std::string::npos) return "";
+    size_t start = text.find_first_not_of(" \t\r\n", 6);
+    size_t last = text.find_last_not_of(" \t\r\n", end - 1);
+    return start == std::string::npos || last < start ? "" : text.substr(start, last - start + 1);
+}
+
 int32_t hresultOfErrno(int err, const char *path) {
     uint32_t win = plat_WinErrorForPath(err, path);
     return static_cast<int32_t>(0x80070000u | (win & 0xFFFFu));
@@ -380,6 +398,13 @@ int xml_LoadFile(XmlDocument *doc, const char *path) {
         return 255;
     }
     xmlFreeParserCtxt(ctxt);
+    // The declaration stays the document's first node, as in a document built here, so that
+    // saving the loaded document writes it back as it was.
+    std::string declaration = declarationOf(path);
+    if (!declaration.empty()) {
+        xmlNodePtr pi = xmlNewDocPI(loaded, BAD_CAST "xml", BAD_CAST declaration.c_str());
+        if (pi != nullptr && xmlAddPrevSibling(loaded->children, pi) == nullptr) xmlFreeNode(pi);
+    }
     if (doc->doc != nullptr) xmlFreeDoc(doc->doc);
     doc->doc = loaded;
     return 0;
