@@ -107,6 +107,10 @@ TEST(EolSepTypeTest, NamesMapBothWays) {
         EXPECT_STREQ(c.value, f) << c.text;
         EXPECT_EQ(c.written, ascify(c.type, f)) << c.text;
     }
+    // An empty value is written as the value an empty text reads as.
+    memset(f, 0, sizeof f);
+    EXPECT_EQ("CR/LF", ascify(eol, f));
+    EXPECT_EQ("COMMA", ascify(sep, f));
     EXPECT_EQ("!string is too long for bounded length buffer", binify(eol, "CRLF", f));
     EXPECT_EQ("!string is too long for bounded length buffer", binify(sep, "TABS", f));
 }

@@ -14,8 +14,11 @@ struct Name {
 constexpr Name k_eol[] = {{"\r\n", "CR/LF"}, {"\r", "CR"}, {"\n", "LF"}};
 constexpr Name k_sep[] = {{",", "COMMA"}, {"\t", "TAB"}, {" ", "SPACE"}};
 
+// An empty value is shown as the first value's name: that is what its text reads back as, and
+// an empty text would read back as that value, so that the next save wrote another text.
 template <size_t N>
 std::string nameOf(const Name (&table)[N], const std::string &value) {
+    if (value.empty()) return table[0].name;
     for (const Name &n : table)
         if (value == n.value) return n.name;
     return value;
