@@ -219,7 +219,8 @@ TEST(LogMySql, ARunWrittenReadBackListedAndPruned) {
         ChannelRecord rec{};
         chrec_SetType(&rec, CHANNEL_TYPE_DI);
         chrec_SetFlag(&rec, ChannelDigital::Enable, 1);
-        tag_SetTag(&rec, i == 0 ? "DT" : "Pump"); // "DT" falls back to the channel code
+        // "DT" falls back to the channel code; punctuation becomes '_'.
+        tag_SetTag(&rec, i == 0 ? "DT" : "P.1/O'Brien");
         chrec_SetText(&rec, ChannelDigital::LowStateText, "Stopped");
         chrec_SetText(&rec, ChannelDigital::HighStateText, "Running");
         memcpy(digital.data() + size_t{LDF_CHANNEL_SIZE} * i, rec.bytes, LDF_CHANNEL_SIZE);
