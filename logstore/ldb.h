@@ -44,10 +44,12 @@ std::string ldb_DropTable(const std::string &prefix, const char *table);
 std::string ldb_NextCounterQuery(const std::string &logger);
 std::string ldb_RunByPrefixQuery(const std::string &prefix);
 
+// The text through lstore_SanitizeName; then every other character that an unquoted identifier
+// does not take (ASCII other than letters, digits, '_' and '$') becomes '_' too, so that
+// "other.x", "Boiler's" or "A/B" name tables and columns of this database.
+std::string ldb_Identifier(std::string text);
 // The base of a run's table prefix: the run-name prefix, or the logger name when that is empty,
-// with "_" appended, through lstore_SanitizeName; then every other character that an unquoted
-// identifier does not take (ASCII other than letters, digits, '_' and '$') becomes '_' too, so
-// that "other.x" or "Boiler's" name tables of this database.
+// with "_" appended, as ldb_Identifier changes it.
 std::string ldb_PrefixBase(const std::string &runPrefix, const std::string &logger);
 // The run-name prefix as the table prefixes of its runs begin: changed as ldb_PrefixBase
 // changes it, so that a run is found by the prefix it was made with. Empty stays empty.

@@ -123,15 +123,18 @@ std::string ldb_RunByPrefixQuery(const std::string &prefix) {
     return "select * from LOGGERS where sTablePrefix = '" + ldb_Quote(prefix) + "'";
 }
 
-std::string ldb_PrefixBase(const std::string &runPrefix, const std::string &logger) {
-    std::string base = (runPrefix.empty() ? logger : runPrefix) + "_";
-    lstore_SanitizeName(base.data());
-    for (char &c : base) {
+std::string ldb_Identifier(std::string text) {
+    lstore_SanitizeName(text.data());
+    for (char &c : text) {
         unsigned char u = static_cast<unsigned char>(c);
         // Bytes from 0x80 on are identifier characters on every engine used here.
         if (u < 0x80 && !std::isalnum(u) && c != '_' && c != '$') c = '_';
     }
-    return base;
+    return text;
+}
+
+std::string ldb_PrefixBase(const std::string &runPrefix, const std::string &logger) {
+    return ldb_Identifier((runPrefix.empty() ? logger : runPrefix) + "_");
 }
 
 std::string ldb_RunNamePrefix(const std::string &runPrefix) {

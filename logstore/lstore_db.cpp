@@ -808,6 +808,8 @@ int CLogDbStore::ReadSectionLines(const char *section, char **lines, int *count,
         if (size) *size = needed;
         return r < 0 ? -1 : 0;
     }
+    // The buffer's size is the one given: a read that finds no room reports the size it needs.
+    int limit = size ? *size : 0;
     if (ReadSection(section, buffer, size, from, to) < 0) return -1;
     if (!count) return 0;
     if (*count == 0) {
@@ -816,9 +818,7 @@ int CLogDbStore::ReadSectionLines(const char *section, char **lines, int *count,
     }
     int room = *count, placed = 0;
     char *p = buffer;
-    int limit = size ? *size : 0;
-    while (placed < room && *p) {
-        if (p - buffer + 1 >= limit) break;
+    while (placed < room && p - buffer + 1 < limit && *p) {
         char *end = std::strstr(p, "\r\n");
         lines[placed++] = p;
         if (!end) break;

@@ -2,6 +2,7 @@
 #include "lstore_db_channels.h"
 
 #include "dm.h"
+#include "ldb.h"
 #include "ldf.h"
 #include "plat_error.h"
 #include "req.h"
@@ -60,11 +61,8 @@ std::string ldbch_ColumnName(const LogHeader &h, int b, int channel, const Chann
     char code[32];
     std::snprintf(code, sizeof code, "%.2s%d", h.blocks[b].prefix, channel);
     if (!h.tagColumns) return code;
-    std::string tag = tag_GetTag(r);
-    char name[64];
-    std::snprintf(name, sizeof name, "%s", tag.c_str());
-    lstore_SanitizeName(name);
-    if (lstore_ParseHeaderChannels(name)) return code;
+    std::string name = ldb_Identifier(tag_GetTag(r));
+    if (lstore_ParseHeaderChannels(name.c_str())) return code;
     return name;
 }
 

@@ -16,7 +16,8 @@ enum { LDBCH_NO_SEGMENT = -2 };
 int ldbch_BlockRecords(const LogHeader &header, int block, const void *const *records,
                        const char *server, std::vector<ChannelRecord> *out);
 
-// The DATA column of a channel: its code "%1.2s%d", or its sanitised tag with tag columns.
+// The DATA column of a channel: its code "%1.2s%d", or with tag columns its tag as
+// ldb_Identifier changes it (the code when lstore_ParseHeaderChannels refuses that name).
 std::string ldbch_ColumnName(const LogHeader &header, int block, int channel,
                              const ChannelRecord &record);
 

@@ -225,12 +225,9 @@ int CLogFileStore::StartLogging(LogHeader *header) {
 }
 
 void CLogFileStore::GetName(char *buffer, int *length) {
-    if (length) *length = 260;
-    if (buffer) {
-        size_t n = std::min<size_t>(path_.size(), LFILE_MAX_PATH);
-        memcpy(buffer, path_.data(), n);
-        buffer[n] = '\0';
-    }
+    lstore_PutName(path_, buffer, length);
+    // Every path of a data file fits this size, so it is the size this store asks for.
+    if (length) *length = LSTORE_NAME_SIZE;
 }
 
 int CLogFileStore::Close() {

@@ -478,7 +478,7 @@ int CLogFileCollection::UseforLogging(CLogStore *store, LogHeader *header, const
                                       int textFile, int archive) {
     if (store == nullptr) return fail(WERR_INVALID_PARAMETER);
     char name[261] = {};
-    int length = 0;
+    int length = sizeof name;
     store->GetName(name, &length);
     const char *p = prefix != nullptr ? prefix : "";
     std::string path = name;
@@ -513,6 +513,7 @@ int CLogFileCollection::UseforLogging(CLogStore *store, LogHeader *header, const
         return -1;
     }
     char now[261] = {};
+    length = sizeof now;
     store->GetName(now, &length);
     if (textFile) {
         std::string newText = withExtension(now, ".txt");
@@ -531,7 +532,7 @@ int CLogFileCollection::CloseLogger(CLogStore *store, const int32_t *start, cons
                                     int readOnly) {
     if (store == nullptr) return fail(WERR_INVALID_PARAMETER);
     char name[261] = {};
-    int length = 0;
+    int length = sizeof name;
     store->GetName(name, &length);
     store->Close();
     std::string old = name;
@@ -595,17 +596,14 @@ const char *CLogFileCollection::GetErrorMessage() {
 }
 
 void CLogFileCollection::MakeStoreName(const char *name, char *buffer, int *length) {
-    const char *n = name != nullptr ? name : "";
-    size_t total = strlen(folder_) + strlen(n) + 2;
-    if (length != nullptr) *length = static_cast<int>(total);
-    if (buffer == nullptr) return;
-    // A run path longer than its field is refused, never cut.
-    if (total - 1 > LFILE_MAX_PATH) {
-        buffer[0] = '\0';
-        fail(WERR_FILENAME_EXCED_RANGE);
+    std::string path = std::string(folder_) + "/" + (name != nullptr ? name : "");
+    if (path.size() <= LFILE_MAX_PATH) {
+        lstore_PutName(path, buffer, length);
         return;
     }
-    // The length was checked above: the joined path and its terminator fit.
-    std::string path = std::string(folder_) + "/" + n;
-    memcpy(buffer, path.c_str(), path.size() + 1);
+    // A run path longer than its field is refused, never cut.
+    int room = length != nullptr ? *length : 0;
+    lstore_PutName("", buffer, &room);
+    if (length != nullptr) *length = static_cast<int>(path.size() + 1);
+    if (buffer != nullptr) fail(WERR_FILENAME_EXCED_RANGE);
 }

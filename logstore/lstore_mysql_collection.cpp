@@ -2,6 +2,7 @@
 #include "ldb.h"
 #include "ldf.h"
 #include "lst.h"
+#include "lstore_db_channels.h"
 #include "lstore_mysql_internal.h"
 #include "plat_error.h"
 #include "tag.h"
@@ -262,14 +263,7 @@ CLogStore *CLogDbMySQLCollection::CreateLoggerEx(int32_t *start, int plainName, 
         for (int i = 0; i < n; ++i) {
             ChannelRecord rec;
             memcpy(rec.bytes, records[k].data() + size_t{LDF_CHANNEL_SIZE} * i, LDF_CHANNEL_SIZE);
-            char code[40];
-            snprintf(code, sizeof code, "%.2s%d", block.prefix, block.first + i);
-            std::string name = code;
-            if (header->tagColumns) {
-                std::string tag = tag_GetTag(rec);
-                lstore_SanitizeName(tag.data());
-                if (!lstore_ParseHeaderChannels(tag.c_str())) name = tag;
-            }
+            std::string name = ldbch_ColumnName(*header, k, block.first + i, rec);
             if (!names.insert(name).second) {
                 char text[80];
                 snprintf(text, sizeof text, "DUPLICATE COLUMN %s", name.c_str());

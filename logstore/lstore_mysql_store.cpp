@@ -269,15 +269,8 @@ int CLogDbMySQLStore::CreateRun(const std::string &connection, const std::string
             else
                 memset(rec.bytes, 0, sizeof rec.bytes);
             int number = block.first + i;
-            char code[40];
-            snprintf(code, sizeof code, "%.2s%d", block.prefix, number);
-            std::string column = code;
+            std::string column = ldbch_ColumnName(header, k, number, rec);
             std::string tag = tag_GetTag(rec);
-            if (header.tagColumns) {
-                std::string t = tag;
-                lstore_SanitizeName(t.data());
-                if (!lstore_ParseHeaderChannels(t.c_str())) column = t;
-            }
             bool enabled = chrec_TestFlag(rec, ChannelAnalog::Enable) != 0;
             bool digital = chrec_IsDigital(rec) != 0;
             std::string source = lmy::Trimmed(block.source, 24);

@@ -564,7 +564,10 @@ TEST_F(LgrServer, CompactCachesKeepTheDashboardChannelsAndThoseRequested) {
               "<channel><prefix>AI</prefix><no>2</no></channel>"
               "<channel><prefix>AI</prefix><no>0</no></channel>"
               "<channel><prefix>AI</prefix><no>2</no></channel>"
-              "<XChannel><prefix>XX</prefix><no>1</no></XChannel>");
+              "<XChannel><prefix>XX</prefix><no>1</no></XChannel>"
+              // Numbers no code carries; cut to 16 bits they would name XX 1.
+              "<channel><prefix>XX</prefix><no>65537</no></channel>"
+              "<channel><prefix>XX</prefix><no>-65535</no></channel>");
     // The older run has a block XX that the newest run lacks.
     writeRun(line, "L_", T0, 3, T0 + 10, "", false, 3);
     writeRun(line, "L_", T0 + 100, 3, 0);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -222,6 +223,16 @@ inline void runStore(const std::string &conn, const std::string &name) {
     size = 0;
     EXPECT_EQ(store->ReadSection("HEADER", nullptr, &size), 2);
     EXPECT_EQ(size, 19);
+    // No room at all: nothing of the buffer is read or written.
+    for (int given : {0, -1}) {
+        char none[2] = {'#', '#'};
+        char *lines[2] = {};
+        int count = 2;
+        size = given;
+        EXPECT_EQ(store->ReadSectionLines("HEADER", lines, &count, none, &size), 0);
+        EXPECT_EQ(count, 0) << given;
+        EXPECT_EQ(std::string(none, 2), "##") << given;
+    }
     EXPECT_EQ(store->ReadSection("TARGETS", nullptr, &size), 0);
     EXPECT_EQ(store->ReadSection("OTHER", nullptr, &size), -1);
     int32_t textTime = 0;

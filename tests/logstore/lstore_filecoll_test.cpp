@@ -12,8 +12,10 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -313,6 +315,29 @@ TEST_F(FileRunTest, ArchivesTheConfigurationWithoutMovingTheProcess) {
     setenv("PATH", oldPath.c_str(), 1);
     EXPECT_EQ(t, nullptr);
     EXPECT_FALSE(exists(at("RUN240517_083100.odl")));
+}
+
+// A store whose name is longer than any buffer the collection holds, as a database run's can be.
+class LongNameStore : public CLogStore {
+public:
+    void GetName(char *buffer, int *length) override {
+        given.push_back(length != nullptr ? *length : -1);
+        lstore_PutName(name, buffer, length);
+    }
+    std::string name = "/runs/RUN" + std::string(400, 'n');
+    std::vector<int> given;
+};
+
+TEST_F(FileCollectionTest, HandsEveryStoreNameCallTheBuffersOwnSize) {
+    CLogFileCollection c;
+    ASSERT_EQ(c.Open(nullptr, folder_.c_str(), "", "RUN", LSTORE_READ | LSTORE_WRITE), 0);
+    LongNameStore store;
+    LogHeader h{};
+    EXPECT_EQ(c.UseforLogging(&store, &h, "RUN", 0, 0), 0) << c.GetErrorText();
+    c.CloseLogger(&store, nullptr, nullptr, 0);
+    ASSERT_EQ(store.given.size(), 3u);
+    for (int given : store.given)
+        EXPECT_EQ(given, 261);
 }
 
 } // namespace

@@ -6,21 +6,26 @@
 #include "ipc_prefix.h"
 #include "ldf.h"
 #include "lstore_dbcoll.h"
+#include "lstore_file.h"
+#include "lstore_filecoll.h"
 #include "lstore_mysql.h"
 #include "plat_error.h"
 #include "plat_registry.h"
 #include "reg.h"
+#include "store_fixture.h"
 #include "tag.h"
 #include "temp_registry.h"
 #include "test_mariadb.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -214,7 +219,8 @@ TEST(LogMySql, ARunWrittenReadBackListedAndPruned) {
         ChannelRecord rec{};
         chrec_SetType(&rec, CHANNEL_TYPE_DI);
         chrec_SetFlag(&rec, ChannelDigital::Enable, 1);
-        tag_SetTag(&rec, i == 0 ? "DT" : "Pump"); // "DT" falls back to the channel code
+        // "DT" falls back to the channel code; punctuation becomes '_'.
+        tag_SetTag(&rec, i == 0 ? "DT" : "P.1/O'Brien");
         chrec_SetText(&rec, ChannelDigital::LowStateText, "Stopped");
         chrec_SetText(&rec, ChannelDigital::HighStateText, "Running");
         memcpy(digital.data() + size_t{LDF_CHANNEL_SIZE} * i, rec.bytes, LDF_CHANNEL_SIZE);
@@ -545,36 +551,50 @@ TEST(LogStoreNames, EveryBuilderWritesAtMostTheGivenLengthElse260Bytes) {
         0);
     std::unique_ptr<CLogStore> myStore(createRun(myCollection, false));
     ASSERT_NE(myStore, nullptr) << myCollection.GetErrorText();
+    // A file run's path is bounded by its field, so its builders are tried with the longest.
+    const std::string folder = tmp.path() + "/" + std::string(240 - tmp.path().size(), 'f');
+    ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+    const std::string runPath = folder + "/240517_083000.odl";
+    CLogFileStore fileStore;
+    LogHeader fileHeader = fx::twoBlockHeader(1715934600);
+    ASSERT_EQ(fx::createRun(fileStore, runPath, &fileHeader), 0);
+    CLogFileCollection fileCollection;
+    ASSERT_EQ(fileCollection.Open(nullptr, folder.c_str(), "", "", LSTORE_READ), 0);
 
     const struct {
         const char *what;
         std::function<void(char *, int *)> build;
         std::string name;
+        int out; // the length handed back, when not the name's own
     } builders[] = {
         {"ADO store", [&](char *b, int *l) { adoStore.GetName(b, l); },
-         jet + ";LoggerName=" + logger + seq},
+         jet + ";LoggerName=" + logger + seq, 0},
         {"ADO collection",
          [&](char *b, int *l) { adoCollection.MakeStoreName("LoggerSeq=00000001", b, l); },
-         jet + ";LoggerName=" + logger + seq},
+         jet + ";LoggerName=" + logger + seq, 0},
         {"MariaDB store", [&](char *b, int *l) { myStore->GetName(b, l); },
-         conn + ";LoggerName=" + logger + seq},
+         conn + ";LoggerName=" + logger + seq, 0},
         {"MariaDB collection",
          [&](char *b, int *l) { myCollection.MakeStoreName("LoggerSeq=00000001", b, l); },
-         conn + ";LoggerName=" + logger + seq},
+         conn + ";LoggerName=" + logger + seq, 0},
+        {"file store", [&](char *b, int *l) { fileStore.GetName(b, l); }, runPath, 260},
+        {"file collection",
+         [&](char *b, int *l) { fileCollection.MakeStoreName("240517_083000.odl", b, l); }, runPath,
+         0},
     };
     for (const auto &b : builders) {
-        ASSERT_GT(b.name.size(), 300u);
+        ASSERT_GT(b.name.size(), 250u);
         // No length, a length of 0, a short one, and the whole name's.
         for (int given : {-1, 0, 40, static_cast<int>(b.name.size() + 1)}) {
             SCOPED_TRACE(std::string(b.what) + " " + std::to_string(given));
-            std::vector<char> buffer(b.name.size() + 50, '#');
+            std::vector<char> buffer(std::max<size_t>(b.name.size(), 260) + 50, '#');
             int length = given;
             b.build(buffer.data(), given < 0 ? nullptr : &length);
             size_t bound = given > 0 ? static_cast<size_t>(given) : 260;
             EXPECT_EQ(std::string(buffer.data()), b.name.substr(0, bound - 1));
             EXPECT_EQ(buffer[bound], '#');
             if (given >= 0) {
-                EXPECT_EQ(length, static_cast<int>(b.name.size() + 1));
+                EXPECT_EQ(length, b.out != 0 ? b.out : static_cast<int>(b.name.size() + 1));
             }
         }
     }

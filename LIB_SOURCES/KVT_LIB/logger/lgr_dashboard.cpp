@@ -8,6 +8,7 @@
 #include "reg.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -107,15 +108,18 @@ int CLogRequestServer::LoadDashboardChannels() {
                 if (end == nullptr) break;
                 std::string prefix = element(at, end, "<prefix>", "</prefix>");
                 std::string number = element(at, end, "<no>", "</no>");
-                short n = 0;
-                if (!prefix.empty() && !number.empty() && sscanf(number.c_str(), "%hd", &n) == 1 &&
+                long long n = 0;
+                if (!prefix.empty() && !number.empty() && sscanf(number.c_str(), "%lld", &n) == 1 &&
                     n != 0) {
+                    // A number no code can carry keeps its place as number 0, which no block
+                    // holds, so it reads as no value instead of as some other channel.
+                    bool fits = n > 0 && n <= UINT16_MAX;
                     ChannelCode code{{prefix[0], prefix.size() > 1 ? prefix[1] : '\0'},
-                                     static_cast<uint16_t>(n)};
-                    if (std::none_of(dashboard_.begin(), dashboard_.end(),
-                                     [&](const ChannelCode &c) {
-                                         return lgr_CompareChannelCodes(c, code) == 0;
-                                     }))
+                                     static_cast<uint16_t>(fits ? n : 0)};
+                    if (!fits || std::none_of(dashboard_.begin(), dashboard_.end(),
+                                              [&](const ChannelCode &c) {
+                                                  return lgr_CompareChannelCodes(c, code) == 0;
+                                              }))
                         dashboard_.push_back(code);
                 }
                 at = strstr(end, open.c_str());
