@@ -173,6 +173,7 @@ TEST_F(XmlTest, SaveLeavesTheOldFileWhenRefusedOrFailedAndReplacesItOtherwise) {
 
     // Writable by its owner only, saved by another user who may write the folder.
     if (geteuid() == 0) {
+        chmod(tmp_.path().c_str(), 0711);
         reset(0644);
         pid_t child = fork();
         ASSERT_GE(child, 0);
