@@ -490,6 +490,15 @@ TEST_F(LoggerFiles, OnlyWhatReadsBackIsSavedAndTheMarkerFitsItsField) {
         << xml_GetErrorText();
     EXPECT_EQ(readFile(file("resub_2")), bin);
     EXPECT_EQ(readFile(file("resub_2.xml")), xml);
+    // Its last field of three digits would read back as its first two.
+    bad = good;
+    bad[136] = 100;
+    EXPECT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), nullptr, "resub", 2, bad.data(),
+                                  static_cast<int>(bad.size())),
+              -1);
+    EXPECT_NE(std::string(xml_GetErrorText()).find("does not read back"), std::string::npos)
+        << xml_GetErrorText();
+    EXPECT_EQ(readFile(file("resub_2.xml")), xml);
 
     // A text XML cannot carry, in a field shorter than the marker: saved and read back alike.
     std::vector<uint8_t> record = sampleRecord(LGR_KIND_REPUB);

@@ -10,6 +10,7 @@
 #include "xml_dom.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #define BITFIELD_TYPE(bit, names)                                                                  \
@@ -254,7 +255,17 @@ char *structs_LeafSaveText(const StructsLeaf &leaf, const void *record, size_t s
         typed_mem_free(mtype, text);
         return typed_mem_strdup(mtype, marker.c_str());
     }
-    if (convertsBack(leaf, record, size, text, false, mtype, ebuf, emax)) return text;
-    typed_mem_free(mtype, text);
-    return nullptr;
+    if (!convertsBack(leaf, record, size, text, false, mtype, ebuf, emax)) {
+        typed_mem_free(mtype, text);
+        return nullptr;
+    }
+    // A reader that stops early (a last time field of three digits) takes the text without
+    // complaint, yet the next save would write another one.
+    if (!convertsBack(leaf, record, size, text, true, mtype, ebuf, emax)) {
+        if (ebuf != nullptr && emax > 0)
+            snprintf(ebuf, emax, "value \"%s\" does not read back as written", text);
+        typed_mem_free(mtype, text);
+        return nullptr;
+    }
+    return text;
 }
