@@ -517,3 +517,41 @@ TEST_F(LoggerFiles, OnlyWhatReadsBackIsSavedAndTheMarkerFitsItsField) {
     EXPECT_FALSE(name.empty());
     EXPECT_NE(readFile(file("repub_2.xml")).find("<Name>" + name + "</Name>"), std::string::npos);
 }
+
+TEST_F(LoggerFiles, ASchemaIsWrittenAgainOnlyWhenItIsNotTheOneWritten) {
+    std::vector<uint8_t> record = sampleRecord(LGR_KIND_RESUB);
+    auto save = [&] {
+        ASSERT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), nullptr, "resub", 1, record.data(),
+                                      static_cast<int>(record.size())),
+                  0)
+            << xml_GetErrorText();
+    };
+    const std::string xsd = root_ + "/SCHEMA/resub.xsd";
+    auto inode = [&] {
+        struct stat st = {};
+        stat(xsd.c_str(), &st);
+        return st.st_ino;
+    };
+    save();
+    const std::string schema = readFile(xsd);
+    ASSERT_NE(schema.find("<xs:element name=\"ArchiveDepth\">"), std::string::npos);
+    // The file as written stays: a save replaces a file through a new one.
+    const ino_t first = inode();
+    save();
+    EXPECT_EQ(inode(), first);
+    EXPECT_EQ(readFile(xsd), schema);
+    // Changed, replaced or removed since: written again.
+    writeFile(xsd, "changed");
+    save();
+    EXPECT_EQ(readFile(xsd), schema);
+    const std::string other = xsd + ".other";
+    writeFile(other, schema);
+    ASSERT_EQ(rename(other.c_str(), xsd.c_str()), 0);
+    const ino_t replaced = inode();
+    save();
+    EXPECT_NE(inode(), replaced);
+    EXPECT_EQ(readFile(xsd), schema);
+    ASSERT_EQ(unlink(xsd.c_str()), 0);
+    save();
+    EXPECT_EQ(readFile(xsd), schema);
+}

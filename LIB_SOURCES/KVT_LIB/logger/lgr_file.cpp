@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 #include <strings.h>
 #include <sys/stat.h>
@@ -32,6 +34,25 @@ std::string fileName(const char *folder, const char *kind, int number) {
 bool exists(const std::string &path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
+}
+
+// What tells a file from its later versions: a file replaced or written since has another.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    struct timespec modified = {};
+    bool operator==(const FileIdentity &o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+
+bool identityOf(const std::string &path, FileIdentity *id) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return false;
+    *id = {st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+    return true;
 }
 
 void setContext(const char *kind, int number) {
@@ -57,7 +78,7 @@ std::vector<uint8_t> parseLogger(XmlDocument *doc, const char *kind, int k) {
                               message, sizeof message) != 0) {
             xml_SetErrorf(XML_E_FAIL, "<%s> %s", leaf.name.c_str(), message);
         } else {
-            found += leaf.name + ",";
+            found.append(leaf.name).append(1, ',');
         }
         free(text);
         xml_RemoveChild(logger, element);
@@ -87,17 +108,36 @@ char *fieldText(const StructsLeaf &leaf, const uint8_t *record) {
     return leaf.type->ascify(leaf.type, k_mtype, record + leaf.offset);
 }
 
+// The leaves of a kind, each at offset 0 of its own bytes.
+std::vector<StructsLeaf> ownLeaves(int k) {
+    std::vector<StructsLeaf> leaves = lgr_Leaves(k);
+    for (StructsLeaf &leaf : leaves)
+        leaf.offset = 0;
+    return leaves;
+}
+
 // The texts a logger record is saved as, one per leaf; false with the XML error set when a
 // text would not read back, so that nothing is written that the reader refuses.
 bool loggerTexts(int k, const void *record, int size, std::vector<std::string> *texts) {
-    std::vector<uint8_t> copy(static_cast<size_t>(lgr_KindSize(k)), 0);
-    memcpy(copy.data(), record, std::min(copy.size(), static_cast<size_t>(size)));
+    // Every field type of the logger records reads and writes its own bytes alone, so a field
+    // is tried in a copy of the bytes from its start rather than of the whole record: a "stand"
+    // record has a thousand fields in 32 KB. The check's copy takes a word past the field's
+    // end; the record is zero-padded by one so that a copy of that length is all it makes.
+    constexpr size_t k_tail = sizeof(uint64_t);
+    const size_t kindSize = static_cast<size_t>(lgr_KindSize(k));
+    std::vector<uint8_t> copy(kindSize + k_tail, 0);
+    memcpy(copy.data(), record, std::min(kindSize, static_cast<size_t>(size)));
     if (k == LGR_KIND_STAND) lgr_StandToView(copy.data());
+    static const std::vector<StructsLeaf> k_own[3] = {ownLeaves(0), ownLeaves(1), ownLeaves(2)};
+    const std::vector<StructsLeaf> &leaves = lgr_Leaves(k);
     texts->clear();
-    for (const StructsLeaf &leaf : lgr_Leaves(k)) {
+    texts->reserve(leaves.size());
+    for (size_t i = 0; i < leaves.size(); ++i) {
+        const StructsLeaf &leaf = leaves[i];
         char message[256];
         char *text =
-            structs_LeafSaveText(leaf, copy.data(), copy.size(), k_mtype, message, sizeof message);
+            structs_LeafSaveText(k_own[k][i], copy.data() + leaf.offset, leaf.type->size + k_tail,
+                                 k_mtype, message, sizeof message);
         if (text == nullptr && message[0] != '\0') {
             xml_SetErrorf(XML_E_FAIL, "<%s> %s", leaf.name.c_str(), message);
             return false;
@@ -131,12 +171,108 @@ void writeHistory(const char *folder, const char *user, int k, int number, uint8
 
 // The device configuration of the current directory is rewritten with its own AutoEnable
 // byte, which other programs take as the sign that the configuration changed. A folder
-// without one is left alone: writing would create it with a byte never read.
+// without one is left alone: writing would create it with a byte never read. Without either
+// file nothing is read, so the device's extension module is not loaded for nothing.
 void rewriteAutoEnable() {
+    const std::string cwd = cfg_CurrentFolder();
+    if (!exists(lgr_Join(cwd.c_str(), "config")) && !exists(lgr_Join(cwd.c_str(), "config.xml")))
+        return;
     int saved = cfg_GetHistoryFlag();
     uint8_t autoEnable = 0;
     if (cfg_ReadAutoEnableInCwd(&autoEnable) == 0) cfg_WriteAutoEnableInCwd(autoEnable);
     cfg_SetHistoryFlag(saved);
+}
+
+// The schema "<kind>.xsd" in the SCHEMA folder beside the LOGGERS folder.
+int writeSchema(const char *folder, const char *kind) {
+    int k = lgr_KindOf(kind);
+    xml_SetErrorObject(kind);
+    xml_SetErrorContext("Creating Schema - Logger Type");
+    std::string f = folder != nullptr ? folder : "";
+    if (f.find_first_of("/\\") == std::string::npos) {
+        xml_SetError(XML_E_FAIL, "Invalid Pathname");
+        return xml_ReportError();
+    }
+    std::string schema = lgr_Join(cfg_ParentFolder(f.c_str()).c_str(), "SCHEMA");
+    if (!exists(schema) && plat_MakeFolder(schema.c_str()) != 0) {
+        xml_SetErrorf(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", schema.c_str(),
+                      static_cast<unsigned>(XML_E_FAIL));
+        return xml_ReportError();
+    }
+    const std::string path = lgr_Join(schema.c_str(), (std::string(kind) + ".xsd").c_str());
+    // The schema follows from the kind name alone, and a "stand" schema of a thousand elements
+    // costs more to make than the logger's own file: the file this process wrote last, not
+    // replaced or changed since, is left as it is.
+    static std::mutex lock;
+    static std::map<std::string, FileIdentity> written;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        auto last = written.find(path);
+        FileIdentity now;
+        if (last != written.end() && identityOf(path, &now) && now == last->second) return 0;
+    }
+    XmlDocument *doc = xml_CreateDocument();
+    if (doc == nullptr) return xml_ReportError();
+    std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + kind;
+    xml_CreateAndAddPINode(doc, "xml", CFG_SCHEMA_PI);
+    xml_CreateAndAddCommentNode(doc, CFG_CREATED_COMMENT, xml_DocumentNode(doc));
+    XmlNode *root = xml_CreateElement(doc, "xs:schema");
+    xml_AppendChildToParent(root, xml_DocumentNode(doc));
+    xml_CreateAndAddAttributeNode(doc, "xmlns:xs", CFG_XS_NAMESPACE, root);
+    xml_CreateAndAddAttributeNode(doc, "xmlns:xsi", CFG_XSI_NAMESPACE, root);
+    xml_CreateAndAddAttributeNode(doc, ("xmlns:" + std::string(kind)).c_str(), ns.c_str(), root);
+    xml_CreateAndAddAttributeNode(doc, "targetNamespace", ns.c_str(), root);
+    XmlNode *loggers = xml_AddChildElement(doc, "xs:element", root);
+    xml_CreateAndAddAttributeNode(doc, "name", "Loggers", loggers);
+    XmlNode *outerType = xml_AddChildElement(doc, "xs:complexType", loggers);
+    XmlNode *outerSeq = xml_AddChildElement(doc, "xs:sequence", outerType);
+    xml_CreateAndAddAttributeNode(doc, "minOccurs", "1", outerSeq);
+    xml_CreateAndAddAttributeNode(doc, "maxOccurs", "2", outerSeq);
+    XmlNode *logger = xml_AddChildElement(doc, "xs:element", outerSeq);
+    xml_CreateAndAddAttributeNode(doc, "name", "Logger", logger);
+    XmlNode *innerType = xml_AddChildElement(doc, "xs:complexType", logger);
+    XmlNode *seq = xml_AddChildElement(doc, "xs:sequence", innerType);
+    xsd_AddFieldElement(doc, seq, lgr_KindType(k), 0, 0);
+    xml_IndentTree(doc, root, 0);
+    xml_SaveFile(doc, path.c_str());
+    xml_ReleaseDocument(doc);
+    if (xml_GetError() < 0) return xml_ReportError();
+    FileIdentity made;
+    std::lock_guard<std::mutex> hold(lock);
+    if (identityOf(path, &made))
+        written[path] = made;
+    else
+        written.erase(path);
+    return 0;
+}
+
+// The XML form of a record whose texts loggerTexts made, then its schema.
+int saveXml(const char *folder, const char *kind, int k, int number,
+            const std::vector<std::string> &texts, bool schema) {
+    XmlDocument *doc = xml_CreateDocument();
+    if (doc == nullptr) return xml_ReportError();
+    std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + kind;
+    xml_CreateAndAddPINode(doc, "xml", CFG_DOCUMENT_PI);
+    xml_CreateAndAddCommentNode(doc, CFG_CREATED_COMMENT, xml_DocumentNode(doc));
+    XmlNode *root = xml_CreateElement(doc, "Loggers");
+    xml_AppendChildToParent(root, xml_DocumentNode(doc));
+    xml_CreateAndAddAttributeNode(doc, "xmlns:xsi", CFG_XSI_NAMESPACE, root);
+    xml_CreateAndAddAttributeNode(doc, "xmlns", ns.c_str(), root);
+    xml_CreateAndAddAttributeNode(doc, "xsi:schemaLocation",
+                                  (ns + " ../SCHEMA/" + kind + ".xsd").c_str(), root);
+    XmlNode *logger = xml_AddChildElement(doc, "Logger", root);
+    const std::vector<StructsLeaf> &leaves = lgr_Leaves(k);
+    for (size_t i = 0; i < leaves.size() && i < texts.size() && xml_GetError() >= 0; ++i) {
+        XmlNode *element = xml_AddChildElement(doc, leaves[i].name.c_str(), logger);
+        xml_CreateAndAddTextNode(doc, texts[i].c_str(), element);
+    }
+    xml_IndentTree(doc, root, 0);
+    xml_SaveFile(doc, (fileName(folder, kind, number) + ".xml").c_str());
+    xml_ReleaseDocument(doc);
+    if (xml_GetError() < 0) return xml_ReportError();
+    // The schema only describes the file; a failure is reported but the file stands.
+    if (schema) writeSchema(folder, kind);
+    return 0;
 }
 } // namespace
 
@@ -208,8 +344,7 @@ int lgr_WriteLoggerFile(const char *folder, const char *user, const char *kind, 
         if (result != 0) return -1;
     }
     cfg_TouchRootConfigOf(folder);
-    if (k != LGR_KIND_UNKNOWN && writeXml > 0 &&
-        lgr_WriteLoggerXml(folder, user, kind, number, record, size) != 0)
+    if (k != LGR_KIND_UNKNOWN && writeXml > 0 && saveXml(folder, kind, k, number, texts, true) != 0)
         return -1;
 
     if (history) {
@@ -230,32 +365,10 @@ int lgr_WriteLoggerXml(const char *folder, const char *user, const char *kind, i
     if (k == LGR_KIND_UNKNOWN || size < 0 || (record == nullptr && size > 0))
         return plat_Fail(WERR_INVALID_PARAMETER);
     setContext(kind, number);
-    XmlDocument *doc = xml_CreateDocument();
-    if (doc == nullptr) return xml_ReportError();
-    std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + kind;
-    xml_CreateAndAddPINode(doc, "xml", CFG_DOCUMENT_PI);
-    xml_CreateAndAddCommentNode(doc, CFG_CREATED_COMMENT, xml_DocumentNode(doc));
-    XmlNode *root = xml_CreateElement(doc, "Loggers");
-    xml_AppendChildToParent(root, xml_DocumentNode(doc));
-    xml_CreateAndAddAttributeNode(doc, "xmlns:xsi", CFG_XSI_NAMESPACE, root);
-    xml_CreateAndAddAttributeNode(doc, "xmlns", ns.c_str(), root);
-    xml_CreateAndAddAttributeNode(doc, "xsi:schemaLocation",
-                                  (ns + " ../SCHEMA/" + kind + ".xsd").c_str(), root);
-    XmlNode *logger = xml_AddChildElement(doc, "Logger", root);
-
+    xml_ClearError();
     std::vector<std::string> texts;
-    if (xml_GetError() >= 0 && loggerTexts(k, record, size, &texts)) {
-        const std::vector<StructsLeaf> &leaves = lgr_Leaves(k);
-        for (size_t i = 0; i < leaves.size() && xml_GetError() >= 0; ++i) {
-            XmlNode *element = xml_AddChildElement(doc, leaves[i].name.c_str(), logger);
-            xml_CreateAndAddTextNode(doc, texts[i].c_str(), element);
-        }
-    }
-    xml_IndentTree(doc, root, 0);
-    xml_SaveFile(doc, (fileName(folder, kind, number) + ".xml").c_str());
-    xml_ReleaseDocument(doc);
-    if (xml_GetError() < 0) return xml_ReportError();
-    // The schema only describes the file; a failure is reported but the file stands.
+    if (!loggerTexts(k, record, size, &texts)) return xml_ReportError();
+    if (saveXml(folder, kind, k, number, texts, false) != 0) return -1;
     lgr_WriteLoggerSchema(folder, kind, record, size);
     return 0;
 }
@@ -265,44 +378,5 @@ int lgr_WriteLoggerSchema(const char *folder, const char *kind, const void *reco
     int k = lgr_KindOf(kind);
     if (k == LGR_KIND_UNKNOWN || size < 0) return plat_Fail(WERR_INVALID_PARAMETER);
     if (cfg_GetWriteXml(folder) <= 0) return 0;
-    xml_SetErrorObject(kind);
-    xml_SetErrorContext("Creating Schema - Logger Type");
-    std::string f = folder != nullptr ? folder : "";
-    if (f.find_first_of("/\\") == std::string::npos) {
-        xml_SetError(XML_E_FAIL, "Invalid Pathname");
-        return xml_ReportError();
-    }
-    std::string schema = lgr_Join(cfg_ParentFolder(f.c_str()).c_str(), "SCHEMA");
-    if (!exists(schema) && plat_MakeFolder(schema.c_str()) != 0) {
-        xml_SetErrorf(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", schema.c_str(),
-                      static_cast<unsigned>(XML_E_FAIL));
-        return xml_ReportError();
-    }
-    XmlDocument *doc = xml_CreateDocument();
-    if (doc == nullptr) return xml_ReportError();
-    std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + kind;
-    xml_CreateAndAddPINode(doc, "xml", CFG_SCHEMA_PI);
-    xml_CreateAndAddCommentNode(doc, CFG_CREATED_COMMENT, xml_DocumentNode(doc));
-    XmlNode *root = xml_CreateElement(doc, "xs:schema");
-    xml_AppendChildToParent(root, xml_DocumentNode(doc));
-    xml_CreateAndAddAttributeNode(doc, "xmlns:xs", CFG_XS_NAMESPACE, root);
-    xml_CreateAndAddAttributeNode(doc, "xmlns:xsi", CFG_XSI_NAMESPACE, root);
-    xml_CreateAndAddAttributeNode(doc, ("xmlns:" + std::string(kind)).c_str(), ns.c_str(), root);
-    xml_CreateAndAddAttributeNode(doc, "targetNamespace", ns.c_str(), root);
-    XmlNode *loggers = xml_AddChildElement(doc, "xs:element", root);
-    xml_CreateAndAddAttributeNode(doc, "name", "Loggers", loggers);
-    XmlNode *outerType = xml_AddChildElement(doc, "xs:complexType", loggers);
-    XmlNode *outerSeq = xml_AddChildElement(doc, "xs:sequence", outerType);
-    xml_CreateAndAddAttributeNode(doc, "minOccurs", "1", outerSeq);
-    xml_CreateAndAddAttributeNode(doc, "maxOccurs", "2", outerSeq);
-    XmlNode *logger = xml_AddChildElement(doc, "xs:element", outerSeq);
-    xml_CreateAndAddAttributeNode(doc, "name", "Logger", logger);
-    XmlNode *innerType = xml_AddChildElement(doc, "xs:complexType", logger);
-    XmlNode *seq = xml_AddChildElement(doc, "xs:sequence", innerType);
-    xsd_AddFieldElement(doc, seq, lgr_KindType(k), 0, 0);
-    xml_IndentTree(doc, root, 0);
-    xml_SaveFile(doc, lgr_Join(schema.c_str(), (std::string(kind) + ".xsd").c_str()).c_str());
-    xml_ReleaseDocument(doc);
-    if (xml_GetError() < 0) return xml_ReportError();
-    return 0;
+    return writeSchema(folder, kind);
 }

@@ -6,30 +6,42 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 
 namespace {
 namespace S = LgrStand;
 namespace P = LgrRepub;
 namespace U = LgrResub;
 
-// Walks the rules; the first missing element stops it.
+// Walks the rules; the first missing element stops it. A "stand" file names a thousand
+// elements and its rules ask for hundreds: the names are looked up in a set made once.
 struct Check {
+    Check(const char *list, const void *record) : found(list), r(record) {
+        // A name counts between two commas, as the list's own search finds it.
+        std::string_view all = list != nullptr ? list : "";
+        for (size_t at = all.find(','); at != std::string_view::npos;) {
+            size_t next = all.find(',', at + 1);
+            if (next == std::string_view::npos) break;
+            names.insert(all.substr(at + 1, next - at - 1));
+            at = next;
+        }
+    }
     const char *found;
     const void *r;
+    std::unordered_set<std::string_view> names;
     bool failed = false;
 
     bool need(const char *name) {
-        if (!failed && lgr_RequireField(found, name) != 0) failed = true;
+        // The list's own search sets the message of the element that is missing.
+        if (!failed && !has(name) && lgr_RequireField(found, name) != 0) failed = true;
         return !failed;
     }
     void need(std::initializer_list<const char *> names) {
         for (const char *n : names)
             need(n);
     }
-    bool has(const char *name) const {
-        std::string key = std::string(",") + name + ",";
-        return strstr(found, key.c_str()) != nullptr;
-    }
+    bool has(const char *name) const { return names.count(name) != 0; }
     uint8_t u8(uint32_t offset) const { return lgr_U8(r, offset); }
     int32_t i32(uint32_t offset) const { return lgr_I32(r, offset); }
 };
