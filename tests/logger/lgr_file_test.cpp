@@ -518,6 +518,62 @@ TEST_F(LoggerFiles, OnlyWhatReadsBackIsSavedAndTheMarkerFitsItsField) {
     EXPECT_NE(readFile(file("repub_2.xml")).find("<Name>" + name + "</Name>"), std::string::npos);
 }
 
+TEST_F(LoggerFiles, APasswordIsSavedOnlyWhenItReadsBackAsItIs) {
+    const uint32_t source = 1837, destination = 5169; // the two login passwords of "repub"
+    std::vector<uint8_t> good = sampleRecord(LGR_KIND_REPUB);
+    ASSERT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), nullptr, "repub", 3, good.data(),
+                                  static_cast<int>(good.size())),
+              0)
+        << xml_GetErrorText();
+    const std::string bin = readFile(file("repub_3")), xml = readFile(file("repub_3.xml"));
+    auto withPassword = [&](uint32_t at, const std::string &password) {
+        std::vector<uint8_t> r = good;
+        std::fill(r.begin() + at, r.begin() + at + 257, 0);
+        memcpy(r.data() + at, password.data(), password.size());
+        return r;
+    };
+    // Its text form pads it with blanks and its reader takes them off: a password that ends
+    // in one would read back as another, so neither file is touched.
+    for (const auto &[at, password] : std::vector<std::pair<uint32_t, std::string>>{
+             {source, "hidden "}, {destination, "   "}, {source, std::string(256, ' ')}}) {
+        SCOPED_TRACE(password.size());
+        std::vector<uint8_t> r = withPassword(at, password);
+        errno = 0;
+        EXPECT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), nullptr, "repub", 3, r.data(),
+                                      static_cast<int>(r.size())),
+                  -1);
+        EXPECT_EQ(errno, WERR_XML_PARSE_ERROR);
+        const std::string message = xml_GetErrorText();
+        EXPECT_NE(
+            message.find(at == source ? "<SourceLoginPassword>" : "<DestinationLoginPassword>"),
+            std::string::npos)
+            << message;
+        EXPECT_NE(message.find("end in a blank"), std::string::npos) << message;
+        EXPECT_EQ(message.find("hidden"), std::string::npos) << message;
+        EXPECT_EQ(readFile(file("repub_3")), bin);
+        EXPECT_EQ(readFile(file("repub_3.xml")), xml);
+    }
+    // Encrypted, every other password reads back as it is: control characters, a blank in
+    // front, bytes beyond ASCII and the full 256 characters.
+    for (const std::string &password :
+         {std::string("se\x01\tc\x7fr\xe9t\r\n"), std::string(" hidden"), std::string(256, 'x'),
+          std::string("enc:zz")}) {
+        SCOPED_TRACE(password.size());
+        std::vector<uint8_t> r = withPassword(source, password);
+        ASSERT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), nullptr, "repub", 3, r.data(),
+                                      static_cast<int>(r.size())),
+                  0)
+            << xml_GetErrorText();
+        EXPECT_EQ(readFile(file("repub_3.xml")).find("hidden"), std::string::npos);
+        std::vector<uint8_t> back(r.size(), 0);
+        ASSERT_EQ(lgr_ReadLoggerFile(loggers_.c_str(), "repub", 3, back.data(),
+                                     static_cast<int>(back.size())),
+                  0)
+            << xml_GetErrorText();
+        EXPECT_EQ(std::string(reinterpret_cast<const char *>(back.data() + source)), password);
+    }
+}
+
 TEST_F(LoggerFiles, ASchemaIsWrittenAgainOnlyWhenItIsNotTheOneWritten) {
     std::vector<uint8_t> record = sampleRecord(LGR_KIND_RESUB);
     auto save = [&] {

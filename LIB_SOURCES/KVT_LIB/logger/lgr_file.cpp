@@ -116,6 +116,21 @@ std::vector<StructsLeaf> ownLeaves(int k) {
     return leaves;
 }
 
+// A password's text form is its text padded with blanks to 256 characters and encrypted, and
+// its reader takes the blanks at the end off again: a password that ends in a blank would read
+// back as another one, and the field check, which compares texts, cannot see it (both encrypt
+// alike). Other field types carry their value whole, or their check sees what they lose.
+bool passwordReadsBack(const structs_type *type, const uint8_t *field, const char *text) {
+    if (strcmp(type->name, "password") != 0) return true;
+    std::vector<uint8_t> back(type->size + 1, 0);
+    char ignored[256];
+    if (type->binify(type, text, back.data(), ignored, sizeof ignored) != 0) return false;
+    const char *held = reinterpret_cast<const char *>(field);
+    const char *read = reinterpret_cast<const char *>(back.data());
+    size_t n = strnlen(held, type->size);
+    return strnlen(read, type->size) == n && memcmp(held, read, n) == 0;
+}
+
 // The texts a logger record is saved as, one per leaf; false with the XML error set when a
 // text would not read back, so that nothing is written that the reader refuses.
 bool loggerTexts(int k, const void *record, int size, std::vector<std::string> *texts) {
@@ -140,6 +155,14 @@ bool loggerTexts(int k, const void *record, int size, std::vector<std::string> *
                                  k_mtype, message, sizeof message);
         if (text == nullptr && message[0] != '\0') {
             xml_SetErrorf(XML_E_FAIL, "<%s> %s", leaf.name.c_str(), message);
+            return false;
+        }
+        if (text != nullptr && !passwordReadsBack(leaf.type, copy.data() + leaf.offset, text)) {
+            // The message leaves the password out: it goes to the event log.
+            xml_SetErrorf(XML_E_FAIL,
+                          "<%s> password does not read back as written: it may not end in a blank",
+                          leaf.name.c_str());
+            typed_mem_free(k_mtype, text);
             return false;
         }
         texts->push_back(text != nullptr ? text : "");
