@@ -611,3 +611,29 @@ TEST_F(LoggerFiles, ASchemaIsWrittenAgainOnlyWhenItIsNotTheOneWritten) {
     save();
     EXPECT_EQ(readFile(xsd), schema);
 }
+
+TEST_F(LoggerFiles, TheXmlFormIsTheTextTheIndentedTreeIsSavedAs) {
+    // A kind name with a blank cannot go into the root's attributes as it is: its file is
+    // saved from the tree, every other one as text. Both give the same bytes.
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k_kinds[k]);
+        std::vector<uint8_t> record = sampleRecord(k);
+        const char *texts[] = {"a&b<c>d\"e'f", "tab\there\r\nand\rthere", "caf\xe9 \x80",
+                               "bad\x01"};
+        memcpy(record.data() + 1, texts[k], strlen(texts[k]) + 1);
+        if (k == LGR_KIND_REPUB) memcpy(record.data() + 88, texts[3], strlen(texts[3]) + 1);
+        const std::string kind = k_kinds[k], odd = kind + " x";
+        for (const std::string &name : {kind, odd})
+            ASSERT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), nullptr, name.c_str(), 5, record.data(),
+                                          static_cast<int>(record.size())),
+                      0)
+                << xml_GetErrorText();
+        std::string text = readFile(file(kind + "_5.xml"));
+        std::string tree = readFile(file(odd + "_5.xml"));
+        for (size_t at; (at = tree.find(odd)) != std::string::npos;)
+            tree.replace(at, odd.size(), kind);
+        EXPECT_EQ(text, tree);
+        const char *escaped[] = {"a&amp;b&lt;c&gt;d", "and&#13;there", "caf\xc3\xa9 \xe2\x82\xac"};
+        EXPECT_NE(text.find(escaped[k]), std::string::npos) << text.substr(0, 600);
+    }
+}

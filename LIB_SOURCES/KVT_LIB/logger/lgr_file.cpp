@@ -4,6 +4,7 @@
 #include "lgr_internal.h"
 
 #include "cfg.h"
+#include "plat_cp1252.h"
 #include "plat_error.h"
 #include "plat_file.h"
 #include "plat_folder.h"
@@ -12,14 +13,17 @@
 #include "xsd.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -60,28 +64,60 @@ void setContext(const char *kind, int number) {
     xml_SetErrorContext(("Logger " + std::string(kind) + "_" + std::to_string(number)).c_str());
 }
 
-// Parses the elements of a "Logger" element into a zeroed record of the kind's size. The
-// record as far as it was parsed; the XML error state tells whether it all was.
-std::vector<uint8_t> parseLogger(XmlDocument *doc, const char *kind, int k) {
+// The first field of each name among a record's fields, found by name. A "stand" logger has a
+// thousand of them: indexed once, each is found without walking the others.
+class FieldIndex {
+public:
+    FieldIndex(const XmlRecordFile &file, const XmlRecordFile::Record &record) : file_(file) {
+        first_.reserve(record.fieldCount);
+        // A later field of a name already indexed is not the first.
+        for (uint32_t f = record.firstField; f < record.firstField + record.fieldCount; ++f)
+            first_.emplace(file.at(file.fields[f].name), f);
+    }
+    // The field's text in Windows-1252 (in place when it is plain ASCII); null when the
+    // record has no field of that name.
+    const char *text(const std::string &name, std::string &scratch) const {
+        auto at = first_.find(name);
+        if (at == first_.end()) return nullptr;
+        const char *t = file_.at(file_.fields[at->second].text);
+        for (const unsigned char *p = reinterpret_cast<const unsigned char *>(t); *p != 0; ++p)
+            if (*p >= 0x80) {
+                scratch = plat_Utf8ToCp1252(t);
+                return scratch.c_str();
+            }
+        return t;
+    }
+
+private:
+    const XmlRecordFile &file_;
+    std::unordered_map<std::string_view, uint32_t> first_;
+};
+
+// Parses the fields of the file's first "Logger" element into a zeroed record of the kind's
+// size. The record as far as it was parsed; the XML error state tells whether it all was.
+std::vector<uint8_t> parseLogger(const XmlRecordFile &file, const char *kind, int k) {
     std::vector<uint8_t> record(static_cast<size_t>(lgr_KindSize(k)), 0);
-    XmlNode *root = xml_GetRootElement(doc);
-    XmlNode *logger = root != nullptr ? xml_FindByName(root, "Logger") : nullptr;
-    if (logger == nullptr) xml_SetError(XML_E_FAIL, "<Logger> tag not found");
+    const XmlRecordFile::Record *logger = nullptr;
+    for (const XmlRecordFile::Record &r : file.records)
+        if (logger == nullptr && strcmp(file.at(r.name), "Logger") == 0) logger = &r;
+    if (logger == nullptr) {
+        xml_SetError(XML_E_FAIL, "<Logger> tag not found");
+        return record;
+    }
+    FieldIndex fields(file, *logger);
     std::string found = ",";
+    std::string scratch;
     for (const StructsLeaf &leaf : lgr_Leaves(k)) {
         if (xml_GetError() < 0) break;
-        XmlNode *element = xml_FindByName(logger, leaf.name.c_str());
-        if (element == nullptr) continue;
-        char *text = xml_getText(element);
+        const char *text = fields.text(leaf.name, scratch);
+        if (text == nullptr) continue;
         char message[256] = {};
-        if (leaf.type->binify(leaf.type, text != nullptr ? text : "", record.data() + leaf.offset,
-                              message, sizeof message) != 0) {
+        if (leaf.type->binify(leaf.type, text, record.data() + leaf.offset, message,
+                              sizeof message) != 0) {
             xml_SetErrorf(XML_E_FAIL, "<%s> %s", leaf.name.c_str(), message);
         } else {
             found.append(leaf.name).append(1, ',');
         }
-        free(text);
-        xml_RemoveChild(logger, element);
     }
     if (xml_GetError() >= 0) {
         if (k == LGR_KIND_STAND) lgr_StandFromView(record.data());
@@ -91,13 +127,13 @@ std::vector<uint8_t> parseLogger(XmlDocument *doc, const char *kind, int k) {
     return record;
 }
 
+// The file is read without a tree: its loggers' fields are all the reader looks at.
 int readXml(const std::string &path, const char *kind, int k, int number, void *buffer, int size) {
     setContext(kind, number);
-    XmlDocument *doc = xml_CreateDocument();
-    if (doc == nullptr) return xml_ReportError();
-    xml_LoadFile(doc, path.c_str());
-    std::vector<uint8_t> record = parseLogger(doc, kind, k);
-    xml_ReleaseDocument(doc);
+    xml_ClearError();
+    XmlRecordFile file;
+    xml_ReadRecords(path.c_str(), &file);
+    std::vector<uint8_t> record = parseLogger(file, kind, k);
     // Also on failure: the caller sees how far the file was read.
     memcpy(buffer, record.data(), std::min<size_t>(static_cast<size_t>(size), record.size()));
     if (xml_GetError() < 0) return xml_ReportError();
@@ -269,9 +305,50 @@ int writeSchema(const char *folder, const char *kind) {
     return 0;
 }
 
+// A kind name that goes into the root's attributes as it is, needing no escape.
+bool plainKind(const char *kind) {
+    for (const char *c = kind; *c != '\0'; ++c)
+        if (!isalnum(static_cast<unsigned char>(*c)) && *c != '_' && *c != '-' && *c != '.')
+            return false;
+    return true;
+}
+
+// The XML form made as text, byte for byte what the indented tree below is saved as: a
+// "stand" record's two thousand nodes cost more to build, indent and free than its text.
+void saveXmlText(const std::string &path, const char *kind, int k,
+                 const std::vector<std::string> &texts) {
+    const std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + kind;
+    const std::vector<StructsLeaf> &leaves = lgr_Leaves(k);
+    std::string out;
+    out.reserve(leaves.size() * 64 + 512);
+    out.append("<?xml " CFG_DOCUMENT_PI "?>\n<!--" CFG_CREATED_COMMENT
+               "-->\n<Loggers xmlns:xsi=\"" CFG_XSI_NAMESPACE "\" xmlns=\"")
+        .append(ns)
+        .append("\" xsi:schemaLocation=\"")
+        .append(ns)
+        .append(" ../SCHEMA/")
+        .append(kind)
+        .append(".xsd\">\n\t<Logger>");
+    for (size_t i = 0; i < leaves.size() && i < texts.size(); ++i) {
+        out.append("\n\t\t<").append(leaves[i].name).push_back('>');
+        xml_AppendContent(&out, texts[i].c_str());
+        out.append("</").append(leaves[i].name).push_back('>');
+    }
+    out.append("\n\t</Logger>\n</Loggers>\n");
+    xml_SaveText(out, path.c_str());
+}
+
 // The XML form of a record whose texts loggerTexts made, then its schema.
 int saveXml(const char *folder, const char *kind, int k, int number,
             const std::vector<std::string> &texts, bool schema) {
+    const std::string path = fileName(folder, kind, number) + ".xml";
+    if (plainKind(kind)) {
+        xml_ClearError();
+        saveXmlText(path, kind, k, texts);
+        if (xml_GetError() < 0) return xml_ReportError();
+        if (schema) writeSchema(folder, kind);
+        return 0;
+    }
     XmlDocument *doc = xml_CreateDocument();
     if (doc == nullptr) return xml_ReportError();
     std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + kind;
@@ -290,7 +367,7 @@ int saveXml(const char *folder, const char *kind, int k, int number,
         xml_CreateAndAddTextNode(doc, texts[i].c_str(), element);
     }
     xml_IndentTree(doc, root, 0);
-    xml_SaveFile(doc, (fileName(folder, kind, number) + ".xml").c_str());
+    xml_SaveFile(doc, path.c_str());
     xml_ReleaseDocument(doc);
     if (xml_GetError() < 0) return xml_ReportError();
     // The schema only describes the file; a failure is reported but the file stands.

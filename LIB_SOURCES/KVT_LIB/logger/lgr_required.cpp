@@ -37,8 +37,8 @@ struct Check {
         if (!failed && !has(name) && lgr_RequireField(found, name) != 0) failed = true;
         return !failed;
     }
-    void need(std::initializer_list<const char *> names) {
-        for (const char *n : names)
+    void need(std::initializer_list<const char *> list) {
+        for (const char *n : list)
             need(n);
     }
     bool has(const char *name) const { return names.count(name) != 0; }
