@@ -119,7 +119,14 @@ int chan_WriteChannelFiles(const char *user, const char *folder, int kind,
         history = r == 0;
     }
 
+    // The XML is made and checked, and staged beside its file, before the binary file is
+    // written: a save its reader would refuse leaves both forms as they were.
     const int writeXml = cfg_GetWriteXml(f.c_str());
+    const bool xml = ex.doXml != nullptr && writeXml > 0;
+    ChanXmlFiles staged;
+    if (xml && chan_StageChannelsXml(ex, f, kind, records, first, count, extra, extraSize, update,
+                                     &staged) < 0)
+        return -1;
     if (!(ex.doXml != nullptr && writeXml == 2)) {
         if (chfile_WriteChannels(chfile_Path(f.c_str(), kind).c_str(), records, first, count) < 0)
             return -1;
@@ -130,9 +137,7 @@ int chan_WriteChannelFiles(const char *user, const char *folder, int kind,
             if (cfg_TouchRootConfigOf(f.c_str()) < 0) return -1;
         }
     }
-    if (ex.doXml != nullptr && writeXml > 0 &&
-        chan_WriteChannelsXmlWith(ex, f, kind, records, first, count, extra, extraSize, update) < 0)
-        return -1;
+    if (xml && chan_CommitChannelsXml(&staged) < 0) return -1;
 
     if (history) {
         bool recordsDiffer =
