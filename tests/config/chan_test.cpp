@@ -354,6 +354,48 @@ TEST_F(ChannelTest, SavesTheReaderWouldRefuseFailBeforeAnyFileChanges) {
     EXPECT_EQ(memcmp(out.data(), edge.data(), 2 * sizeof(ChannelRecord)), 0);
 }
 
+TEST_F(ChannelTest, FilesTheBinaryStepCannotWriteRefuseTheSaveBeforeAnyFileChanges) {
+    const std::vector<ChannelRecord> good = sampleRecords(CHANNEL_KIND_AI, 2);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, good), 0);
+    std::vector<ChannelRecord> changed = good;
+    tag_SetTag(&changed[1], "CHANGED");
+    const uint8_t extra[16] = {1, 2, 3};
+    const std::string config = readFile(root_ + "/config");
+    struct Case {
+        const char *name;
+        std::string blocked; // made a folder, or removed when it is the root's config
+        uint32_t error;
+    } cases[] = {
+        {"the root's config is missing", root_ + "/config", WERR_FILE_NOT_FOUND},
+        {"the extra file is a folder", device_ + "/ai_extra", WERR_ACCESS_DENIED},
+    };
+    const std::vector<std::string> files = {device_ + "/ai", xmlPath(CHANNEL_KIND_AI),
+                                            root_ + "/SCHEMA/KSTRN_ai.xsd", root_ + "/config"};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.blocked == root_ + "/config")
+            unlink(c.blocked.c_str());
+        else
+            mkdir(c.blocked.c_str(), 0777);
+        std::vector<std::string> before;
+        for (const std::string &f : files)
+            before.push_back(readFile(f));
+        errno = 0;
+        EXPECT_EQ(chan_WriteChannels("tester", device_.c_str(), CHANNEL_KIND_AI, changed.data(), 0,
+                                     2, extra, sizeof extra, "ai_extra"),
+                  -1);
+        EXPECT_EQ(errno, static_cast<int>(c.error));
+        for (size_t i = 0; i < files.size(); ++i)
+            EXPECT_EQ(readFile(files[i]), before[i]) << files[i];
+        rmdir(c.blocked.c_str());
+        writeFile(root_ + "/config", config);
+    }
+    ASSERT_EQ(chan_WriteChannels("tester", device_.c_str(), CHANNEL_KIND_AI, changed.data(), 0, 2,
+                                 extra, sizeof extra, "ai_extra"),
+              0)
+        << xml_GetErrorText();
+}
+
 TEST_F(ChannelTest, WithoutTypeTheFileKindChoosesTheLayout) {
     // Both indexes of the "dc" table read its file alike.
     for (int kind : {CHANNEL_KIND_DI, CHANNEL_KIND_DC, CHANNEL_KIND_DC2}) {
