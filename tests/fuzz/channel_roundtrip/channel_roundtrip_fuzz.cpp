@@ -21,6 +21,7 @@
 #include "xml.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,24 @@ std::vector<std::string> snapshot(const std::vector<std::string> &paths) {
     for (const std::string &p : paths)
         out.push_back(exists(p) ? "+" + fuzz::readFile(p) : "");
     return out;
+}
+
+// A temporary file a save staged ("ai.xml.XXXXXX", "KSTRN_ai.xsd.XXXXXX") and left behind.
+void expectNoStagedFiles(const char *step) {
+    const fuzz::Installation &inst = fuzz::install();
+    for (const std::string &folder : {inst.device, inst.root + "/SCHEMA"}) {
+        DIR *d = opendir(folder.c_str());
+        if (d == nullptr) continue;
+        while (dirent *e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name.find(".xml.") == std::string::npos && name.find(".xsd.") == std::string::npos)
+                continue;
+            fprintf(stderr, "channel_roundtrip: %s left %s/%s\n", step, folder.c_str(),
+                    name.c_str());
+            abort();
+        }
+        closedir(d);
+    }
 }
 
 void restore(const std::vector<std::string> &paths, const std::vector<std::string> &bytes) {
@@ -223,17 +242,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string xmlPath = files.paths[1];
 
     if (save(input, input.records.data(), input.extraBlock) != 0) {
+        const int err = errno;
         const std::string why = xml_GetErrorText();
         std::vector<std::string> after = snapshot(files.paths);
         for (size_t i = 0; i < after.size(); ++i)
             if (after[i] != files.base[i]) {
                 fprintf(stderr, "channel_roundtrip: refused save (%s, errno %d) changed %s\n",
-                        why.c_str(), errno, files.paths[i].c_str());
+                        why.c_str(), err, files.paths[i].c_str());
                 abort();
             }
+        expectNoStagedFiles("refused save");
         fuzz::trimEventLog();
         return 0;
     }
+    expectNoStagedFiles("save");
     const std::string written = fuzz::readFile(xmlPath);
 
     std::vector<ChannelRecord> back(static_cast<size_t>(input.count));
