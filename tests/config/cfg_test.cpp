@@ -364,6 +364,78 @@ TEST_F(DeviceConfigTest, HistoryOnRefusesASaveOverAConfigXmlThatDoesNotParse) {
     cfg_SetHistoryFlag(0);
 }
 
+// Every check that can refuse a save runs before the first file is written, the history line
+// included: the old binary files, config.xml and its schema stay byte for byte as they were.
+TEST_F(DeviceConfigTest, ARefusedSaveLeavesEveryFileAsItWas) {
+    struct Case {
+        const char *name;
+        int offset; // a byte of the record set to value (-1: none)
+        uint8_t value;
+        const char *options; // KVT_EX_OPTIONS
+        const char *folder;  // as the save is given it ("": the device's full path)
+        bool noRoot;         // the root's "config" is missing
+        const char *message; // in the error text ("": an errno failure)
+    } cases[] = {
+        {"a text that does not read back", 20, 7, "", "", false, "<Parity> invalid value"},
+        {"a record the module refuses", 19, 9, "", "", false, "DataFormat 9 out of range 0..8"},
+        {"a field outside the record", -1, 0, "outside", "", false,
+         "<Beyond> field lies outside the record"},
+        {"a folder no schema can be placed for", -1, 0, "", "KSTRN_01", false,
+         "Creating Schema - Invalid Pathname"},
+        {"a root whose config cannot be touched", -1, 0, "", "", true, ""},
+    };
+    const std::vector<std::string> files = {device_ + "/config", device_ + "/saveconfig",
+                                            configXml(), root_ + "/SCHEMA/KSTRN.xsd"};
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        unsetenv("KVT_EX_OPTIONS");
+        cfg_SetHistoryFlag(0);
+        writeFile(root_ + "/config", std::string(705, '\0'));
+        remove((root_ + "/recent_history.txt").c_str());
+        ASSERT_EQ(save(sampleConfig()), 0) << xml_GetErrorText();
+        std::vector<std::string> before;
+        for (const std::string &f : files) {
+            ASSERT_TRUE(exists(f)) << f;
+            before.push_back(readFile(f));
+        }
+
+        DeviceConfig changed = sampleConfig();
+        changed.bytes[12] ^= 0x40; // the baud rate, so the history has a line to write
+        if (c.offset >= 0) changed.bytes[c.offset] = c.value;
+        std::vector<uint8_t> buffer(changed.bytes, changed.bytes + 704);
+        buffer.resize(704 + 8, 0); // the module option "outside" reads past the record
+        if (*c.options) setenv("KVT_EX_OPTIONS", c.options, 1);
+        if (c.noRoot) remove((root_ + "/config").c_str());
+        if (*c.folder) {
+            ASSERT_EQ(chdir(root_.c_str()), 0);
+        }
+        cfg_SetHistoryFlag(1);
+        uint8_t on = 0, off = 1, tag = 1;
+        int32_t rate = 6000;
+        errno = 0;
+        int r =
+            cfg_WriteDeviceConfig("tester", *c.folder ? c.folder : device_.c_str(), buffer.data(),
+                                  704, nullptr, 0, nullptr, &on, &off, &tag, &rate);
+        int err = errno;
+        ASSERT_EQ(chdir(cwd), 0);
+        cfg_SetHistoryFlag(0);
+        EXPECT_EQ(r, -1);
+        if (*c.message) {
+            EXPECT_EQ(err, 1465);
+            EXPECT_NE(std::string(xml_GetErrorText()).find(c.message), std::string::npos)
+                << xml_GetErrorText();
+        } else {
+            EXPECT_EQ(err, 2);
+        }
+        for (size_t i = 0; i < files.size(); ++i)
+            EXPECT_TRUE(readFile(files[i]) == before[i]) << files[i] << " was written";
+        EXPECT_FALSE(exists(root_ + "/recent_history.txt"));
+    }
+    unsetenv("KVT_EX_OPTIONS");
+}
+
 TEST_F(DeviceConfigTest, TheHistorySwitchIsReadFromTheRootWithoutLeavingTheDeviceFolder) {
     // The device folder's own "config" starts with 0x5A; the root's record (behind its first
     // byte) starts with the switch.

@@ -137,6 +137,25 @@ TEST_F(XmlTest, SavedFileStartsWithThePiAndReloadsWithoutBlankNodes) {
     xml_ReleaseDocument(again);
 }
 
+// A save checks what it will write on a copy: whatever the check takes out of the copy stays in
+// the document that is saved.
+TEST_F(XmlTest, ACopyChangesApartFromItsDocument) {
+    XmlNode *root = newRoot();
+    xml_CreateAndAddTextNode(doc_, "kept", xml_AddChildElement(doc_, "A", root));
+    XmlDocument *copy = xml_CopyDocument(doc_);
+    ASSERT_NE(copy, nullptr);
+    XmlNode *copied = xml_GetRootElement(copy);
+    ASSERT_NE(copied, nullptr);
+    EXPECT_EQ(take(xml_getText(xml_FindByName(copied, "A"))), "kept");
+    EXPECT_EQ(xml_RemoveChild(copied, xml_FindByName(copied, "A")), 0);
+    xml_ReleaseDocument(copy);
+    EXPECT_EQ(take(xml_getText(xml_FindByName(root, "A"))), "kept");
+
+    xml_SetError(XML_E_FAIL, "earlier");
+    EXPECT_EQ(xml_CopyDocument(doc_), nullptr);
+    EXPECT_STREQ(xml_GetErrorMessage(), "earlier");
+}
+
 TEST_F(XmlTest, SaveIntoAMissingFolderNamesTheFailure) {
     newRoot();
     std::string path = tmp_ / "no/such/file.xml";

@@ -91,7 +91,29 @@ void cfg_WriteLeaves(XmlDocument *doc, XmlNode *parent, const std::vector<Struct
 void cfg_HistoryFields(const char *user, int channel, const structs_type *type,
                        const void *oldBuffer, const void *newBuffer, int size);
 
-int cfg_WriteConfigXmlWith(ExModule &ex, const std::string &folder, const void *record, int size,
-                           const void *extra, int extraSize, const uint8_t *autoEnable,
-                           const uint8_t *saveOutputs, const uint8_t *saveByTag,
-                           const int32_t *saveRate);
+// config.xml and its schema as a save writes them, built and checked before any file of the
+// save is touched: every field converts back and the reader takes the whole document.
+struct CfgConfigXml {
+    XmlDocument *config = nullptr;
+    std::string configPath;
+    XmlDocument *schema = nullptr; // null: no schema (no record given)
+    std::string schemaPath;
+    CfgConfigXml() = default;
+    ~CfgConfigXml();
+    CfgConfigXml(const CfgConfigXml &) = delete;
+    CfgConfigXml &operator=(const CfgConfigXml &) = delete;
+};
+// 0, or -1 with the failure reported (xml_ReportError). The module's types must outlive out.
+int cfg_BuildConfigXml(ExModule &ex, const std::string &folder, const void *record, int size,
+                       const void *extra, int extraSize, const uint8_t *autoEnable,
+                       const uint8_t *saveOutputs, const uint8_t *saveByTag,
+                       const int32_t *saveRate, CfgConfigXml *out);
+// Saves what cfg_BuildConfigXml built: config.xml, then the schema. 0, or -1 reported.
+int cfg_SaveConfigXml(const std::string &folder, CfgConfigXml &built);
+
+// The reader's step over a loaded config.xml (the outputs as cfg_ReadDeviceConfig takes them,
+// without the binary extra file): the elements read are removed. 0, or -1 with the error state
+// set and not reported.
+int cfg_ReadConfigDocument(ExModule &ex, XmlDocument *doc, void *record, int size, void *extra,
+                           int extraSize, uint8_t *autoEnable, uint8_t *saveOutputs,
+                           uint8_t *saveByTag, int32_t *saveRate);

@@ -50,11 +50,9 @@ void readFields(XmlNode *parent, const structs_type *type, void *buffer, int siz
     }
 }
 
-int readXml(ExModule &ex, const std::string &folder, const Outputs &o) {
-    XmlDocument *doc = xml_CreateDocument();
-    cfg_SetContext(folder.c_str(), "Dev/Proc Config");
-    if (doc == nullptr) return xml_ReportError();
-    xml_LoadFile(doc, cfg_Join(folder.c_str(), "config.xml").c_str());
+// The outputs from a loaded config.xml (or from none, when the load failed); the elements read
+// are removed. 0, or -1 with the error state set.
+int readDocument(ExModule &ex, XmlDocument *doc, const Outputs &o) {
     XmlNode *root = nullptr;
     if (xml_GetError() >= 0) {
         root = xml_GetRootElement(doc);
@@ -151,8 +149,7 @@ int readXml(ExModule &ex, const std::string &folder, const Outputs &o) {
             haveExtra = true;
         }
     }
-    xml_ReleaseDocument(doc);
-    if (xml_GetError() < 0) return xml_ReportError();
+    if (xml_GetError() < 0) return -1;
 
     if (o.autoEnable != nullptr) *o.autoEnable = static_cast<uint8_t>(settings.autoEnable);
     if (o.saveOutputs != nullptr) *o.saveOutputs = static_cast<uint8_t>(settings.saveOutputs);
@@ -161,6 +158,16 @@ int readXml(ExModule &ex, const std::string &folder, const Outputs &o) {
     if (haveRecord) memcpy(o.record, stored.data(), static_cast<size_t>(o.size));
     if (haveExtra) memcpy(o.extra, extra.data(), extra.size());
     return 0;
+}
+
+int readXml(ExModule &ex, const std::string &folder, const Outputs &o) {
+    XmlDocument *doc = xml_CreateDocument();
+    cfg_SetContext(folder.c_str(), "Dev/Proc Config");
+    if (doc == nullptr) return xml_ReportError();
+    xml_LoadFile(doc, cfg_Join(folder.c_str(), "config.xml").c_str());
+    readDocument(ex, doc, o);
+    xml_ReleaseDocument(doc);
+    return xml_GetError() < 0 ? xml_ReportError() : 0;
 }
 
 // Reads exactly length bytes of an existing file; 0 or -1 with errno.
@@ -243,6 +250,14 @@ int cfg_ReadDeviceConfig(const char *folder, void *record, int size, void *extra
     bool xml = ex.doXml != nullptr && !cfg_IsCurrentConfig(f.c_str()) &&
                cfg_GetReadXml(f.c_str()) && cfg_FileExists(cfg_Join(f.c_str(), "config.xml"));
     return xml ? readXml(ex, f, o) : readBinary(ex, f, o);
+}
+
+int cfg_ReadConfigDocument(ExModule &ex, XmlDocument *doc, void *record, int size, void *extra,
+                           int extraSize, uint8_t *autoEnable, uint8_t *saveOutputs,
+                           uint8_t *saveByTag, int32_t *saveRate) {
+    Outputs o = {record,     size,        extra,     extraSize, nullptr,
+                 autoEnable, saveOutputs, saveByTag, saveRate};
+    return readDocument(ex, doc, o);
 }
 
 int cfg_LoadDeviceConfig(void *record, int size) {

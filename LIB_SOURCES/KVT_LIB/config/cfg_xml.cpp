@@ -4,6 +4,7 @@
 #include "xml.h"
 #include "xsd.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -78,14 +79,21 @@ void cfg_HistoryFields(const char *user, int channel, const structs_type *type,
     }
 }
 
-int cfg_WriteConfigXmlWith(ExModule &ex, const std::string &folder, const void *record, int size,
-                           const void *extra, int extraSize, const uint8_t *autoEnable,
-                           const uint8_t *saveOutputs, const uint8_t *saveByTag,
-                           const int32_t *saveRate) {
+CfgConfigXml::~CfgConfigXml() {
+    xml_ReleaseDocument(config);
+    xml_ReleaseDocument(schema);
+}
+
+int cfg_BuildConfigXml(ExModule &ex, const std::string &folder, const void *record, int size,
+                       const void *extra, int extraSize, const uint8_t *autoEnable,
+                       const uint8_t *saveOutputs, const uint8_t *saveByTag,
+                       const int32_t *saveRate, CfgConfigXml *out) {
     XmlDocument *doc = xml_CreateDocument();
     cfg_SetContext(folder.c_str(), "Dev/Proc Config");
     if (doc == nullptr) return xml_ReportError();
     const std::string path = cfg_Join(folder.c_str(), "config.xml");
+    out->config = doc;
+    out->configPath = path;
     XmlNode *root = nullptr;
     if (xml_LoadFile(doc, path.c_str()) == 1) {
         xml_ClearError();
@@ -147,14 +155,40 @@ int cfg_WriteConfigXmlWith(ExModule &ex, const std::string &folder, const void *
                             static_cast<int>(editable.size()), 1, "<%s> %s");
         }
     }
-    xml_IndentTree(doc, root, 0);
-    xml_SaveFile(doc, path.c_str());
-    xml_ReleaseDocument(doc);
     if (xml_GetError() < 0) return xml_ReportError();
-    if (record != nullptr && cfg_GetWriteXml(folder.c_str()) > 0 &&
-        xsd_WriteDeviceSchema(folder.c_str(), deviceType, extraType) < 0)
-        return xml_ReportError();
+
+    // The reader's own step over the document as it will be saved: a record its module refuses
+    // fails this save, not the next load.
+    XmlDocument *probe = xml_CopyDocument(doc);
+    std::vector<uint8_t> recordBack(static_cast<size_t>(std::max(size, 1)));
+    std::vector<uint8_t> extraBack(static_cast<size_t>(std::max(extraSize, 1)));
+    uint8_t flags[3];
+    int32_t rate;
+    cfg_ReadConfigDocument(
+        ex, probe, record != nullptr ? recordBack.data() : nullptr, size,
+        extra != nullptr ? extraBack.data() : nullptr, extraSize,
+        autoEnable != nullptr ? &flags[0] : nullptr, saveOutputs != nullptr ? &flags[1] : nullptr,
+        saveByTag != nullptr ? &flags[2] : nullptr, saveRate != nullptr ? &rate : nullptr);
+    xml_ReleaseDocument(probe);
+    if (xml_GetError() < 0) return xml_ReportError();
+    xml_IndentTree(doc, root, 0);
+
+    if (record != nullptr && cfg_GetWriteXml(folder.c_str()) > 0) {
+        out->schema =
+            xsd_BuildDeviceSchema(folder.c_str(), deviceType, extraType, &out->schemaPath);
+        if (out->schema == nullptr) return xml_ReportError();
+    }
     return 0;
+}
+
+int cfg_SaveConfigXml(const std::string &folder, CfgConfigXml &built) {
+    cfg_SetContext(folder.c_str(), "Dev/Proc Config");
+    xml_SaveFile(built.config, built.configPath.c_str());
+    if (xml_GetError() < 0) return xml_ReportError();
+    if (built.schema == nullptr) return 0;
+    xml_SetErrorContext("Creating Schema");
+    xml_SaveFile(built.schema, built.schemaPath.c_str());
+    return xml_GetError() < 0 ? xml_ReportError() : 0;
 }
 
 int cfg_WriteConfigXml(const char *folder, const void *record, int size, const void *extra,
@@ -162,6 +196,9 @@ int cfg_WriteConfigXml(const char *folder, const void *record, int size, const v
                        const uint8_t *saveByTag, const int32_t *saveRate) {
     std::string f = cfg_Folder(folder);
     ExModule ex(f.c_str());
-    return cfg_WriteConfigXmlWith(ex, f, record, size, extra, extraSize, autoEnable, saveOutputs,
-                                  saveByTag, saveRate);
+    CfgConfigXml built;
+    if (cfg_BuildConfigXml(ex, f, record, size, extra, extraSize, autoEnable, saveOutputs,
+                           saveByTag, saveRate, &built) < 0)
+        return -1;
+    return cfg_SaveConfigXml(f, built);
 }

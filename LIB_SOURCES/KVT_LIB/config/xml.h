@@ -34,6 +34,8 @@ constexpr int32_t XML_E_NOTFOUND = static_cast<int32_t>(0x80070002u);
 XmlDocument *xml_CreateDocument();
 // Frees the document and every node in it.
 void xml_ReleaseDocument(XmlDocument *doc);
+// A deep copy of the document, to be released on its own; null with the error state set.
+XmlDocument *xml_CopyDocument(XmlDocument *doc);
 // The document as a parent node, for appending its root element.
 XmlNode *xml_DocumentNode(XmlDocument *doc);
 

@@ -174,6 +174,20 @@ void xml_ReleaseDocument(XmlDocument *doc) {
     delete doc;
 }
 
+XmlDocument *xml_CopyDocument(XmlDocument *doc) {
+    if (xml_GetError() < 0) return nullptr;
+    auto *copy = new (std::nothrow) XmlDocument{nullptr};
+    if (copy != nullptr && doc != nullptr && doc->doc != nullptr)
+        copy->doc = xmlCopyDoc(doc->doc, 1);
+    if (copy == nullptr || copy->doc == nullptr) {
+        delete copy;
+        xml_SetErrorf(XML_E_OUTOFMEMORY, "xml_CopyDocument() failed 0x%x",
+                      static_cast<unsigned>(XML_E_OUTOFMEMORY));
+        return nullptr;
+    }
+    return copy;
+}
+
 XmlNode *xml_DocumentNode(XmlDocument *doc) {
     return doc != nullptr ? reinterpret_cast<XmlNode *>(doc->doc) : nullptr;
 }

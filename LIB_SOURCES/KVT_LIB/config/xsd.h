@@ -5,6 +5,7 @@
 #include "xml.h"
 
 #include <cstdint>
+#include <string>
 
 struct structs_type;
 
@@ -18,6 +19,11 @@ int32_t xsd_AddFieldElement(XmlDocument *doc, XmlNode *parent, const structs_typ
 // (either may be null). 0, or -1 with the error state set.
 int xsd_WriteDeviceSchema(const char *folder, const structs_type *deviceType,
                           const structs_type *extraType);
+// The same schema built and not saved: the document (the caller releases it) and its path, so
+// that a save finds every failure of its own before it writes a file. Null with the error state
+// set.
+XmlDocument *xsd_BuildDeviceSchema(const char *folder, const structs_type *deviceType,
+                                   const structs_type *extraType, std::string *path);
 
 // "SCHEMA/<prefix>_<kind>.xsd" for a channel file of count channels; mixed adds the digital
 // group to an "ai" file. 0, or -1 with the error state set.

@@ -73,23 +73,39 @@ int finish(XmlDocument *doc, XmlNode *root, const std::string &path, XmlStaged *
 }
 } // namespace
 
-int xsd_WriteDeviceSchema(const char *folder, const structs_type *deviceType,
-                          const structs_type *extraType) {
+XmlDocument *xsd_BuildDeviceSchema(const char *folder, const structs_type *deviceType,
+                                   const structs_type *extraType, std::string *path) {
     std::string f = cfg_Folder(folder);
     xml_SetErrorContext("Creating Schema");
     std::string schema = schemaFolder(f);
-    if (schema.empty()) return -1;
+    if (schema.empty()) return nullptr;
     std::string prefix = cfg_DevicePrefix(f.c_str()).substr(0, 5);
     std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + prefix;
     XmlDocument *doc = xml_CreateDocument();
-    if (doc == nullptr) return -1;
+    if (doc == nullptr) return nullptr;
     XmlNode *root = schemaRoot(doc, prefix, ns);
     XmlNode *config = listOf(doc, root, "Configs", "Config", 2);
     XmlNode *seq = xml_AddChildElement(doc, "xs:sequence", config);
     xsd_AddFieldElement(doc, seq, &structs_savesettings_type, 0, 0);
     if (deviceType != nullptr) xsd_AddFieldElement(doc, seq, deviceType, 0, 0);
     if (extraType != nullptr) xsd_AddFieldElement(doc, seq, extraType, 0, 0);
-    return finish(doc, root, cfg_Join(schema.c_str(), (prefix + ".xsd").c_str()));
+    xml_IndentTree(doc, root, 0);
+    if (xml_GetError() < 0) {
+        xml_ReleaseDocument(doc);
+        return nullptr;
+    }
+    *path = cfg_Join(schema.c_str(), (prefix + ".xsd").c_str());
+    return doc;
+}
+
+int xsd_WriteDeviceSchema(const char *folder, const structs_type *deviceType,
+                          const structs_type *extraType) {
+    std::string path;
+    XmlDocument *doc = xsd_BuildDeviceSchema(folder, deviceType, extraType, &path);
+    if (doc == nullptr) return -1;
+    xml_SaveFile(doc, path.c_str());
+    xml_ReleaseDocument(doc);
+    return xml_GetError() < 0 ? -1 : 0;
 }
 
 int xsd_WriteChannelSchema(const char *folder, int kind, int mixed, const structs_type *deviceType,
