@@ -228,10 +228,13 @@ TEST_F(ChannelTest, ValidationRulesGiveTheirTexts) {
     editXml(CHANNEL_KIND_DI, "<ErrorAlarmPriority>2</ErrorAlarmPriority>", "");
     expectFailure(CHANNEL_KIND_DI, 0, 1, "KSTRN_01di Channel #1 - <ErrorAlarmPriority> Required");
 
+    // The writer refuses such limits itself; a file edited by hand has them.
     std::vector<ChannelRecord> ai = sampleRecords(CHANNEL_KIND_AI, 1);
-    chrec_Set(&ai[0], A::LowEventLimit, 10.0f);
-    chrec_Set(&ai[0], A::HighEventLimit, 5.0f);
+    chrec_Set(&ai[0], A::LowEventLimit, 5.0f);
+    chrec_Set(&ai[0], A::HighEventLimit, 10.0f);
     ASSERT_EQ(write(CHANNEL_KIND_AI, ai), 0);
+    editXml(CHANNEL_KIND_AI, "<HighEventLimit>10<", "<HighEventLimit>5<");
+    editXml(CHANNEL_KIND_AI, "<LowEventLimit>5<", "<LowEventLimit>10<");
     expectFailure(CHANNEL_KIND_AI, 0, 1, "KSTRN_01ai Channel #1 - LowEventLimiit > HighEventLimit");
 
     ASSERT_EQ(write(CHANNEL_KIND_AI, sampleRecords(CHANNEL_KIND_AI, 1)), 0);
@@ -293,7 +296,7 @@ TEST_F(ChannelTest, IllegalCharactersAreReplacedByTheMarker) {
               std::string::npos);
 }
 
-TEST_F(ChannelTest, TextsThatDoNotReadBackFailTheSaveAndKeepTheFile) {
+TEST_F(ChannelTest, SavesTheReaderWouldRefuseFailBeforeAnyFileChanges) {
     const std::vector<ChannelRecord> good = sampleRecords(CHANNEL_KIND_AI, 2);
     struct Case {
         void (*spoil)(ChannelRecord *);
@@ -304,20 +307,42 @@ TEST_F(ChannelTest, TextsThatDoNotReadBackFailTheSaveAndKeepTheFile) {
         {[](ChannelRecord *r) { chrec_Set(r, A::LowAlarmLimit, -INFINITY); },
          " <LowAlarmLimit> floating point value overflow"},
         {[](ChannelRecord *r) { chrec_SetType(r, 9); }, " <Type> invalid value \"INVALID\""},
+        // The reader's own checks of what it has read: the record's and the module's.
+        {[](ChannelRecord *r) { chrec_Set(r, A::LowEventLimit, 2e30f); },
+         "LowEventLimiit > HighEventLimit"},
+        {[](ChannelRecord *r) { chrec_DevicePart(r)[4] = 16; }, "BitNumber 16 out of range 0..15"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.message);
-        ASSERT_EQ(write(CHANNEL_KIND_AI, good), 0);
-        const std::string before = readFile(xmlPath(CHANNEL_KIND_AI));
-        std::vector<ChannelRecord> bad = good;
-        c.spoil(&bad[1]);
-        errno = 0;
-        EXPECT_EQ(write(CHANNEL_KIND_AI, bad), -1);
-        EXPECT_EQ(errno, WERR_XML_PARSE_ERROR);
-        EXPECT_NE(std::string(xml_GetErrorText()).find(c.message), std::string::npos)
-            << xml_GetErrorText();
-        EXPECT_EQ(readFile(xmlPath(CHANNEL_KIND_AI)), before);
+    const std::vector<std::string> files = {device_ + "/ai", xmlPath(CHANNEL_KIND_AI),
+                                            root_ + "/SCHEMA/KSTRN_ai.xsd",
+                                            root_ + "/recent_history.txt"};
+    for (int history : {0, 1}) {
+        for (int update : {0, 1}) {
+            for (const Case &c : cases) {
+                SCOPED_TRACE(std::string(c.message) + (history ? " with history" : "") +
+                             (update ? " in place" : " afresh"));
+                cfg_SetHistoryFlag(history);
+                ASSERT_EQ(write(CHANNEL_KIND_AI, good), 0);
+                std::vector<std::string> before;
+                for (const std::string &f : files)
+                    before.push_back(readFile(f));
+                std::vector<ChannelRecord> bad = good;
+                tag_SetTag(&bad[0], "CHANGED"); // a change the history would name
+                c.spoil(&bad[1]);
+                errno = 0;
+                EXPECT_EQ(chan_WriteChannelFiles("tester", device_.c_str(), CHANNEL_KIND_AI,
+                                                 bad.data(), 0, 2, nullptr, 0, nullptr, update),
+                          -1);
+                EXPECT_EQ(errno, WERR_XML_PARSE_ERROR);
+                EXPECT_NE(std::string(xml_GetErrorText()).find(c.message), std::string::npos)
+                    << xml_GetErrorText();
+                for (size_t i = 0; i < files.size(); ++i)
+                    EXPECT_EQ(readFile(files[i]), before[i]) << files[i];
+                EXPECT_NE(run("ls " + device_ + " | grep -q '\\.xml\\.'"), 0)
+                    << "a staged file was left behind";
+            }
+        }
     }
+    cfg_SetHistoryFlag(0);
     // The largest and the subnormal floats are values, written and read back as they were.
     std::vector<ChannelRecord> edge = good;
     chrec_Set(&edge[0], A::HighAlarmLimit, FLT_MAX);
@@ -327,6 +352,48 @@ TEST_F(ChannelTest, TextsThatDoNotReadBackFailTheSaveAndKeepTheFile) {
     std::vector<ChannelRecord> out(2);
     ASSERT_EQ(read(CHANNEL_KIND_AI, out), 0) << xml_GetErrorText();
     EXPECT_EQ(memcmp(out.data(), edge.data(), 2 * sizeof(ChannelRecord)), 0);
+}
+
+TEST_F(ChannelTest, FilesTheBinaryStepCannotWriteRefuseTheSaveBeforeAnyFileChanges) {
+    const std::vector<ChannelRecord> good = sampleRecords(CHANNEL_KIND_AI, 2);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, good), 0);
+    std::vector<ChannelRecord> changed = good;
+    tag_SetTag(&changed[1], "CHANGED");
+    const uint8_t extra[16] = {1, 2, 3};
+    const std::string config = readFile(root_ + "/config");
+    struct Case {
+        const char *name;
+        std::string blocked; // made a folder, or removed when it is the root's config
+        uint32_t error;
+    } cases[] = {
+        {"the root's config is missing", root_ + "/config", WERR_FILE_NOT_FOUND},
+        {"the extra file is a folder", device_ + "/ai_extra", WERR_ACCESS_DENIED},
+    };
+    const std::vector<std::string> files = {device_ + "/ai", xmlPath(CHANNEL_KIND_AI),
+                                            root_ + "/SCHEMA/KSTRN_ai.xsd", root_ + "/config"};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.blocked == root_ + "/config")
+            unlink(c.blocked.c_str());
+        else
+            mkdir(c.blocked.c_str(), 0777);
+        std::vector<std::string> before;
+        for (const std::string &f : files)
+            before.push_back(readFile(f));
+        errno = 0;
+        EXPECT_EQ(chan_WriteChannels("tester", device_.c_str(), CHANNEL_KIND_AI, changed.data(), 0,
+                                     2, extra, sizeof extra, "ai_extra"),
+                  -1);
+        EXPECT_EQ(errno, static_cast<int>(c.error));
+        for (size_t i = 0; i < files.size(); ++i)
+            EXPECT_EQ(readFile(files[i]), before[i]) << files[i];
+        rmdir(c.blocked.c_str());
+        writeFile(root_ + "/config", config);
+    }
+    ASSERT_EQ(chan_WriteChannels("tester", device_.c_str(), CHANNEL_KIND_AI, changed.data(), 0, 2,
+                                 extra, sizeof extra, "ai_extra"),
+              0)
+        << xml_GetErrorText();
 }
 
 TEST_F(ChannelTest, WithoutTypeTheFileKindChoosesTheLayout) {

@@ -230,6 +230,41 @@ TEST_F(XmlTest, SaveLeavesTheOldFileWhenRefusedOrFailedAndReplacesItOtherwise) {
     EXPECT_EQ(namesIn(folder), before);
 }
 
+TEST_F(XmlTest, StagingChecksAndWritesAsideUntilCommitted) {
+    newRoot();
+    std::string folder = tmp_ / "stage";
+    ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+    std::string path = folder + "/out.xml";
+    const std::string old = "<Old>kept</Old>\n";
+    std::ofstream(path, std::ios::binary) << old;
+    const std::set<std::string> alone = {"out.xml"};
+
+    XmlStaged staged;
+    ASSERT_EQ(xml_StageFile(doc_, path.c_str(), &staged), 0);
+    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(namesIn(folder).size(), 2u);
+    const std::string text = readFile(staged.temp);
+    EXPECT_EQ(text.rfind("<?xml version='1.0' encoding='UTF-8'?>\n", 0), 0u);
+    xml_DiscardStaged(&staged);
+    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(namesIn(folder), alone);
+    EXPECT_EQ(xml_CommitStaged(&staged), 0); // nothing left to commit
+
+    ASSERT_EQ(xml_StageText(text, path.c_str(), &staged), 0);
+    EXPECT_EQ(readFile(path), old);
+    ASSERT_EQ(xml_CommitStaged(&staged), 0);
+    EXPECT_EQ(readFile(path), text);
+    EXPECT_EQ(namesIn(folder), alone);
+
+    // The checks of a save are the staging's: a file marked read-only is refused there.
+    chmod(path.c_str(), 0444);
+    EXPECT_EQ(xml_StageText(old, path.c_str(), &staged), XML_E_ACCESSDENIED);
+    EXPECT_TRUE(staged.temp.empty());
+    EXPECT_EQ(readFile(path), text);
+    EXPECT_EQ(namesIn(folder), alone);
+    chmod(path.c_str(), 0644);
+}
+
 TEST_F(XmlTest, IllegalTextsGetTheMarkerOrFail) {
     XmlNode *root = newRoot();
     XmlNode *t = xml_AddChildElement(doc_, "T", root);

@@ -22,7 +22,9 @@ int chan_ReadChannels(const char *folder, int kind, ChannelRecord *records, int 
 int chan_LoadChannels(int kind, ChannelRecord *records, int first, int count);
 
 // Writes channels first .. first + count - 1 as the switches say (binary, XML or both), with
-// the change history. update 1 changes an existing XML file in place, 0 builds it afresh.
+// the change history. update 1 changes an existing XML file in place, 0 builds it afresh. A
+// save that a check refuses (a field whose text would not read back, a channel its reader
+// would refuse, a file that cannot be written) fails before any file changes, with no history.
 int chan_WriteChannelFiles(const char *user, const char *folder, int kind,
                            const ChannelRecord *records, int first, int count, const void *extra,
                            int extraSize, const char *extraFile, int update);

@@ -51,7 +51,32 @@ private:
 int chan_KindIsDigital(int kind);
 int chan_ValidKind(int kind);
 
-// The writer's XML step with the module already loaded.
+// The channel XML and its schema as the writer's XML step stages them (xml_StageText), so that
+// every check that can refuse the save is made before any file changes; what is not committed
+// is removed with it.
+struct ChanXmlFiles {
+    XmlStaged file;
+    XmlStaged schema;
+    ChanXmlFiles() = default;
+    ChanXmlFiles(const ChanXmlFiles &) = delete;
+    ChanXmlFiles &operator=(const ChanXmlFiles &) = delete;
+    ~ChanXmlFiles() {
+        xml_DiscardStaged(&file);
+        xml_DiscardStaged(&schema);
+    }
+};
+
+// Makes the channel XML (and, for more than one channel, its schema), each channel checked as
+// its reader checks what it reads, and stages both: 0, or the failure reported (-1, errno 1465)
+// with nothing staged and no file changed.
+int chan_StageChannelsXml(ExModule &ex, const std::string &folder, int kind,
+                          const ChannelRecord *records, int first, int count, const void *extra,
+                          int extraSize, int update, ChanXmlFiles *files);
+// Puts the staged files in place: 0, or the failure reported.
+int chan_CommitChannelsXml(ChanXmlFiles *files);
+void chan_DiscardChannelsXml(ChanXmlFiles *files);
+
+// The writer's XML step with the module already loaded: staged and committed.
 int chan_WriteChannelsXmlWith(ExModule &ex, const std::string &folder, int kind,
                               const ChannelRecord *records, int first, int count, const void *extra,
                               int extraSize, int update);

@@ -3,6 +3,7 @@
 
 #include "chfile.h"
 #include "plat_error.h"
+#include "plat_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,10 +11,39 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 constexpr int k_calcExtraPerChannel = 2048;
+
+// Whether the binary step's own files let it through: an existing file opens for writing, a
+// missing one has a folder that takes new files. 0, or -1 with errno as the write would fail.
+int checkWritable(const std::string &path) {
+    int fd = plat_FileOpen(path.c_str(), PLAT_FILE_READ_WRITE);
+    if (fd >= 0) return plat_FileClose(fd);
+    if (errno != static_cast<int>(WERR_FILE_NOT_FOUND)) return -1;
+    std::string native = plat_FileNativePath(path.c_str());
+    size_t slash = native.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : native.substr(0, slash == 0 ? 1 : slash);
+    return access(dir.c_str(), W_OK | X_OK) == 0 ? 0 : plat_FailFromPosixPath(dir.c_str());
+}
+
+// The checks of the binary step, made before any file changes: the channel file, the extra
+// file and the root's "config", which each save touches and which must hold its byte.
+int checkBinary(const std::string &folder, int kind, bool withExtra, const char *extraFile) {
+    if (checkWritable(chfile_Path(folder.c_str(), kind)) < 0) return -1;
+    if (withExtra && checkWritable(cfg_Join(folder.c_str(), extraFile)) < 0) return -1;
+    int fd = plat_FileOpen(cfg_Join(cfg_RootOf(folder.c_str()).c_str(), "config").c_str(),
+                           PLAT_FILE_READ_WRITE);
+    if (fd < 0) return -1;
+    uint8_t first = 0;
+    int result = plat_FileReadAt(fd, &first, 1, 0);
+    int err = errno;
+    plat_FileClose(fd);
+    errno = err;
+    return result;
+}
 
 std::vector<uint8_t> undecorateHw(ExModule &ex, int kind, int n, const ChannelRecord &rec) {
     std::vector<uint8_t> copy(rec.bytes, rec.bytes + CHANNEL_RECORD_SIZE);
@@ -119,20 +149,29 @@ int chan_WriteChannelFiles(const char *user, const char *folder, int kind,
         history = r == 0;
     }
 
+    // The XML is made and checked, and staged beside its file, and the binary step's files are
+    // checked, before any file is written: a save refused by a check leaves them as they were.
     const int writeXml = cfg_GetWriteXml(f.c_str());
-    if (!(ex.doXml != nullptr && writeXml == 2)) {
+    const bool xml = ex.doXml != nullptr && writeXml > 0;
+    const bool binary = !(ex.doXml != nullptr && writeXml == 2);
+    const bool extraBinary =
+        extra != nullptr && extraSize > 0 && extraFile != nullptr && *extraFile != '\0';
+    if (binary && checkBinary(f, kind, extraBinary, extraFile) < 0) return -1;
+    ChanXmlFiles staged;
+    if (xml && chan_StageChannelsXml(ex, f, kind, records, first, count, extra, extraSize, update,
+                                     &staged) < 0)
+        return -1;
+    if (binary) {
         if (chfile_WriteChannels(chfile_Path(f.c_str(), kind).c_str(), records, first, count) < 0)
             return -1;
         if (cfg_TouchRootConfigOf(f.c_str()) < 0) return -1;
-        if (extra != nullptr && extraSize > 0 && extraFile != nullptr && *extraFile != '\0') {
+        if (extraBinary) {
             if (chfile_WriteExtra(cfg_Join(f.c_str(), extraFile).c_str(), extra, extraSize) < 0)
                 return -1;
             if (cfg_TouchRootConfigOf(f.c_str()) < 0) return -1;
         }
     }
-    if (ex.doXml != nullptr && writeXml > 0 &&
-        chan_WriteChannelsXmlWith(ex, f, kind, records, first, count, extra, extraSize, update) < 0)
-        return -1;
+    if (xml && chan_CommitChannelsXml(&staged) < 0) return -1;
 
     if (history) {
         bool recordsDiffer =

@@ -2,6 +2,7 @@
 #include "chan_internal.h"
 #include "xsd.h"
 
+#include "exdll.h"
 #include "plat_error.h"
 
 #include <algorithm>
@@ -51,41 +52,150 @@ bool plainPrefix(const std::string &prefix) {
     return true;
 }
 
-// One element per leaf, as cfg_WriteLeaves adds them to a channel, written as text at the
-// channel's indentation; the same failures in the same order.
+// What the reader makes of the texts saved for a channel: the record (or extra block) it
+// builds from zeros field by field, and the names of the fields it has read.
+struct AsRead {
+    std::vector<uint8_t> bytes;
+    std::string names = ",";
+    explicit AsRead(size_t size) : bytes(size, 0) {}
+};
+
+// The text a leaf is saved as, taken back as the reader takes it into asRead; false with the
+// failure recorded as the reader would record it (format: field name, message).
+bool leafText(const StructsLeaf &leaf, const void *buffer, int size, const char *format,
+              AsRead *asRead, std::string *out) {
+    if (!cfg_LeafFits(leaf, size)) {
+        xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), CFG_OUTSIDE_RECORD);
+        return false;
+    }
+    char message[EX_MESSAGE_SIZE];
+    char *text = cfg_SaveText(leaf, buffer, size, message, sizeof message);
+    if (text == nullptr && message[0] != '\0') {
+        xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), message);
+        return false;
+    }
+    out->assign(text != nullptr ? text : "");
+    cfg_FreeText(text);
+    if (cfg_SetField(leaf, asRead->bytes.data(), static_cast<int>(asRead->bytes.size()),
+                     out->c_str(), format) < 0)
+        return false;
+    asRead->names.append(leaf.name).push_back(',');
+    return true;
+}
+
+// The reader's checks of a channel built from its saved texts, in the reader's order: the
+// module's decoration, the fields the record needs, the module's own checks. A save they refuse
+// fails before any file changes, as its reader would refuse the file.
+void checkAsRead(ExModule &ex, int kind, int n, AsRead &rec) {
+    if (xml_GetError() < 0) return;
+    ExBuffer buffer = {CHANNEL_RECORD_SIZE, rec.bytes.data(), 0};
+    if (ex.decorateChannelHw != nullptr) {
+        ex.decorateChannelHw(kind, n, &buffer);
+        if (buffer.owned) cfg_TakeBlock(&buffer, rec.bytes.data(), CHANNEL_RECORD_SIZE);
+    }
+    chan_ValidateCommon(rec.names.c_str(),
+                        reinterpret_cast<const ChannelRecord *>(rec.bytes.data()));
+    char message[EX_MESSAGE_SIZE];
+    exdll_BeginText(message, sizeof message);
+    if (xml_GetError() >= 0 && ex.validateChan != nullptr &&
+        ex.validateChan(rec.names.c_str(), rec.bytes.data(), message, sizeof message) == -1) {
+        exdll_EndText(message, sizeof message);
+        xml_SetError(XML_E_FAIL, message);
+    }
+}
+
+void checkExtraAsRead(ExModule &ex, int kind, int n, AsRead &rec, AsRead &block) {
+    if (xml_GetError() < 0) return;
+    const int size = static_cast<int>(block.bytes.size());
+    if (ex.decorateChannelExtra != nullptr) {
+        ExBuffer buffer = {size, block.bytes.data(), 0};
+        ex.decorateChannelExtra(kind, n, rec.bytes.data(), &buffer);
+        if (buffer.owned) cfg_TakeBlock(&buffer, block.bytes.data(), size);
+    }
+    char message[EX_MESSAGE_SIZE];
+    exdll_BeginText(message, sizeof message);
+    if (ex.validateChanExtra != nullptr &&
+        ex.validateChanExtra(block.names.c_str(), rec.bytes.data(), block.bytes.data(), size,
+                             message, sizeof message) == -1) {
+        exdll_EndText(message, sizeof message);
+        xml_SetError(XML_E_FAIL, message);
+    }
+}
+
+// One element per leaf, written as text at the channel's indentation: byte for byte what the
+// tree below adds and indents, with the same failures in the same order.
 void appendLeaves(std::string *out, const std::vector<StructsLeaf> &leaves, const void *buffer,
-                  int size, const char *format) {
+                  int size, const char *format, AsRead *asRead) {
+    std::string text;
     for (const StructsLeaf &leaf : leaves) {
         if (xml_GetError() < 0) return;
-        if (!cfg_LeafFits(leaf, size)) {
-            xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), CFG_OUTSIDE_RECORD);
-            return;
-        }
-        char message[EX_MESSAGE_SIZE];
-        char *text = cfg_SaveText(leaf, buffer, size, message, sizeof message);
-        if (text == nullptr && message[0] != '\0') {
-            xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), message);
-            return;
-        }
+        if (!leafText(leaf, buffer, size, format, asRead, &text)) return;
         if (!xml_IsElementName(leaf.name.c_str())) {
-            cfg_FreeText(text);
             xml_SetErrorf(XML_E_INVALIDARG, "xml_CreateElement('%s') failed 0x%x",
                           leaf.name.c_str(), static_cast<unsigned>(XML_E_INVALIDARG));
             return;
         }
         out->append("\n\t\t<").append(leaf.name).push_back('>');
-        xml_AppendContent(out, text != nullptr ? text : "");
+        xml_AppendContent(out, text.c_str());
         out->append("</").append(leaf.name).push_back('>');
-        cfg_FreeText(text);
     }
 }
 
+// One element per leaf under the channel's node; replace selects replacing a child of the same
+// name.
+void addLeaves(XmlDocument *doc, XmlNode *parent, const std::vector<StructsLeaf> &leaves,
+               const void *buffer, int size, int replace, const char *format, AsRead *asRead) {
+    std::string text;
+    for (const StructsLeaf &leaf : leaves) {
+        if (xml_GetError() < 0) return;
+        if (!leafText(leaf, buffer, size, format, asRead, &text)) return;
+        XmlNode *element = replace ? xml_SetChildElement(doc, leaf.name.c_str(), parent)
+                                   : xml_AddChildElement(doc, leaf.name.c_str(), parent);
+        xml_CreateAndAddTextNode(doc, text.c_str(), element);
+    }
+}
+
+// The channel's fields, then its extra fields, through add (appendLeaves or addLeaves bound to
+// their target), each checked as the reader would check what it reads back.
+template <typename Add>
+void channelFields(ExModule &ex, int kind, int n, const ChannelRecord &record, LayoutCache &layouts,
+                   bool withExtra, std::vector<uint8_t> &extraSpace, size_t &position, Add add) {
+    ChannelRecord rec = record;
+    const structs_type *deviceType =
+        ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, n, rec.bytes) : nullptr;
+    std::vector<uint8_t> editable = editableRecord(ex, kind, n, rec);
+    AsRead asRead(CHANNEL_RECORD_SIZE);
+    add(layouts.leaves(chrec_IsDigital(rec), deviceType), editable.data(), CHANNEL_RECORD_SIZE,
+        " <%s> %s", &asRead);
+    checkAsRead(ex, kind, n, asRead);
+    if (!withExtra || xml_GetError() < 0) return;
+    const int remaining = static_cast<int>(extraSpace.size() - position);
+    const int size = ex.getChannelExtraSize(kind, n, rec.bytes, extraSpace.data() + position);
+    if (size <= 0) return;
+    std::vector<uint8_t> zeros;
+    const uint8_t *source = extraSpace.data() + position;
+    if (size > remaining) {
+        zeros.assign(static_cast<size_t>(size), 0);
+        source = zeros.data();
+    }
+    const structs_type *extraType = ex.getChannelExtraType(kind, n, rec.bytes);
+    if (extraType != nullptr) {
+        std::vector<uint8_t> fields = editableExtra(ex, kind, n, &rec, source, size);
+        AsRead block(static_cast<size_t>(size));
+        add(structs_Leaves(extraType), fields.data(), static_cast<int>(fields.size()), "<%s>  %s",
+            &block);
+        checkExtraAsRead(ex, kind, n, asRead, block);
+    }
+    position += static_cast<size_t>(std::min(size, remaining));
+}
+
 // A full rewrite needs no tree: the file's text is made channel by channel, byte for byte what
-// the indented tree would be saved as (the tree's path below stays for updates). 0, or the
-// failure reported; 1 when the device prefix needs the tree's handling of odd characters.
+// the indented tree would be saved as (the tree's path below stays for updates), and staged.
+// 0, or -1 with the failure recorded; 1 when the device prefix needs the tree's handling of
+// odd characters.
 int rewriteAsText(ExModule &ex, const std::string &folder, int kind, const ChannelRecord *records,
                   int first, int count, bool withExtra, std::vector<uint8_t> &extraSpace,
-                  const std::string &path) {
+                  const std::string &path, XmlStaged *staged) {
     std::string prefixName =
         cfg_DevicePrefix(folder.c_str()).substr(0, 5) + "_" + chrec_KindName(kind);
     if (!plainPrefix(prefixName)) return 1;
@@ -103,6 +213,9 @@ int rewriteAsText(ExModule &ex, const std::string &folder, int kind, const Chann
     size_t position = 0;
     LayoutCache layouts;
     bool any = false;
+    auto add = [&out](const std::vector<StructsLeaf> &leaves, const void *buffer, int size,
+                      const char *format,
+                      AsRead *asRead) { appendLeaves(&out, leaves, buffer, size, format, asRead); };
     for (int i = 0; i < count && xml_GetError() >= 0; ++i) {
         const int n = first + i;
         char context[64];
@@ -114,32 +227,7 @@ int rewriteAsText(ExModule &ex, const std::string &folder, int kind, const Chann
         any = true;
         const size_t opened = out.size();
         out.push_back('>');
-        ChannelRecord rec = records[i];
-        const structs_type *deviceType =
-            ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, n, rec.bytes) : nullptr;
-        std::vector<uint8_t> editable = editableRecord(ex, kind, n, rec);
-        appendLeaves(&out, layouts.leaves(chrec_IsDigital(rec), deviceType), editable.data(),
-                     CHANNEL_RECORD_SIZE, " <%s> %s");
-        if (withExtra) {
-            const int remaining = static_cast<int>(extraSpace.size() - position);
-            const int size =
-                ex.getChannelExtraSize(kind, n, rec.bytes, extraSpace.data() + position);
-            if (size > 0) {
-                std::vector<uint8_t> zeros;
-                const uint8_t *source = extraSpace.data() + position;
-                if (size > remaining) {
-                    zeros.assign(static_cast<size_t>(size), 0);
-                    source = zeros.data();
-                }
-                const structs_type *extraType = ex.getChannelExtraType(kind, n, rec.bytes);
-                if (extraType != nullptr) {
-                    std::vector<uint8_t> fields = editableExtra(ex, kind, n, &rec, source, size);
-                    appendLeaves(&out, structs_Leaves(extraType), fields.data(),
-                                 static_cast<int>(fields.size()), "<%s>  %s");
-                }
-                position += static_cast<size_t>(std::min(size, remaining));
-            }
-        }
+        channelFields(ex, kind, n, records[i], layouts, withExtra, extraSpace, position, add);
         // A channel without fields is an empty element.
         if (out.size() == opened + 1)
             out.replace(opened, 1, "/>");
@@ -147,9 +235,8 @@ int rewriteAsText(ExModule &ex, const std::string &folder, int kind, const Chann
             out.append("\n\t</Channel>");
     }
     out.append(any ? "\n</Channels>\n" : "/>\n");
-    xml_SaveText(out, path.c_str());
-    if (xml_GetError() < 0) return xml_ReportError();
-    return 0;
+    xml_StageText(out, path.c_str(), staged);
+    return xml_GetError() < 0 ? -1 : 0;
 }
 
 XmlNode *newChannelsRoot(XmlDocument *doc, const std::string &folder, int kind) {
@@ -166,49 +253,15 @@ XmlNode *newChannelsRoot(XmlDocument *doc, const std::string &folder, int kind) 
                                   (ns + " ../SCHEMA/" + prefixName + ".xsd").c_str(), root);
     return root;
 }
-} // namespace
 
-namespace {
-int writeSchema(ExModule &ex, const std::string &folder, int kind, const ChannelRecord *records,
-                int first, int count, bool withExtra) {
-    // One channel written changes no layout, so its schema stands.
-    if (count <= 1) return 0;
-    ChannelRecord rec = records[0];
-    const structs_type *deviceType =
-        ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, first, rec.bytes) : nullptr;
-    const structs_type *extraType =
-        withExtra ? ex.getChannelExtraType(kind, first, rec.bytes) : nullptr;
-    int mixed = ex.getMixedChannelType != nullptr ? ex.getMixedChannelType() : 0;
-    if (xsd_WriteChannelSchema(folder.c_str(), kind, mixed, deviceType, extraType, count) < 0)
-        return xml_ReportError();
-    return 0;
-}
-} // namespace
-
-int chan_WriteChannelsXmlWith(ExModule &ex, const std::string &folder, int kind,
-                              const ChannelRecord *records, int first, int count, const void *extra,
-                              int extraSize, int update) {
-    const bool withExtra = extra != nullptr && extraSize > 0 && ex.getChannelExtraSize != nullptr &&
-                           ex.getChannelExtraType != nullptr;
-    if (!update) {
-        xml_ClearError();
-        cfg_SetContext(folder.c_str(), "");
-        const std::string path =
-            cfg_Join(folder.c_str(), (std::string(chrec_KindName(kind)) + ".xml").c_str());
-        std::vector<uint8_t> extraSpace;
-        if (withExtra)
-            extraSpace.assign(static_cast<const uint8_t *>(extra),
-                              static_cast<const uint8_t *>(extra) + extraSize);
-        int rc =
-            rewriteAsText(ex, folder, kind, records, first, count, withExtra, extraSpace, path);
-        if (rc < 0) return rc;
-        if (rc == 0) return writeSchema(ex, folder, kind, records, first, count, withExtra);
-    }
+// The file changed in place (update) or built afresh as a tree, and staged. 0, or -1 with the
+// failure recorded.
+int stageTree(ExModule &ex, const std::string &folder, int kind, const ChannelRecord *records,
+              int first, int count, bool withExtra, std::vector<uint8_t> &extraSpace, int update,
+              const std::string &path, XmlStaged *staged) {
     XmlDocument *doc = xml_CreateDocument();
     cfg_SetContext(folder.c_str(), "");
-    if (doc == nullptr) return xml_ReportError();
-    const std::string path =
-        cfg_Join(folder.c_str(), (std::string(chrec_KindName(kind)) + ".xml").c_str());
+    if (doc == nullptr) return -1;
     XmlNode *root = nullptr;
     int loaded = update ? xml_LoadFile(doc, path.c_str()) : 1;
     if (loaded == 1) {
@@ -222,10 +275,6 @@ int chan_WriteChannelsXmlWith(ExModule &ex, const std::string &folder, int kind,
     ChannelIndex index;
     if (update && loaded == 0 && xml_GetError() >= 0) index.build(root);
 
-    std::vector<uint8_t> extraSpace;
-    if (withExtra)
-        extraSpace.assign(static_cast<const uint8_t *>(extra),
-                          static_cast<const uint8_t *>(extra) + extraSize);
     size_t position = 0;
     LayoutCache layouts;
     for (int i = 0; i < count && xml_GetError() >= 0; ++i) {
@@ -239,35 +288,89 @@ int chan_WriteChannelsXmlWith(ExModule &ex, const std::string &folder, int kind,
             xml_CreateAndAddAttributeNode(doc, "id", std::to_string(n + 1).c_str(), node);
             if (node != nullptr) index.add(n + 1, node);
         }
-        ChannelRecord rec = records[i];
-        const structs_type *deviceType =
-            ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, n, rec.bytes) : nullptr;
-        std::vector<uint8_t> editable = editableRecord(ex, kind, n, rec);
-        cfg_WriteLeaves(doc, node, layouts.leaves(chrec_IsDigital(rec), deviceType),
-                        editable.data(), CHANNEL_RECORD_SIZE, update, " <%s> %s");
-        if (!withExtra) continue;
-        const int remaining = static_cast<int>(extraSpace.size() - position);
-        const int size = ex.getChannelExtraSize(kind, n, rec.bytes, extraSpace.data() + position);
-        if (size <= 0) continue;
-        std::vector<uint8_t> zeros;
-        const uint8_t *source = extraSpace.data() + position;
-        if (size > remaining) {
-            zeros.assign(static_cast<size_t>(size), 0);
-            source = zeros.data();
-        }
-        const structs_type *extraType = ex.getChannelExtraType(kind, n, rec.bytes);
-        if (extraType != nullptr) {
-            std::vector<uint8_t> fields = editableExtra(ex, kind, n, &rec, source, size);
-            cfg_WriteFields(doc, node, extraType, fields.data(), static_cast<int>(fields.size()),
-                            update, "<%s>  %s");
-        }
-        position += static_cast<size_t>(std::min(size, remaining));
+        auto add = [doc, node, update](const std::vector<StructsLeaf> &leaves, const void *buffer,
+                                       int size, const char *format, AsRead *asRead) {
+            addLeaves(doc, node, leaves, buffer, size, update, format, asRead);
+        };
+        channelFields(ex, kind, n, records[i], layouts, withExtra, extraSpace, position, add);
     }
     xml_IndentTree(doc, root, 0);
-    xml_SaveFile(doc, path.c_str());
+    xml_StageFile(doc, path.c_str(), staged);
     xml_ReleaseDocument(doc);
-    if (xml_GetError() < 0) return xml_ReportError();
-    return writeSchema(ex, folder, kind, records, first, count, withExtra);
+    return xml_GetError() < 0 ? -1 : 0;
+}
+
+int stageSchema(ExModule &ex, const std::string &folder, int kind, const ChannelRecord *records,
+                int first, int count, bool withExtra, XmlStaged *staged) {
+    // One channel written changes no layout, so its schema stands.
+    if (count <= 1) return 0;
+    ChannelRecord rec = records[0];
+    const structs_type *deviceType =
+        ex.getChannelHwType != nullptr ? ex.getChannelHwType(kind, first, rec.bytes) : nullptr;
+    const structs_type *extraType =
+        withExtra ? ex.getChannelExtraType(kind, first, rec.bytes) : nullptr;
+    int mixed = ex.getMixedChannelType != nullptr ? ex.getMixedChannelType() : 0;
+    return xsd_StageChannelSchema(folder.c_str(), kind, mixed, deviceType, extraType, count,
+                                  staged);
+}
+
+int stageFiles(ExModule &ex, const std::string &folder, int kind, const ChannelRecord *records,
+               int first, int count, const void *extra, int extraSize, int update,
+               ChanXmlFiles *files) {
+    const bool withExtra = extra != nullptr && extraSize > 0 && ex.getChannelExtraSize != nullptr &&
+                           ex.getChannelExtraType != nullptr;
+    std::vector<uint8_t> extraSpace;
+    if (withExtra)
+        extraSpace.assign(static_cast<const uint8_t *>(extra),
+                          static_cast<const uint8_t *>(extra) + extraSize);
+    const std::string path =
+        cfg_Join(folder.c_str(), (std::string(chrec_KindName(kind)) + ".xml").c_str());
+    int rc = 1;
+    if (!update) {
+        xml_ClearError();
+        cfg_SetContext(folder.c_str(), "");
+        rc = rewriteAsText(ex, folder, kind, records, first, count, withExtra, extraSpace, path,
+                           &files->file);
+    }
+    if (rc == 1)
+        rc = stageTree(ex, folder, kind, records, first, count, withExtra, extraSpace, update, path,
+                       &files->file);
+    if (rc == 0)
+        rc = stageSchema(ex, folder, kind, records, first, count, withExtra, &files->schema);
+    return rc;
+}
+} // namespace
+
+int chan_StageChannelsXml(ExModule &ex, const std::string &folder, int kind,
+                          const ChannelRecord *records, int first, int count, const void *extra,
+                          int extraSize, int update, ChanXmlFiles *files) {
+    if (stageFiles(ex, folder, kind, records, first, count, extra, extraSize, update, files) == 0)
+        return 0;
+    chan_DiscardChannelsXml(files);
+    return xml_ReportError();
+}
+
+int chan_CommitChannelsXml(ChanXmlFiles *files) {
+    if (xml_CommitStaged(&files->file) < 0 || xml_CommitStaged(&files->schema) < 0) {
+        chan_DiscardChannelsXml(files);
+        return xml_ReportError();
+    }
+    return 0;
+}
+
+void chan_DiscardChannelsXml(ChanXmlFiles *files) {
+    xml_DiscardStaged(&files->file);
+    xml_DiscardStaged(&files->schema);
+}
+
+int chan_WriteChannelsXmlWith(ExModule &ex, const std::string &folder, int kind,
+                              const ChannelRecord *records, int first, int count, const void *extra,
+                              int extraSize, int update) {
+    ChanXmlFiles files;
+    if (chan_StageChannelsXml(ex, folder, kind, records, first, count, extra, extraSize, update,
+                              &files) < 0)
+        return -1;
+    return chan_CommitChannelsXml(&files);
 }
 
 int chan_WriteChannelsXml(const char *folder, int kind, const ChannelRecord *records, int first,

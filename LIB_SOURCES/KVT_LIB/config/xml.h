@@ -52,6 +52,23 @@ int32_t xml_SaveFile(XmlDocument *doc, const char *path);
 // temporary file, fsync and rename, the same failure codes and texts.
 int32_t xml_SaveText(const std::string &text, const char *path);
 
+// A file staged by xml_StageText or xml_StageFile: its whole text written and fsync'ed into a
+// temporary file beside it, every check of a save made (an existing file the caller may not
+// write is refused), the file itself not yet touched. A writer that keeps several files stages
+// each before it changes any, so that a save refused by a check leaves them all as they were.
+struct XmlStaged {
+    std::string temp; // "" when nothing is staged
+    std::string path;
+};
+// 0 with the file staged, or the failure code and text xml_SaveFile gives (nothing staged).
+int32_t xml_StageText(const std::string &text, const char *path, XmlStaged *staged);
+int32_t xml_StageFile(XmlDocument *doc, const char *path, XmlStaged *staged);
+// Puts a staged file in place by a rename (nothing staged: 0). A failure is recorded even over
+// one recorded before; the old file is then as it was. The staging is used up either way.
+int32_t xml_CommitStaged(XmlStaged *staged);
+// Removes a staged file that is not to be put in place.
+void xml_DiscardStaged(XmlStaged *staged);
+
 // The text xml_getText gives, without a copy when it is plain ASCII (else converted into
 // scratch); valid while the node and scratch are. Null while a failure stands or without a node.
 const char *xml_TextOf(XmlNode *node, std::string &scratch);

@@ -55,18 +55,18 @@ int32_t hresultOfErrno(int err, const char *path) {
     return static_cast<int32_t>(0x80070000u | (win & 0xFFFFu));
 }
 
-// Writes the bytes into path through a temporary file of its own in the same folder, then mode,
-// fsync and rename. An existing file the caller may not write is refused before anything is
-// made: without a write bit it is marked read-only, which refuses an administrator too. 0 or
-// the errno value; on failure the old file is as it was and no temporary file is left.
-int saveThroughTemp(const char *path, const char *data, size_t size) {
+// Writes the bytes into a temporary file of its own beside path, with the mode path has and
+// fsync'ed, leaving path alone. An existing file the caller may not write is refused before
+// anything is made: without a write bit it is marked read-only, which refuses an administrator
+// too. 0 with the temporary file's name in temp, or the errno value with no temporary file left.
+int stageThroughTemp(const char *path, const char *data, size_t size, std::string *temp) {
     struct stat st;
     bool existed = stat(path, &st) == 0;
     if (existed && faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return errno;
     if (existed && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) return EACCES;
     mode_t mode = existed ? (st.st_mode & 07777) : 0666;
-    std::string temp = std::string(path) + ".XXXXXX";
-    int fd = mkostemp(&temp[0], O_CLOEXEC);
+    std::string name = std::string(path) + ".XXXXXX";
+    int fd = mkostemp(&name[0], O_CLOEXEC);
     if (fd < 0) return errno;
     int err = 0;
     size_t done = 0;
@@ -81,14 +81,36 @@ int saveThroughTemp(const char *path, const char *data, size_t size) {
     if (err == 0 && fchmod(fd, mode) != 0) err = errno;
     if (err == 0 && fsync(fd) != 0) err = errno;
     if (close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && rename(temp.c_str(), path) != 0) err = errno;
-    if (err != 0) unlink(temp.c_str());
+    if (err != 0) {
+        unlink(name.c_str());
+        return err;
+    }
+    *temp = name;
+    return 0;
+}
+
+// Puts a staged file in place; on failure the old file is as it was and the temporary file is
+// gone. 0 or the errno value.
+int commitTemp(const std::string &temp, const char *path) {
+    if (rename(temp.c_str(), path) == 0) return 0;
+    int err = errno;
+    unlink(temp.c_str());
     return err;
 }
 
-// The document is put into memory whole before the file is touched: the library's own file
-// output neither retries a short write nor reports every failed one.
-int saveDocument(xmlDocPtr doc, const char *path, int options) {
+// Writes the bytes into path through a temporary file of its own in the same folder, then
+// renames it over path. 0 or the errno value; on failure the old file is as it was and no
+// temporary file is left.
+int saveThroughTemp(const char *path, const char *data, size_t size) {
+    std::string temp;
+    int err = stageThroughTemp(path, data, size, &temp);
+    return err == 0 ? commitTemp(temp, path) : err;
+}
+
+// The document as the bytes of its file: it is put into memory whole before any file is
+// touched, since the library's own file output neither retries a short write nor reports every
+// failed one. 0 or ENOMEM.
+int documentText(xmlDocPtr doc, int options, std::string *text) {
     xmlBufferPtr buffer = xmlBufferCreate();
     if (buffer == nullptr) return ENOMEM;
     xmlSaveCtxtPtr save = xmlSaveToBuffer(buffer, "UTF-8", options);
@@ -99,10 +121,16 @@ int saveDocument(xmlDocPtr doc, const char *path, int options) {
     long written = xmlSaveDoc(save, doc);
     int err = xmlSaveClose(save) < 0 || written < 0 ? ENOMEM : 0;
     if (err == 0)
-        err = saveThroughTemp(path, reinterpret_cast<const char *>(xmlBufferContent(buffer)),
-                              xmlBufferLength(buffer));
+        text->assign(reinterpret_cast<const char *>(xmlBufferContent(buffer)),
+                     static_cast<size_t>(xmlBufferLength(buffer)));
     xmlBufferFree(buffer);
     return err;
+}
+
+int saveDocument(xmlDocPtr doc, const char *path, int options) {
+    std::string text;
+    int err = documentText(doc, options, &text);
+    return err == 0 ? saveThroughTemp(path, text.data(), text.size()) : err;
 }
 
 int32_t saveFailed(int err, const char *path) {
@@ -445,6 +473,53 @@ int32_t xml_SaveText(const std::string &text, const char *path) {
     }
     int err = saveThroughTemp(path, text.data(), text.size());
     return err == 0 ? 0 : saveFailed(err, path);
+}
+
+int32_t xml_StageText(const std::string &text, const char *path, XmlStaged *staged) {
+    if (xml_GetError() < 0) return xml_GetError();
+    if (path == nullptr || staged == nullptr) {
+        xml_SetErrorf(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", path ? path : "",
+                      static_cast<unsigned>(XML_E_FAIL));
+        return xml_GetError();
+    }
+    xml_DiscardStaged(staged);
+    int err = stageThroughTemp(path, text.data(), text.size(), &staged->temp);
+    if (err != 0) return saveFailed(err, path);
+    staged->path = path;
+    return 0;
+}
+
+int32_t xml_StageFile(XmlDocument *doc, const char *path, XmlStaged *staged) {
+    if (xml_GetError() < 0) return xml_GetError();
+    if (doc == nullptr || doc->doc == nullptr || path == nullptr) {
+        xml_SetErrorf(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", path ? path : "",
+                      static_cast<unsigned>(XML_E_FAIL));
+        return xml_GetError();
+    }
+    std::string text;
+    int options = startsWithDeclaration(doc->doc) ? XML_SAVE_NO_DECL : 0;
+    int err = documentText(doc->doc, options, &text);
+    if (err != 0) return saveFailed(err, path);
+    return xml_StageText(text, path, staged);
+}
+
+int32_t xml_CommitStaged(XmlStaged *staged) {
+    if (staged == nullptr || staged->temp.empty()) return 0;
+    std::string temp, path;
+    temp.swap(staged->temp);
+    path.swap(staged->path);
+    int err = commitTemp(temp, path.c_str());
+    if (err == 0) return 0;
+    // The failure is the rename's own: it is recorded whatever was recorded before.
+    xml_ClearError();
+    return saveFailed(err, path.c_str());
+}
+
+void xml_DiscardStaged(XmlStaged *staged) {
+    if (staged == nullptr || staged->temp.empty()) return;
+    unlink(staged->temp.c_str());
+    staged->temp.clear();
+    staged->path.clear();
 }
 
 XmlNode *xml_GetRootElement(XmlDocument *doc) {

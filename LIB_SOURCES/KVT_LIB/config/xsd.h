@@ -29,3 +29,6 @@ XmlDocument *xsd_BuildDeviceSchema(const char *folder, const structs_type *devic
 // group to an "ai" file. 0, or -1 with the error state set.
 int xsd_WriteChannelSchema(const char *folder, int kind, int mixed, const structs_type *deviceType,
                            const structs_type *extraType, int count);
+// The same schema staged (xml_StageFile) rather than saved; the SCHEMA folder is made.
+int xsd_StageChannelSchema(const char *folder, int kind, int mixed, const structs_type *deviceType,
+                           const structs_type *extraType, int count, XmlStaged *staged);

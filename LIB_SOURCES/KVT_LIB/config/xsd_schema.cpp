@@ -60,9 +60,13 @@ XmlNode *listOf(XmlDocument *doc, XmlNode *root, const char *outer, const char *
     return xml_AddChildElement(doc, "xs:complexType", i);
 }
 
-int finish(XmlDocument *doc, XmlNode *root, const std::string &path) {
+// Saves the document, or stages it when staged is given.
+int finish(XmlDocument *doc, XmlNode *root, const std::string &path, XmlStaged *staged = nullptr) {
     xml_IndentTree(doc, root, 0);
-    xml_SaveFile(doc, path.c_str());
+    if (staged != nullptr)
+        xml_StageFile(doc, path.c_str(), staged);
+    else
+        xml_SaveFile(doc, path.c_str());
     int result = xml_GetError() < 0 ? -1 : 0;
     xml_ReleaseDocument(doc);
     return result;
@@ -106,6 +110,14 @@ int xsd_WriteDeviceSchema(const char *folder, const structs_type *deviceType,
 
 int xsd_WriteChannelSchema(const char *folder, int kind, int mixed, const structs_type *deviceType,
                            const structs_type *extraType, int count) {
+    XmlStaged staged;
+    if (xsd_StageChannelSchema(folder, kind, mixed, deviceType, extraType, count, &staged) < 0)
+        return -1;
+    return xml_CommitStaged(&staged) < 0 ? -1 : 0;
+}
+
+int xsd_StageChannelSchema(const char *folder, int kind, int mixed, const structs_type *deviceType,
+                           const structs_type *extraType, int count, XmlStaged *staged) {
     std::string f = cfg_Folder(folder);
     xml_SetErrorContext("Creating Schema");
     std::string schema = schemaFolder(f);
@@ -151,5 +163,5 @@ int xsd_WriteChannelSchema(const char *folder, int kind, int mixed, const struct
     XmlNode *id = namedElement(doc, channel, "xs:attribute", "id");
     xml_CreateAndAddAttributeNode(doc, "type", "xs:integer", id);
     xml_CreateAndAddAttributeNode(doc, "use", "required", id);
-    return finish(doc, root, cfg_Join(schema.c_str(), (prefixName + ".xsd").c_str()));
+    return finish(doc, root, cfg_Join(schema.c_str(), (prefixName + ".xsd").c_str()), staged);
 }
