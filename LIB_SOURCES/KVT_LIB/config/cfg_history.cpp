@@ -134,17 +134,28 @@ void cfg_CloseHistory() {
     g_object.clear();
 }
 
-int cfg_TouchRootConfigOf(const char *folder) {
+namespace {
+// Opens the root's "config" for writing and reads its byte 0; rewrites it when asked.
+int rootConfig(const char *folder, bool rewrite) {
     std::string path = cfg_Join(cfg_RootOf(folder).c_str(), "config");
     int fd = plat_FileOpen(path.c_str(), PLAT_FILE_READ_WRITE);
     if (fd < 0) return -1;
     uint8_t first = 0;
     int result = plat_FileReadAt(fd, &first, 1, 0);
-    if (result == 0) result = plat_FileWriteAt(fd, &first, 1, 0);
+    if (result == 0 && rewrite) result = plat_FileWriteAt(fd, &first, 1, 0);
     int err = errno;
     plat_FileClose(fd);
     errno = err;
     return result;
+}
+} // namespace
+
+int cfg_TouchRootConfigOf(const char *folder) {
+    return rootConfig(folder, true);
+}
+
+int cfg_RootConfigTouchable(const char *folder) {
+    return rootConfig(folder, false);
 }
 
 int cfg_TouchRootConfig() {

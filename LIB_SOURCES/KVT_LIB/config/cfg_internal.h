@@ -47,6 +47,9 @@ std::string cfg_Join(const char *folder, const char *name);
 // The folder given, or the current directory for null or "".
 std::string cfg_Folder(const char *folder);
 int cfg_FileExists(const std::string &path);
+// Whether cfg_TouchRootConfigOf would succeed: the root's "config" opens for writing and holds
+// the byte it rewrites. A save checks it before its first file changes. 0, or -1 with errno.
+int cfg_RootConfigTouchable(const char *folder);
 
 // The error context "<folder name>" + context for XML steps.
 void cfg_SetContext(const char *folder, const char *context);

@@ -60,19 +60,6 @@ int writeBinary(ExModule &ex, const std::string &folder, const Inputs &in) {
     return 0;
 }
 
-// The root's "config" that every save touches opens and holds the byte the touch rewrites.
-int rootTouchable(const std::string &folder) {
-    const std::string path = cfg_Join(cfg_RootOf(folder.c_str()).c_str(), "config");
-    int fd = plat_FileOpen(path.c_str(), PLAT_FILE_READ_WRITE);
-    if (fd < 0) return -1;
-    uint8_t first = 0;
-    int result = plat_FileReadAt(fd, &first, 1, 0);
-    int err = errno;
-    plat_FileClose(fd);
-    errno = err;
-    return result;
-}
-
 // The device's old configuration, read for the history.
 struct Old {
     std::vector<uint8_t> record;
@@ -179,7 +166,7 @@ int cfg_WriteDeviceConfig(const char *user, const char *folder, const void *reco
     if (toXml && cfg_BuildConfigXml(ex, f, record, size, extra, extraSize, autoEnable, saveOutputs,
                                     saveByTag, saveRate, &xml) < 0)
         return -1;
-    if (rootTouchable(f) < 0) return -1;
+    if (cfg_RootConfigTouchable(f.c_str()) < 0) return -1;
 
     if (toBinary && writeBinary(ex, f, in) < 0) return -1;
     if (cfg_TouchRootConfigOf(f.c_str()) < 0) return -1;

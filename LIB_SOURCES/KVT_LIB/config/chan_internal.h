@@ -51,6 +51,15 @@ private:
 int chan_KindIsDigital(int kind);
 int chan_ValidKind(int kind);
 
+// The reader's checks of channel n once its fields (their names in names, ",A,B,") are read:
+// the module's decoration, the fields every record needs, the module's own check. The writer
+// runs them on what its texts read back as, so that it never saves a file its reader refuses.
+// Failures are recorded in the XML error state; nothing runs while one stands.
+void chan_CheckAsRead(ExModule &ex, int kind, int n, const char *names, uint8_t *record);
+// The same for the channel's extra block of size bytes, decorated in space bytes.
+void chan_CheckExtraAsRead(ExModule &ex, int kind, int n, const char *names, uint8_t *record,
+                           uint8_t *block, int size, int space);
+
 // The channel XML and its schema as the writer's XML step stages them (xml_StageText), so that
 // every check that can refuse the save is made before any file changes; what is not committed
 // is removed with it.

@@ -118,6 +118,43 @@ bool analogueType(const char *text) {
     return strcmp(text, "AI") == 0 || strcmp(text, "AO") == 0 || strcmp(text, "CI") == 0;
 }
 
+} // namespace
+
+void chan_CheckAsRead(ExModule &ex, int kind, int n, const char *names, uint8_t *record) {
+    if (xml_GetError() < 0) return;
+    ExBuffer buffer = {CHANNEL_RECORD_SIZE, record, 0};
+    if (ex.decorateChannelHw != nullptr) {
+        ex.decorateChannelHw(kind, n, &buffer);
+        if (buffer.owned) cfg_TakeBlock(&buffer, record, CHANNEL_RECORD_SIZE);
+    }
+    chan_ValidateCommon(names, reinterpret_cast<const ChannelRecord *>(record));
+    char message[EX_MESSAGE_SIZE];
+    exdll_BeginText(message, sizeof message);
+    if (xml_GetError() >= 0 && ex.validateChan != nullptr &&
+        ex.validateChan(names, record, message, sizeof message) == -1) {
+        exdll_EndText(message, sizeof message);
+        xml_SetError(XML_E_FAIL, message);
+    }
+}
+
+void chan_CheckExtraAsRead(ExModule &ex, int kind, int n, const char *names, uint8_t *record,
+                           uint8_t *block, int size, int space) {
+    if (xml_GetError() < 0) return;
+    if (ex.decorateChannelExtra != nullptr) {
+        ExBuffer buffer = {space, block, 0};
+        ex.decorateChannelExtra(kind, n, record, &buffer);
+        if (buffer.owned) cfg_TakeBlock(&buffer, block, size);
+    }
+    char message[EX_MESSAGE_SIZE];
+    exdll_BeginText(message, sizeof message);
+    if (xml_GetError() >= 0 && ex.validateChanExtra != nullptr &&
+        ex.validateChanExtra(names, record, block, size, message, sizeof message) == -1) {
+        exdll_EndText(message, sizeof message);
+        xml_SetError(XML_E_FAIL, message);
+    }
+}
+
+namespace {
 struct ExtraCursor {
     std::vector<uint8_t> block; // the caller's extra space, built up
     size_t position = 0;
@@ -145,20 +182,8 @@ void readExtra(ExModule &ex, int kind, int n, ChannelRecord *rec, ChannelFields 
             std::string names = ",";
             readLeaves(*node, structs_Leaves(type), fields != nullptr ? fields : target, size,
                        &names, "<%s>  %s");
-            if (xml_GetError() >= 0 && ex.decorateChannelExtra != nullptr) {
-                int space = std::max(remaining, size);
-                ExBuffer buffer = {size > remaining ? size : space, target, 0};
-                ex.decorateChannelExtra(kind, n, rec->bytes, &buffer);
-                if (buffer.owned) cfg_TakeBlock(&buffer, target, size);
-            }
-            char message[EX_MESSAGE_SIZE];
-            exdll_BeginText(message, sizeof message);
-            if (xml_GetError() >= 0 && ex.validateChanExtra != nullptr &&
-                ex.validateChanExtra(names.c_str(), rec->bytes, target, size, message,
-                                     sizeof message) == -1) {
-                exdll_EndText(message, sizeof message);
-                xml_SetError(XML_E_FAIL, message);
-            }
+            chan_CheckExtraAsRead(ex, kind, n, names.c_str(), rec->bytes, target, size,
+                                  std::max(remaining, size));
         }
     }
     cursor.position += static_cast<size_t>(std::min(size, remaining));
@@ -218,21 +243,7 @@ int readXml(ExModule &ex, const std::string &folder, const std::string &path, in
         std::string names = ",";
         readLeaves(fields, layouts.leaves(digital ? 1 : 0, deviceType), rec.bytes,
                    CHANNEL_RECORD_SIZE, &names, " <%s> %s");
-        if (xml_GetError() >= 0) {
-            ExBuffer buffer = {CHANNEL_RECORD_SIZE, rec.bytes, 0};
-            if (ex.decorateChannelHw != nullptr) {
-                ex.decorateChannelHw(kind, n, &buffer);
-                if (buffer.owned) cfg_TakeBlock(&buffer, rec.bytes, CHANNEL_RECORD_SIZE);
-            }
-            chan_ValidateCommon(names.c_str(), &rec);
-            char message[EX_MESSAGE_SIZE];
-            exdll_BeginText(message, sizeof message);
-            if (xml_GetError() >= 0 && ex.validateChan != nullptr &&
-                ex.validateChan(names.c_str(), rec.bytes, message, sizeof message) == -1) {
-                exdll_EndText(message, sizeof message);
-                xml_SetError(XML_E_FAIL, message);
-            }
-        }
+        chan_CheckAsRead(ex, kind, n, names.c_str(), rec.bytes);
         if (withExtra && xml_GetError() >= 0) readExtra(ex, kind, n, &rec, node, cursor);
         index.forget(n + 1);
     }

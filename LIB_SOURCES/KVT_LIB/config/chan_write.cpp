@@ -34,15 +34,7 @@ int checkWritable(const std::string &path) {
 int checkBinary(const std::string &folder, int kind, bool withExtra, const char *extraFile) {
     if (checkWritable(chfile_Path(folder.c_str(), kind)) < 0) return -1;
     if (withExtra && checkWritable(cfg_Join(folder.c_str(), extraFile)) < 0) return -1;
-    int fd = plat_FileOpen(cfg_Join(cfg_RootOf(folder.c_str()).c_str(), "config").c_str(),
-                           PLAT_FILE_READ_WRITE);
-    if (fd < 0) return -1;
-    uint8_t first = 0;
-    int result = plat_FileReadAt(fd, &first, 1, 0);
-    int err = errno;
-    plat_FileClose(fd);
-    errno = err;
-    return result;
+    return cfg_RootConfigTouchable(folder.c_str());
 }
 
 std::vector<uint8_t> undecorateHw(ExModule &ex, int kind, int n, const ChannelRecord &rec) {

@@ -83,45 +83,6 @@ bool leafText(const StructsLeaf &leaf, const void *buffer, int size, const char 
     return true;
 }
 
-// The reader's checks of a channel built from its saved texts, in the reader's order: the
-// module's decoration, the fields the record needs, the module's own checks. A save they refuse
-// fails before any file changes, as its reader would refuse the file.
-void checkAsRead(ExModule &ex, int kind, int n, AsRead &rec) {
-    if (xml_GetError() < 0) return;
-    ExBuffer buffer = {CHANNEL_RECORD_SIZE, rec.bytes.data(), 0};
-    if (ex.decorateChannelHw != nullptr) {
-        ex.decorateChannelHw(kind, n, &buffer);
-        if (buffer.owned) cfg_TakeBlock(&buffer, rec.bytes.data(), CHANNEL_RECORD_SIZE);
-    }
-    chan_ValidateCommon(rec.names.c_str(),
-                        reinterpret_cast<const ChannelRecord *>(rec.bytes.data()));
-    char message[EX_MESSAGE_SIZE];
-    exdll_BeginText(message, sizeof message);
-    if (xml_GetError() >= 0 && ex.validateChan != nullptr &&
-        ex.validateChan(rec.names.c_str(), rec.bytes.data(), message, sizeof message) == -1) {
-        exdll_EndText(message, sizeof message);
-        xml_SetError(XML_E_FAIL, message);
-    }
-}
-
-void checkExtraAsRead(ExModule &ex, int kind, int n, AsRead &rec, AsRead &block) {
-    if (xml_GetError() < 0) return;
-    const int size = static_cast<int>(block.bytes.size());
-    if (ex.decorateChannelExtra != nullptr) {
-        ExBuffer buffer = {size, block.bytes.data(), 0};
-        ex.decorateChannelExtra(kind, n, rec.bytes.data(), &buffer);
-        if (buffer.owned) cfg_TakeBlock(&buffer, block.bytes.data(), size);
-    }
-    char message[EX_MESSAGE_SIZE];
-    exdll_BeginText(message, sizeof message);
-    if (ex.validateChanExtra != nullptr &&
-        ex.validateChanExtra(block.names.c_str(), rec.bytes.data(), block.bytes.data(), size,
-                             message, sizeof message) == -1) {
-        exdll_EndText(message, sizeof message);
-        xml_SetError(XML_E_FAIL, message);
-    }
-}
-
 // One element per leaf, written as text at the channel's indentation: byte for byte what the
 // tree below adds and indents, with the same failures in the same order.
 void appendLeaves(std::string *out, const std::vector<StructsLeaf> &leaves, const void *buffer,
@@ -167,7 +128,7 @@ void channelFields(ExModule &ex, int kind, int n, const ChannelRecord &record, L
     AsRead asRead(CHANNEL_RECORD_SIZE);
     add(layouts.leaves(chrec_IsDigital(rec), deviceType), editable.data(), CHANNEL_RECORD_SIZE,
         " <%s> %s", &asRead);
-    checkAsRead(ex, kind, n, asRead);
+    chan_CheckAsRead(ex, kind, n, asRead.names.c_str(), asRead.bytes.data());
     if (!withExtra || xml_GetError() < 0) return;
     const int remaining = static_cast<int>(extraSpace.size() - position);
     const int size = ex.getChannelExtraSize(kind, n, rec.bytes, extraSpace.data() + position);
@@ -184,7 +145,8 @@ void channelFields(ExModule &ex, int kind, int n, const ChannelRecord &record, L
         AsRead block(static_cast<size_t>(size));
         add(structs_Leaves(extraType), fields.data(), static_cast<int>(fields.size()), "<%s>  %s",
             &block);
-        checkExtraAsRead(ex, kind, n, asRead, block);
+        chan_CheckExtraAsRead(ex, kind, n, block.names.c_str(), asRead.bytes.data(),
+                              block.bytes.data(), size, size);
     }
     position += static_cast<size_t>(std::min(size, remaining));
 }

@@ -98,15 +98,6 @@ int commitTemp(const std::string &temp, const char *path) {
     return err;
 }
 
-// Writes the bytes into path through a temporary file of its own in the same folder, then
-// renames it over path. 0 or the errno value; on failure the old file is as it was and no
-// temporary file is left.
-int saveThroughTemp(const char *path, const char *data, size_t size) {
-    std::string temp;
-    int err = stageThroughTemp(path, data, size, &temp);
-    return err == 0 ? commitTemp(temp, path) : err;
-}
-
 // The document as the bytes of its file: it is put into memory whole before any file is
 // touched, since the library's own file output neither retries a short write nor reports every
 // failed one. 0 or ENOMEM.
@@ -125,12 +116,6 @@ int documentText(xmlDocPtr doc, int options, std::string *text) {
                      static_cast<size_t>(xmlBufferLength(buffer)));
     xmlBufferFree(buffer);
     return err;
-}
-
-int saveDocument(xmlDocPtr doc, const char *path, int options) {
-    std::string text;
-    int err = documentText(doc, options, &text);
-    return err == 0 ? saveThroughTemp(path, text.data(), text.size()) : err;
 }
 
 int32_t saveFailed(int err, const char *path) {
@@ -452,27 +437,17 @@ int xml_LoadFile(XmlDocument *doc, const char *path) {
     return 0;
 }
 
+// A save is a staging put in place at once.
 int32_t xml_SaveFile(XmlDocument *doc, const char *path) {
-    if (xml_GetError() < 0) return xml_GetError();
-    if (doc == nullptr || doc->doc == nullptr || path == nullptr) {
-        xml_SetErrorf(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", path ? path : "",
-                      static_cast<unsigned>(XML_E_FAIL));
-        return xml_GetError();
-    }
-    int options = startsWithDeclaration(doc->doc) ? XML_SAVE_NO_DECL : 0;
-    int err = saveDocument(doc->doc, path, options);
-    return err == 0 ? 0 : saveFailed(err, path);
+    XmlStaged staged;
+    int32_t hr = xml_StageFile(doc, path, &staged);
+    return hr < 0 ? hr : xml_CommitStaged(&staged);
 }
 
 int32_t xml_SaveText(const std::string &text, const char *path) {
-    if (xml_GetError() < 0) return xml_GetError();
-    if (path == nullptr) {
-        xml_SetErrorf(XML_E_FAIL, "Save XML File () failed, Error 0x%x",
-                      static_cast<unsigned>(XML_E_FAIL));
-        return xml_GetError();
-    }
-    int err = saveThroughTemp(path, text.data(), text.size());
-    return err == 0 ? 0 : saveFailed(err, path);
+    XmlStaged staged;
+    int32_t hr = xml_StageText(text, path, &staged);
+    return hr < 0 ? hr : xml_CommitStaged(&staged);
 }
 
 int32_t xml_StageText(const std::string &text, const char *path, XmlStaged *staged) {
