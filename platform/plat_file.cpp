@@ -34,6 +34,18 @@ int openFile(const char *path, int flags) {
 }
 } // namespace
 
+int plat_FileMayWrite(const char *path) {
+    std::string p = nativePath(path);
+    if (p.empty()) return plat_Fail(WERR_FILE_NOT_FOUND);
+    struct stat st;
+    if (stat(p.c_str(), &st) != 0) return errno == ENOENT ? 0 : plat_FailFromPosixPath(p.c_str());
+    if (S_ISDIR(st.st_mode)) return plat_Fail(WERR_ACCESS_DENIED);
+    if (faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) != 0)
+        return plat_FailFromPosixPath(p.c_str());
+    if ((st.st_mode & 0222) == 0) return plat_Fail(WERR_ACCESS_DENIED);
+    return 0;
+}
+
 int plat_FileOpen(const char *path, PlatFileAccess access) {
     return openFile(path, access == PLAT_FILE_READ_WRITE ? O_RDWR : O_RDONLY);
 }

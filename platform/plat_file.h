@@ -15,6 +15,12 @@ enum PlatFileAccess {
     PLAT_FILE_READ_WRITE = 1,
 };
 
+// Whether a writer may change or replace the file at path: 0 when it is missing (its folder is
+// then the writer's concern) or when it is a file the caller may write that is not marked
+// read-only; -1 otherwise (5 access denied, or what the path's lookup failed with). A file with
+// no write bit is marked read-only, which refuses an administrator too, as Windows does.
+int plat_FileMayWrite(const char *path);
+
 // Opens an existing file; the descriptor, or -1.
 int plat_FileOpen(const char *path, PlatFileAccess access);
 
