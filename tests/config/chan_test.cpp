@@ -4,6 +4,7 @@
 #include "chfile.h"
 #include "dm.h"
 #include "ipc_prefix.h"
+#include "plat_clock.h"
 #include "plat_error.h"
 #include "shm.h"
 #include "tag.h"
@@ -11,6 +12,8 @@
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -563,7 +566,20 @@ protected:
         memcpy(header_->tableId, "AI", 2);
         header_->channelCount = 3;
     }
-    void TearDown() override { chdir(cwd_); }
+    void TearDown() override {
+        plat_ClearFakeClock();
+        chdir(cwd_);
+    }
+    static struct timespec writeTime(const std::string &path) {
+        struct stat st {};
+        EXPECT_EQ(stat(path.c_str(), &st), 0);
+        return st.st_mtim;
+    }
+    static int64_t msOf(const struct timespec &t) {
+        return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    }
+    // The clock a whole timestamp step past the file's time: its time is settled.
+    void ageFile(const std::string &path) { plat_SetFakeClock(msOf(writeTime(path)) + 60000); }
     UniqueIpcPrefix ipc_{"cfgreload"};
     char cwd_[4096];
     SegmentHeader *data_ = nullptr;
@@ -578,9 +594,41 @@ TEST_F(ReloadTest, ChangedFileReloadsTheSegmentOnce) {
     ASSERT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), 3 * 216) << xml_GetErrorText();
     EXPECT_EQ(memcmp(shm_Payload(conf_), records.data(), 3 * 216), 0);
     EXPECT_NE(header_->fileTime.seconds, 0);
+    ageFile(xmlPath(CHANNEL_KIND_AI));
+    ASSERT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), 3 * 216);
     memset(shm_Payload(conf_), 0x77, 216);
     EXPECT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), 0);
     EXPECT_EQ(shm_Payload(conf_)[0], 0x77);
+}
+
+// A save that completes after the reload's read but within its millisecond leaves the time the
+// reload saw: the reload reads such a file again until its time lies a timestamp step back.
+TEST_F(ReloadTest, RecentFileTimeIsReadAgainUntilItLiesAStepBack) {
+    for (const char *readXml : {"ON", "OFF"}) {
+        SCOPED_TRACE(readXml);
+        setSwitch("ReadXML", readXml);
+        std::string path = strcmp(readXml, "ON") == 0 ? xmlPath(CHANNEL_KIND_AI) : device_ + "/ai";
+        std::vector<ChannelRecord> before = sampleRecords(CHANNEL_KIND_AI, 3), after = before;
+        chrec_Set(&after[1], A::Gain, 0.5f);
+        ASSERT_EQ(write(CHANNEL_KIND_AI, before), 0) << xml_GetErrorText();
+        struct timespec saved = writeTime(path);
+        plat_SetFakeClock(msOf(saved));
+        ASSERT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), 3 * 216);
+
+        ASSERT_EQ(write(CHANNEL_KIND_AI, after), 0) << xml_GetErrorText();
+        struct timespec same[2] = {saved, saved};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), same, 0), 0);
+        EXPECT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), 3 * 216);
+        EXPECT_EQ(memcmp(shm_Payload(conf_), after.data(), 3 * 216), 0);
+
+        plat_SetFakeClock(msOf(saved) + 2000);
+        EXPECT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), 3 * 216);
+        plat_SetFakeClock(msOf(saved) + 2001);
+        EXPECT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), 3 * 216);
+        EXPECT_EQ(chan_ReloadIfChanged(CHANNEL_KIND_AI, header_), 0);
+        EXPECT_EQ(header_->fileTime.milliseconds, saved.tv_nsec / 1000000);
+        plat_ClearFakeClock();
+    }
 }
 
 TEST_F(ReloadTest, FailedReadLeavesSegmentAndStamp) {

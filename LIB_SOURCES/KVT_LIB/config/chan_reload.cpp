@@ -2,6 +2,7 @@
 #include "chan_internal.h"
 
 #include "dm.h"
+#include "plat_clock.h"
 #include "plat_error.h"
 #include "shm.h"
 #include "ts.h"
@@ -18,6 +19,16 @@ constexpr int k_headerStamp = 12;
 static_assert(offsetof(ChannelTableHeader, channelCount) == k_headerCount);
 static_assert(offsetof(ChannelTableHeader, fileTime) == k_headerStamp);
 
+// A save that completes after the read can leave the very time the read saw: the stamp keeps
+// milliseconds only, and file systems set write times in coarser steps (a clock tick of a few
+// ms here and on NTFS, 10 ms on exFAT, 2 s on FAT). A file time that is not older than the
+// coarsest of these steps when the read begins is therefore no proof that the records read
+// are the file's last ones.
+constexpr int64_t k_settleMs = 2000;
+// Kept in the stamp's padding while the records may be older than the stamp says; a stamp
+// made from a file time has none, so the next reload never finds the two equal.
+constexpr uint16_t k_unsettled = 1;
+
 // The file's last-write time in the stamps' convention: local wall-clock time counted as UTC.
 TimeStamp fileStamp(const struct stat &st) {
     struct tm local;
@@ -27,6 +38,13 @@ TimeStamp fileStamp(const struct stat &st) {
     stamp.seconds = static_cast<int32_t>(timegm(&local));
     stamp.milliseconds = static_cast<int16_t>(st.st_mtim.tv_nsec / 1000000);
     return stamp;
+}
+
+// Every later write gets a stamp of another millisecond: the file time lies its own millisecond
+// and a whole timestamp step before the clock as read ahead of the file's time.
+bool settled(const struct stat &st, int64_t nowMs) {
+    int64_t fileMs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    return fileMs + 1 + k_settleMs <= nowMs;
 }
 
 // The kind's file in the current directory that the read will take.
@@ -44,6 +62,7 @@ int chan_ReloadIfChangedExtra(int kind, ChannelTableHeader *header, void *extra,
     if (header == nullptr || !chan_ValidKind(kind)) return plat_Fail(WERR_INVALID_PARAMETER);
     uint8_t *bytes = reinterpret_cast<uint8_t *>(header);
     std::string path = channelFile(kind);
+    const int64_t nowMs = plat_UnixMs();
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return plat_FailFromPosixPath(path.c_str());
     uint16_t count;
@@ -59,7 +78,9 @@ int chan_ReloadIfChangedExtra(int kind, ChannelTableHeader *header, void *extra,
     TimeStamp stamp = fileStamp(st);
     TimeStamp loaded;
     memcpy(&loaded, bytes + k_headerStamp, sizeof loaded);
-    if (loaded.seconds == stamp.seconds && loaded.milliseconds == stamp.milliseconds) return 0;
+    if (loaded.seconds == stamp.seconds && loaded.milliseconds == stamp.milliseconds &&
+        loaded.padding == 0)
+        return 0;
     if (!hasConf) return plat_Fail(WERR_FILE_NOT_FOUND);
 
     // A failed read leaves the segment and the stamp as they were.
@@ -75,7 +96,7 @@ int chan_ReloadIfChangedExtra(int kind, ChannelTableHeader *header, void *extra,
     shm_Notify(conf, 0);
     shm_Unlock(conf);
 
-    stamp.padding = 0;
+    stamp.padding = settled(st, nowMs) ? 0 : k_unsettled;
     SegmentHeader *data = dm_GetDataSegment(id);
     bool locked = data != nullptr && data != SHM_NO_SEGMENT && shm_Lock(data) == 0;
     memcpy(bytes + k_headerStamp, &stamp, sizeof stamp);
