@@ -117,6 +117,7 @@ public:
     float &reference(int i) { return ref_[i]; }
     float baseline(int i) const { return base_[i]; }
     int &saved() { return saved_; }
+    ChannelRecord &record(int i) { return records_[i]; }
     const ChpKind &kind() const { return kind_; }
 
 private:
@@ -198,10 +199,7 @@ TEST_F(Processing, HighAlarmStartsAtItsLimitHoldsAboveTheDeadbandAndEndsBelowIt)
 
     k.read(0, 94.0f);
     k.cycle(ai);
-    EXPECT_EQ(k.status(0) & (cs::CS_ALARM | cs::CS_ALARM_ON), 0u);
-    // The end leaves the high and shown marks as they were found.
-    EXPECT_EQ(k.status(0) & (cs::CS_ALARM_HIGH | cs::CS_ALARM_SHOWN),
-              cs::CS_ALARM_HIGH | cs::CS_ALARM_SHOWN);
+    EXPECT_EQ(k.status(0), cs::CS_ANALOG); // nothing of the ended alarm stays
     Message end = nextMessage();
     EXPECT_EQ(end.bits, 1u | (1u << 4) | (1u << 3));
     EXPECT_EQ(end.value, 94.0f);
@@ -444,7 +442,8 @@ TEST_F(Processing, RuntimeBitsComeFromTheDataSegmentsWord) {
     input.current(0) = k_runtime1000; // not in the segment: dropped
     input.read(0, 1.0f);
     input.cycle(ai, 1);
-    EXPECT_EQ(input.status(0), cs::CS_ANALOG | k_runtime0100 | cs::CS_ALARM_SHOWN);
+    // "Shown" comes from the segment too, but a channel out of alarm has nothing shown.
+    EXPECT_EQ(input.status(0), cs::CS_ANALOG | k_runtime0100);
 
     Kind output({analogRecord(CHANNEL_TYPE_AO)}, true, true);
     output.current(0) = k_runtime1000; // the data segment's word
@@ -481,7 +480,7 @@ TEST_F(Processing, DigitalAlarmAndEventFollowTheirStates) {
 
     k.readState(0, 0);
     k.cycle(di);
-    EXPECT_EQ(k.status(0) & (cs::CS_ALARM | cs::CS_EVENT | cs::CS_STATE), 0u);
+    EXPECT_EQ(k.status(0) & (cs::CS_ALARM_MARKS | cs::CS_EVENT | cs::CS_STATE), 0u);
     EXPECT_EQ(nextMessage().bits, 1u | (1u << 4));
     EXPECT_EQ(nextCode(), 200000u - 1);
 }
@@ -524,4 +523,65 @@ TEST_F(Processing, BadDigitalChannelRaisesItsErrorAlarmWithTheDigitalFields) {
     EXPECT_EQ(m.channel, 0x8001);
     EXPECT_EQ(m.delay, 2);
     EXPECT_EQ(m.bits, 9u << 7);
+}
+
+// However a save changes a channel in alarm, its status after every scan tells what the alarm
+// messages told: an ended alarm leaves no mark, a started one only its own. An infinite gain
+// raises a high alarm at value inf; the next configurations end it (raised limit), start it
+// again, end it (finite value under a raised limit) and move it to the low side with a delay.
+TEST_F(Processing, StatusTellsWhatTheAlarmMessagesToldAcrossChangedConfigurations) {
+    ChannelRecord r = analogRecord();
+    chrec_SetFlag(&r, an::HighAlarmEnable, 1);
+    chrec_Set(&r, an::HighAlarmLimit, 500.0f);
+    chrec_SetFlag(&r, an::ScalingEnable, 1);
+    chrec_Set(&r, an::Gain, std::numeric_limits<float>::infinity());
+    Kind k({r}, true);
+    ChannelRecord &rec = k.record(0);
+    uint32_t told = 0;
+    int messages = 0;
+    auto scan = [&](float raw, int first) {
+        k.read(0, raw);
+        k.cycle(ai, first);
+        while (!alarms->empty()) {
+            Message m = nextMessage();
+            ++messages;
+            bool high = (m.bits & (1u << 4)) != 0;
+            if ((m.bits & 7u) == 1u) {
+                EXPECT_EQ(high, (told & cs::CS_ALARM_HIGH) != 0);
+                told = 0;
+            } else if ((m.bits & 7u) == 0u) {
+                told = cs::CS_ALARM | (high ? cs::CS_ALARM_HIGH : 0u) |
+                       (m.delay == 0 ? cs::CS_ALARM_ON | cs::CS_ALARM_SHOWN : 0u);
+            }
+        }
+        EXPECT_EQ(k.status(0) & cs::CS_ALARM_MARKS, told) << "raw " << raw;
+    };
+    scan(510.0f, 1);
+    EXPECT_EQ(k.status(0), 0x8C6u);
+    EXPECT_EQ(messages, 1);
+    chrec_Set(&rec, an::Gain, 2.0f);
+    chrec_Set(&rec, an::HighAlarmLimit, 2000.0f);
+    scan(510.0f, 1); // 1020: ended
+    EXPECT_EQ(messages, 2);
+    scan(200.0f, 0);
+    scan(240.0f, 0);
+
+    chrec_Set(&rec, an::Gain, 1.0f);
+    chrec_Set(&rec, an::HighAlarmLimit, 500.0f);
+    scan(600.0f, 1);
+    EXPECT_EQ(messages, 3);
+    chrec_Set(&rec, an::HighAlarmLimit, 700.0f);
+    scan(600.0f, 1);
+    scan(600.0f, 0);
+    EXPECT_EQ(messages, 4);
+
+    chrec_Set(&rec, an::HighAlarmLimit, 550.0f);
+    scan(600.0f, 1);
+    chrec_Set(&rec, an::HighAlarmLimit, 1000.0f);
+    chrec_SetFlag(&rec, an::LowAlarmEnable, 1);
+    chrec_Set(&rec, an::LowAlarmLimit, 650.0f);
+    chrec_Set(&rec, an::LowAlarmDelay, uint16_t{5});
+    scan(600.0f, 1);
+    EXPECT_EQ(messages, 7);
+    EXPECT_EQ(told, cs::CS_ALARM);
 }

@@ -1,7 +1,9 @@
 #include "scan.h"
 
+#include "alm.h"
 #include "dmw.h"
 #include "msl.h"
+#include "runtime_tables.h"
 #include "shm.h"
 #include "test_ipc.h"
 #include "ts.h"
@@ -149,7 +151,7 @@ protected:
         int32_t duration = 77;
         memcpy(payload + TABLE_DURATION, &duration, 4);
         for (int c = 0; c < k_channels; ++c) {
-            uint32_t status = c % 2 == 0 ? 0x0843u | cs::CS_ANALOG : 0x0001u;
+            uint32_t status = c % 2 == 0 ? 0x0847u | cs::CS_ANALOG : 0x0001u;
             memcpy(payload + 20 + 4 * c, &status, 4);
         }
         memset(slot, 0, sizeof slot);
@@ -213,6 +215,34 @@ TEST_F(ScanMarkBadTest, LocalStatusesFollowTheSegmentOnceTheyExist) {
     scan_MarkAllBad(0);
     for (int c = 0; c < 3; ++c)
         EXPECT_EQ(local[c], status(c)) << c;
+}
+
+// The alarm process was told of every alarm a status holds, so each one dropped is ended:
+// in force (0), acknowledged (2) or still in its delay (4).
+TEST_F(ScanMarkBadTest, EveryAlarmTheStatusesDropIsEnded) {
+    rt::makeProcesses({{"ALARM", "AL", 0, 1, 0, 0}});
+    ASSERT_NE(shm_OpenOrCreateSegment("dm_T1_event", 3), SHM_NO_SEGMENT);
+    rt::Reader alarms("xalarms");
+    alm_Reset();
+    uint32_t held[3] = {cs::CS_ALARM | cs::CS_ALARM_ON | cs::CS_ALARM_SHOWN,
+                        cs::CS_ALARM | cs::CS_ALARM_HIGH | cs::CS_ALARM_SHOWN, cs::CS_ALARM};
+    for (int i = 0; i < 3; ++i) {
+        uint32_t status = held[i] | cs::CS_ANALOG;
+        memcpy(payload + 20 + 4 * (2 * i), &status, 4);
+    }
+    scan_MarkAllBad(0);
+    for (int i = 0; i < 3; ++i) {
+        std::vector<uint8_t> m = alarms.next();
+        ASSERT_EQ(m.size(), 296u) << i;
+        uint16_t channel;
+        uint32_t bits;
+        memcpy(&channel, m.data() + 2, 2);
+        memcpy(&bits, m.data() + 8, 4);
+        EXPECT_EQ(channel, 2 * i + 1);
+        EXPECT_EQ(bits, 1u | ((held[i] & cs::CS_ALARM_HIGH) != 0 ? 1u << 4 : 0u) | (1u << 3));
+    }
+    EXPECT_TRUE(alarms.empty());
+    alm_Reset();
 }
 
 TEST(ScanRequests, TheThreeFlagsGoBeforePendingScansInTheirOrder) {

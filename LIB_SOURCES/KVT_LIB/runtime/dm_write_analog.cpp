@@ -58,7 +58,7 @@ uint32_t alarm(const ChannelRecord &rec, uint32_t a, uint32_t old, float v) {
                                  (flag(LowAlarmDeadbandEnable) && (old & CS_ALARM) &&
                                   !(old & CS_ALARM_HIGH) && v <= chrec_Get(rec, LowAlarmDeadband))))
         return (a & ~(CS_ALARM_HIGH | CS_ALARM_ON)) | CS_ALARM | keepOn;
-    return a & ~(CS_ALARM | CS_ALARM_ON);
+    return a & ~CS_ALARM_MARKS;
 }
 
 // A written channel of an evaluated table: the runtime's own evaluation of an analogue value.
@@ -95,13 +95,13 @@ uint32_t evaluate(const DmWriteFrame &f, int channel, const ChannelRecord &rec, 
     if (enabled && (flag(HighAlarmEnable) || flag(LowAlarmEnable)))
         a = alarm(rec, a, old, v);
     else
-        a &= ~(CS_ALARM | CS_ALARM_ON | CS_ALARM_SHOWN);
+        a &= ~CS_ALARM_MARKS;
     const bool started = (a & CS_ALARM) && (!(old & CS_ALARM) || ((a ^ old) & CS_ALARM_HIGH));
     // A forced write repeats the alarm that holds, so that the alarm process sees it again.
     if (started || (force && (a & CS_ALARM))) {
         const bool high = (a & CS_ALARM_HIGH) != 0;
         int delay = chrec_Get(rec, high ? HighAlarmDelay : LowAlarmDelay);
-        a = delay == 0 ? (a | CS_ALARM_ON) : (a & ~CS_ALARM_ON);
+        a = delay == 0 ? (a | CS_ALARM_ON) : (a & ~(CS_ALARM_ON | CS_ALARM_SHOWN));
         alm_SendErrorAlarm(channel, a, flag(high ? HighAlarmDriveCommon : LowAlarmDriveCommon),
                            chrec_Get(rec, high ? HighAlarmPriority : LowAlarmPriority), delay,
                            computer, user, &v);

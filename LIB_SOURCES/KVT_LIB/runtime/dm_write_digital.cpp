@@ -24,7 +24,7 @@ uint32_t evaluate(const DmWriteFrame &f, int channel, const ChannelRecord &rec, 
         a = (a & ~(CS_ALARM_HIGH | CS_ALARM_ON)) | CS_ALARM | (state ? CS_ALARM_HIGH : 0) |
             (old & CS_ALARM_ON);
     } else {
-        a &= ~(CS_ALARM | CS_ALARM_ON);
+        a &= ~CS_ALARM_MARKS;
     }
     const bool alarmChanged =
         ((a ^ old) & CS_ALARM) != 0 || ((a & old & CS_ALARM) && ((a ^ old) & CS_ALARM_HIGH));
@@ -32,7 +32,7 @@ uint32_t evaluate(const DmWriteFrame &f, int channel, const ChannelRecord &rec, 
     if (alarmChanged || (force && (a & CS_ALARM))) {
         if (a & CS_ALARM) {
             int delay = chrec_Get(rec, AlarmDelay);
-            a = delay == 0 ? (a | CS_ALARM_ON) : (a & ~CS_ALARM_ON);
+            a = delay == 0 ? (a | CS_ALARM_ON) : (a & ~(CS_ALARM_ON | CS_ALARM_SHOWN));
             alm_SendErrorAlarm(channel, a, chrec_TestFlag(rec, AlarmDriveCommon),
                                chrec_Get(rec, AlarmPriority), delay, f.computer.c_str(),
                                f.user.c_str(), &value);

@@ -31,6 +31,10 @@ inline constexpr uint32_t CS_ANALOG = 0x0080;
 inline constexpr uint32_t CS_WARNING_HIGH = 0x0200;
 inline constexpr uint32_t CS_WARNING = 0x0400;
 inline constexpr uint32_t CS_ALARM = 0x0800;
+// Everything a status says about an alarm. Once the alarm process is told an alarm ended, the
+// status keeps none of it, and an alarm that starts with a delay is neither in force nor shown
+// until the runtime makes it so: the status always tells what the messages told.
+inline constexpr uint32_t CS_ALARM_MARKS = CS_ALARM | CS_ALARM_HIGH | CS_ALARM_ON | CS_ALARM_SHOWN;
 } // namespace ChannelStatusBits
 
 // The per-channel runtime record behind the values.

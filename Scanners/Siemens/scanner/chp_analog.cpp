@@ -64,7 +64,7 @@ uint32_t evaluateAlarm(const ChannelRecord &rec, uint32_t a, uint32_t b, float v
     } else if (flag(rec, an::Enable) && flag(rec, an::ErrorAlarmEnable)) {
         return (a & ~(cs::CS_ALARM_HIGH | cs::CS_ALARM_ON)) | cs::CS_ALARM | on;
     }
-    return a & ~(cs::CS_ALARM | cs::CS_ALARM_ON);
+    return a & ~cs::CS_ALARM_MARKS;
 }
 
 uint32_t evaluateEvent(const ChannelRecord &rec, uint32_t a, float v) {

@@ -83,8 +83,12 @@ void chp_ReportTransitions(const ChpKind &kind, int i, int first, const float *v
         if ((b & cs::CS_ALARM) != 0) alm_SendErrorAlarmEnd(i, b, kind.computer, kind.user, shown);
         if ((a & cs::CS_ALARM) != 0) {
             AlarmChoice c = chooseAlarm(rec, a, digital);
-            // With a delay the runtime decides when the alarm is in force and shown.
-            if (c.delay == 0) a |= cs::CS_ALARM_ON;
+            // With a delay the runtime decides when the alarm is in force and shown; what the
+            // status had of an alarm that ended in this pass is not this one's.
+            if (c.delay == 0)
+                a |= cs::CS_ALARM_ON;
+            else
+                a &= ~(cs::CS_ALARM_ON | cs::CS_ALARM_SHOWN);
             alm_SendErrorAlarm(i, a, c.driveCommon, c.priority, c.delay, kind.computer, kind.user,
                                (a & cs::CS_BAD) != 0 ? nullptr : shown);
             if (c.delay == 0) a |= cs::CS_ALARM_SHOWN;

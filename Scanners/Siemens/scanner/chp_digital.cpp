@@ -32,7 +32,7 @@ void chp_ProcessDigital(const ChpKind &kind, int i, int first) {
                chrec_TestFlag(rec, dg::ErrorAlarmEnable)) {
         a = (a & ~(cs::CS_ALARM_HIGH | cs::CS_ALARM_ON)) | cs::CS_ALARM | on;
     } else {
-        a &= ~(cs::CS_ALARM | cs::CS_ALARM_ON);
+        a &= ~cs::CS_ALARM_MARKS;
     }
 
     if (chrec_TestFlag(rec, dg::EventEnable) && !aBad &&

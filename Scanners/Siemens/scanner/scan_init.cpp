@@ -21,7 +21,7 @@
 namespace cs = ChannelStatusBits;
 
 namespace {
-constexpr uint32_t k_clearedWhenBad = cs::CS_ALARM | cs::CS_ALARM_SHOWN | cs::CS_ALARM_ON;
+constexpr uint32_t k_clearedWhenBad = cs::CS_ALARM_MARKS;
 constexpr uint16_t k_runtimeRecordBad = DM_RUNTIME_CODE_BAD;
 constexpr uint32_t k_retryMs = 1000;
 
@@ -41,7 +41,9 @@ void markKindBad(ScanKindState &k, int errorCode) {
         if (k.runtimeRecords != nullptr)
             memcpy(k.runtimeRecords + static_cast<size_t>(c) * DM_RUNTIME_RECORD_SIZE,
                    &k_runtimeRecordBad, sizeof k_runtimeRecordBad);
-        if ((old & cs::CS_ALARM_ON) != 0)
+        // Every alarm the status drops is ended, in force or not: the alarm process was told
+        // of each when it started.
+        if ((old & cs::CS_ALARM) != 0)
             alm_SendErrorAlarmEnd(c, old, g_scan.computer.c_str(), g_scan.user.c_str(), nullptr);
     }
     // Before the configuration is loaded there are no local arrays to bring in line.
