@@ -9,6 +9,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
 #include <ctime>
 #include <sys/stat.h>
 #include <vector>
@@ -25,9 +29,25 @@ static_assert(offsetof(ChannelTableHeader, fileTime) == k_headerStamp);
 // coarsest of these steps when the read begins is therefore no proof that the records read
 // are the file's last ones.
 constexpr int64_t k_settleMs = 2000;
-// Kept in the stamp's padding while the records may be older than the stamp says; a stamp
-// made from a file time has none, so the next reload never finds the two equal.
-constexpr uint16_t k_unsettled = 1;
+
+// The tables (id and kind) whose stamp may be older than their file's last records. Kept in this
+// process, which alone reloads its tables, so that the shared header stays as other programs
+// know it.
+std::mutex g_unsettledLock;
+std::set<std::pair<std::string, int>> g_unsettled;
+
+bool isUnsettled(const char *id, int kind) {
+    std::lock_guard<std::mutex> hold(g_unsettledLock);
+    return g_unsettled.count({id, kind}) != 0;
+}
+
+void markUnsettled(const char *id, int kind, bool unsettled) {
+    std::lock_guard<std::mutex> hold(g_unsettledLock);
+    if (unsettled)
+        g_unsettled.insert({id, kind});
+    else
+        g_unsettled.erase({id, kind});
+}
 
 // The file's last-write time in the stamps' convention: local wall-clock time counted as UTC.
 TimeStamp fileStamp(const struct stat &st) {
@@ -79,7 +99,7 @@ int chan_ReloadIfChangedExtra(int kind, ChannelTableHeader *header, void *extra,
     TimeStamp loaded;
     memcpy(&loaded, bytes + k_headerStamp, sizeof loaded);
     if (loaded.seconds == stamp.seconds && loaded.milliseconds == stamp.milliseconds &&
-        loaded.padding == 0)
+        !isUnsettled(id, kind))
         return 0;
     if (!hasConf) return plat_Fail(WERR_FILE_NOT_FOUND);
 
@@ -96,7 +116,8 @@ int chan_ReloadIfChangedExtra(int kind, ChannelTableHeader *header, void *extra,
     shm_Notify(conf, 0);
     shm_Unlock(conf);
 
-    stamp.padding = settled(st, nowMs) ? 0 : k_unsettled;
+    stamp.padding = 0;
+    markUnsettled(id, kind, !settled(st, nowMs));
     SegmentHeader *data = dm_GetDataSegment(id);
     bool locked = data != nullptr && data != SHM_NO_SEGMENT && shm_Lock(data) == 0;
     memcpy(bytes + k_headerStamp, &stamp, sizeof stamp);

@@ -122,9 +122,7 @@ struct ChannelTableHeader {
     uint16_t channelCount;
     int16_t statusCode; // owner's last error, 0 when well
     int32_t lastScanMs; // ms of the kind's last scan, 0 after a failure
-    // Last-write time of the channel file the records came from; a nonzero padding marks a
-    // time too recent to prove that the records are the file's last ones.
-    TimeStamp fileTime;
+    TimeStamp fileTime; // last-write time of the channel file the records came from
 };
 static_assert(sizeof(ChannelTableHeader) == 20);
 static_assert(offsetof(ChannelTableHeader, tableType) == 2);
