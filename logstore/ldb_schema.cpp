@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <map>
 #include <strings.h>
 
 std::string ldb_Quote(const std::string &text) {
@@ -131,6 +132,21 @@ std::string ldb_Identifier(std::string text) {
         if (u < 0x80 && !std::isalnum(u) && c != '_' && c != '$') c = '_';
     }
     return text;
+}
+
+char ldb_IdentifierQuote(const std::string &connection) {
+    std::map<std::string, std::string> items = ado::ParseConnectionString(connection);
+    auto it = items.find("provider");
+    return it != items.end() && strcasecmp(it->second.c_str(), "MariaDB") == 0 ? '`' : '"';
+}
+
+std::string ldb_QuoteIdentifier(const std::string &name, char quote) {
+    std::string out(1, quote);
+    for (char c : name) {
+        if (c == quote) out += quote;
+        out += c;
+    }
+    return out + quote;
 }
 
 std::string ldb_PrefixBase(const std::string &runPrefix, const std::string &logger) {
