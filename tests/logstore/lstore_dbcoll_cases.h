@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cctype>
+#include <functional>
 #include <set>
 
 namespace dbcoll {
@@ -81,8 +82,9 @@ inline const std::vector<std::string> kOddTags = {"ORDER", "Select",      "101FI
 
 // A run of one analogue block tagged kOddTags: two records, each channel its own value, read
 // back with every value's bits; the CHANNELS rows name columns unique without case and apart
-// from the fixed ones. The run is dropped again.
-inline void oddTagRun(CLogCollection &coll, CLogITDbDataAcc &peek, int32_t start) {
+// from the fixed ones (read through `peekConnection`). The run is dropped again.
+inline void oddTagRun(CLogCollection &coll, const std::string &peekConnection, int32_t start,
+                      const std::function<std::string(CLogStore &)> &prefixOf) {
     const int n = static_cast<int>(kOddTags.size());
     std::vector<ChannelRecord> recs(kOddTags.size());
     for (int k = 0; k < n; ++k) {
@@ -122,9 +124,9 @@ inline void oddTagRun(CLogCollection &coll, CLogITDbDataAcc &peek, int32_t start
                 << kOddTags[c] << " record " << r;
         }
     }
-    char prefix[64] = "";
-    dynamic_cast<CLogDbStore *>(run.get())->GetTablePrefix(prefix, nullptr);
-    ASSERT_EQ(peek.OpenQuery(dbrun::w(std::string("SELECT sColumnName FROM ") + prefix +
+    CLogITDbDataAcc peek;
+    ASSERT_EQ(peek.Connect(dbrun::w(peekConnection), u"", -1), 0) << peek.GetErrorText();
+    ASSERT_EQ(peek.OpenQuery(dbrun::w("SELECT sColumnName FROM " + prefixOf(*run) +
                                       "CHANNELS ORDER BY nChannelNumber"),
                              u""),
               0)
@@ -142,6 +144,7 @@ inline void oddTagRun(CLogCollection &coll, CLogITDbDataAcc &peek, int32_t start
         EXPECT_TRUE(names.insert(got).second) << kOddTags[c] << " named " << got;
         peek.MoveNext();
     }
+    peek.Disconnect();
     EXPECT_EQ(coll.CloseLogger(run.get(), nullptr, nullptr, 0), 0);
 }
 
@@ -322,7 +325,11 @@ inline void runCollection(const std::string &conn) {
     // Every tag a user can type gets a column of its own.
     int32_t t4 = at(2040, 3, 3, 0, 0, 0);
     LogHeader h4 = header(t4, true);
-    oddTagRun(*coll, peek, t4 - 3600);
+    oddTagRun(*coll, coll_connection(*coll), t4 - 3600, [](CLogStore &s) {
+        char prefix[64] = "";
+        dynamic_cast<CLogDbStore &>(s).GetTablePrefix(prefix, nullptr);
+        return std::string(prefix);
+    });
 
     char name[400];
     int length = sizeof name;
