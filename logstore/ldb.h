@@ -49,7 +49,8 @@ std::string ldb_RunByPrefixQuery(const std::string &prefix);
 // "other.x", "Boiler's" or "A/B" name tables and columns of this database.
 std::string ldb_Identifier(std::string text);
 // The quote character of identifiers on the engine of a connection string: '`' for the
-// MariaDB provider, '"' (the standard's) for every other.
+// MariaDB provider, '[' for SQL Server's (names then stand in brackets), '"' (the standard's)
+// for every other.
 char ldb_IdentifierQuote(const std::string &connection);
 // The name between two quote characters, each quote character inside it doubled: a column
 // named "ORDER", "101FIC" or "1E5" then stands in a statement as that name on every engine.

@@ -137,16 +137,21 @@ std::string ldb_Identifier(std::string text) {
 char ldb_IdentifierQuote(const std::string &connection) {
     std::map<std::string, std::string> items = ado::ParseConnectionString(connection);
     auto it = items.find("provider");
-    return it != items.end() && strcasecmp(it->second.c_str(), "MariaDB") == 0 ? '`' : '"';
+    if (it == items.end()) return '"';
+    if (strcasecmp(it->second.c_str(), "MariaDB") == 0) return '`';
+    // SQL Server's own quoting, taken whatever QUOTED_IDENTIFIER is set to.
+    if (strncasecmp(it->second.c_str(), "SQLOLEDB", 8) == 0) return '[';
+    return '"';
 }
 
 std::string ldb_QuoteIdentifier(const std::string &name, char quote) {
+    const char close = quote == '[' ? ']' : quote;
     std::string out(1, quote);
     for (char c : name) {
-        if (c == quote) out += quote;
+        if (c == close) out += close;
         out += c;
     }
-    return out + quote;
+    return out + close;
 }
 
 std::string ldb_PrefixBase(const std::string &runPrefix, const std::string &logger) {

@@ -101,6 +101,8 @@ TEST(LogDatabase, LiteralsConditionsPrefixesAndStatementTexts) {
     EXPECT_EQ(ldb_IdentifierQuote("PROVIDER=MICROSOFT.JET.OLEDB.4.0;DATA SOURCE=a.mdb"), '"');
     EXPECT_EQ(ldb_QuoteIdentifier("a`b\"c", '`'), "`a``b\"c`");
     EXPECT_EQ(ldb_QuoteIdentifier("a`b\"c", '"'), "\"a`b\"\"c\"");
+    EXPECT_EQ(ldb_IdentifierQuote("Provider=SQLOLEDB;Data Source=srv"), '[');
+    EXPECT_EQ(ldb_QuoteIdentifier("a]b", '['), "[a]]b]");
     std::string v;
     EXPECT_FALSE(ldb_DigitalText(&v));
     setValue("DatabaseDigitalText", "varchar(40)");
