@@ -48,6 +48,13 @@ std::string ldb_RunByPrefixQuery(const std::string &prefix);
 // does not take (ASCII other than letters, digits, '_' and '$') becomes '_' too, so that
 // "other.x", "Boiler's" or "A/B" name tables and columns of this database.
 std::string ldb_Identifier(std::string text);
+// The quote character of identifiers on the engine of a connection string: '`' for the
+// MariaDB provider, '[' for SQL Server's (names then stand in brackets), '"' (the standard's)
+// for every other.
+char ldb_IdentifierQuote(const std::string &connection);
+// The name between two quote characters, each quote character inside it doubled: a column
+// named "ORDER", "101FIC" or "1E5" then stands in a statement as that name on every engine.
+std::string ldb_QuoteIdentifier(const std::string &name, char quote);
 // The base of a run's table prefix: the run-name prefix, or the logger name when that is empty,
 // with "_" appended, as ldb_Identifier changes it.
 std::string ldb_PrefixBase(const std::string &runPrefix, const std::string &logger);

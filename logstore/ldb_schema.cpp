@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <map>
 #include <strings.h>
 
 std::string ldb_Quote(const std::string &text) {
@@ -131,6 +132,26 @@ std::string ldb_Identifier(std::string text) {
         if (u < 0x80 && !std::isalnum(u) && c != '_' && c != '$') c = '_';
     }
     return text;
+}
+
+char ldb_IdentifierQuote(const std::string &connection) {
+    std::map<std::string, std::string> items = ado::ParseConnectionString(connection);
+    auto it = items.find("provider");
+    if (it == items.end()) return '"';
+    if (strcasecmp(it->second.c_str(), "MariaDB") == 0) return '`';
+    // SQL Server's own quoting, taken whatever QUOTED_IDENTIFIER is set to.
+    if (strncasecmp(it->second.c_str(), "SQLOLEDB", 8) == 0) return '[';
+    return '"';
+}
+
+std::string ldb_QuoteIdentifier(const std::string &name, char quote) {
+    const char close = quote == '[' ? ']' : quote;
+    std::string out(1, quote);
+    for (char c : name) {
+        if (c == close) out += close;
+        out += c;
+    }
+    return out + close;
 }
 
 std::string ldb_PrefixBase(const std::string &runPrefix, const std::string &logger) {

@@ -10,6 +10,7 @@
 #include "srv.h"
 #include "tag.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -64,6 +65,24 @@ std::string ldbch_ColumnName(const LogHeader &h, int b, int channel, const Chann
     std::string name = ldb_Identifier(tag_GetTag(r));
     if (lstore_ParseHeaderChannels(name.c_str())) return code;
     return name;
+}
+
+namespace {
+std::string upper(std::string text) {
+    for (char &c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+} // namespace
+
+std::string ldbch_UniqueColumn(const std::string &name, std::set<std::string> *taken) {
+    static const std::set<std::string> fixed = {"DT", "MS", "TX", "LL", "LV", "TP"};
+    auto free = [&](const std::string &u) { return !fixed.count(u) && !taken->count(u); };
+    std::string made = name;
+    for (int n = 2; !free(upper(made)); ++n)
+        made = name + "_" + std::to_string(n);
+    taken->insert(upper(made));
+    return made;
 }
 
 namespace {

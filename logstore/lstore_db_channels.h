@@ -5,6 +5,7 @@
 #include "lstore.h"
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,13 @@ int ldbch_BlockRecords(const LogHeader &header, int block, const void *const *re
 // ldb_Identifier changes it (the code when lstore_ParseHeaderChannels refuses that name).
 std::string ldbch_ColumnName(const LogHeader &header, int block, int channel,
                              const ChannelRecord &record);
+
+// The column name made unique for a run: `name` when no fixed column of DATA (DT, MS, TX, LL,
+// LV, TP) nor a name already in `taken` matches it in any case, else `name` followed by "_2",
+// "_3", ... (the first free one). The name returned is added to `taken` (kept upper-case), so
+// the caller hands every channel of the run, in column order, to one set: the engines compare
+// column names without case, and two tags "ai1" and "AI1" must still both get a column.
+std::string ldbch_UniqueColumn(const std::string &name, std::set<std::string> *taken);
 
 // One CHANNELS row as a run kept in a database gives it back: texts in CP1252 as stored
 // (char columns may carry trailing blanks), the type absent when nType is NULL.

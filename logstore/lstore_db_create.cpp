@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <vector>
 
 namespace {
@@ -84,6 +85,7 @@ int CLogDbStore::InitNewRun(const char *connection, const char *prefix, const ch
     // CHANNELS rows: every block, every channel, then one update.
     if (reader_.OpenRecordset(w(prefix_ + "CHANNELS"), 3, 3, 8) != 0)
         return failed("CAN'T OPEN CHANNELS TABLE");
+    std::set<std::string> taken; // the names made as the DATA table's were
     for (int b = 0; b < h->blockCount && b < 64; ++b) {
         const LogBlockDescriptor &d = h->blocks[b];
         std::vector<ChannelRecord> recs;
@@ -115,7 +117,7 @@ int CLogDbStore::InitNewRun(const char *connection, const char *prefix, const ch
                 analogue ? ado::Variant::R4(chrec_Get(r, ChannelAnalog::MaximumUnits)) : null,
                 digital ? text(chrec_GetText(r, ChannelDigital::LowStateText)) : null,
                 digital ? text(chrec_GetText(r, ChannelDigital::HighStateText)) : null,
-                text(ldbch_ColumnName(*h, b, c, r)),
+                text(ldbch_UniqueColumn(ldbch_ColumnName(*h, b, c, r), &taken)),
                 ado::Variant::I4(d.spare[1] ? 1 : 0),
             };
             if (reader_.AddNewIfSupported() != 0) return failed("CAN'T ADD TO CHANNELS TABLE");

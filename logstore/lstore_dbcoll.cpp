@@ -209,7 +209,8 @@ std::string CLogDbCollection::columnList(const LogHeader &h, const char *server,
     std::string digitalText;
     bool hasDigitalText = ldb_DigitalText(&digitalText);
     std::string list = h.sigChange ? ",LL integer, LV float NULL" : "";
-    std::set<std::string> seen;
+    std::set<std::string> taken;
+    const char quote = ldb_IdentifierQuote(connection_);
     *error = 0;
     for (int b = 0; b < h.blockCount && b < 64; ++b) {
         std::vector<ChannelRecord> recs;
@@ -225,18 +226,9 @@ std::string CLogDbCollection::columnList(const LogHeader &h, const char *server,
         const LogBlockDescriptor &d = h.blocks[b];
         for (int c = d.first; c <= d.last; ++c) {
             const ChannelRecord &r = recs[static_cast<size_t>(c - d.first)];
-            std::string name = ldbch_ColumnName(h, b, c, r);
-            std::string upper = name;
-            for (char &ch : upper)
-                ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
-            if (!seen.insert(upper).second) {
-                char message[64];
-                std::snprintf(message, sizeof message, "DUPLICATE COLUMN %s", name.c_str());
-                *error = fail("", message);
-                return "";
-            }
+            std::string name = ldbch_UniqueColumn(ldbch_ColumnName(h, b, c, r), &taken);
             bool digital = (chrec_GetType(r) & 1) == 1;
-            list += ", " + name + " " +
+            list += ", " + ldb_QuoteIdentifier(name, quote) + " " +
                     ldb_ChannelColumnType(digital, hasDigitalText, digitalText) + " NULL";
         }
     }

@@ -263,16 +263,10 @@ CLogStore *CLogDbMySQLCollection::CreateLoggerEx(int32_t *start, int plainName, 
         for (int i = 0; i < n; ++i) {
             ChannelRecord rec;
             memcpy(rec.bytes, records[k].data() + size_t{LDF_CHANNEL_SIZE} * i, LDF_CHANNEL_SIZE);
-            std::string name = ldbch_ColumnName(*header, k, block.first + i, rec);
-            if (!names.insert(name).second) {
-                char text[80];
-                snprintf(text, sizeof text, "DUPLICATE COLUMN %s", name.c_str());
-                Fail(text, "");
-                dropChannels();
-                return nullptr;
-            }
+            std::string name =
+                ldbch_UniqueColumn(ldbch_ColumnName(*header, k, block.first + i, rec), &names);
             columns +=
-                ", " + name + " " +
+                ", " + ldb_QuoteIdentifier(name, '`') + " " +
                 ldb_ChannelColumnType(chrec_IsDigital(rec) != 0, digitalTextExists, digitalText) +
                 " NULL";
         }

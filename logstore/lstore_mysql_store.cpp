@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <set>
 #include <strings.h>
 
 namespace {
@@ -257,6 +258,7 @@ int CLogDbMySQLStore::CreateRun(const std::string &connection, const std::string
     std::string sql = "INSERT INTO " + prefix + "CHANNELS VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
     if (mysql_stmt_prepare(st.h, sql.c_str(), sql.size()) != 0)
         return fail(kPrepare, mysql_stmt_error(st.h));
+    std::set<std::string> taken; // the names made as the DATA table's were
     for (int k = 0; k < header.blockCount && k < 64; ++k) {
         const LogBlockDescriptor &block = header.blocks[k];
         int n = lmy::BlockChannels(block);
@@ -269,7 +271,8 @@ int CLogDbMySQLStore::CreateRun(const std::string &connection, const std::string
             else
                 memset(rec.bytes, 0, sizeof rec.bytes);
             int number = block.first + i;
-            std::string column = ldbch_ColumnName(header, k, number, rec);
+            std::string column =
+                ldbch_UniqueColumn(ldbch_ColumnName(header, k, number, rec), &taken);
             std::string tag = tag_GetTag(rec);
             bool enabled = chrec_TestFlag(rec, ChannelAnalog::Enable) != 0;
             bool digital = chrec_IsDigital(rec) != 0;

@@ -96,6 +96,13 @@ TEST(LogDatabase, LiteralsConditionsPrefixesAndStatementTexts) {
     EXPECT_EQ(ldb_ChannelColumnType(true, false, ""), "INTEGER");
     EXPECT_EQ(ldb_ChannelColumnType(true, true, "on"), "char(32)");
     EXPECT_EQ(ldb_ChannelColumnType(true, true, "varchar(40)"), "varchar(40)");
+    // Column names stand quoted as each engine needs, a quote inside doubled.
+    EXPECT_EQ(ldb_IdentifierQuote("Provider=MariaDB;Server=127.0.0.1"), '`');
+    EXPECT_EQ(ldb_IdentifierQuote("PROVIDER=MICROSOFT.JET.OLEDB.4.0;DATA SOURCE=a.mdb"), '"');
+    EXPECT_EQ(ldb_QuoteIdentifier("a`b\"c", '`'), "`a``b\"c`");
+    EXPECT_EQ(ldb_QuoteIdentifier("a`b\"c", '"'), "\"a`b\"\"c\"");
+    EXPECT_EQ(ldb_IdentifierQuote("Provider=SQLOLEDB;Data Source=srv"), '[');
+    EXPECT_EQ(ldb_QuoteIdentifier("a]b", '['), "[a]]b]");
     std::string v;
     EXPECT_FALSE(ldb_DigitalText(&v));
     setValue("DatabaseDigitalText", "varchar(40)");

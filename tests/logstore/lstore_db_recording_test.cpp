@@ -104,7 +104,7 @@ TEST(DbRecording, ARunOnSqlServerStatementByStatement) {
         return t;
     };
     const std::string data =
-        " MS integer, TX %1(255) NULL, AI1 REAL NULL, AI2 REAL NULL, TP float NULL)";
+        " MS integer, TX %1(255) NULL, [AI1] REAL NULL, [AI2] REAL NULL, TP float NULL)";
     const std::string channelColumns =
         "[nBlock], [sPrefix], [nChannelNumber], [sSource], [sTag], [sDescription], [nType], "
         "[sUnits], [fMinScale], [fMaxScale], [sLowStateDesc], [sHighStateDesc], [sColumnName], "

@@ -3,6 +3,7 @@
 // limit; and the connection string's items.
 #include "chrec.h"
 #include "dbrun_cases.h"
+#include "lstore_dbcoll_cases.h"
 #include "ipc_prefix.h"
 #include "ldf.h"
 #include "lstore_dbcoll.h"
@@ -417,6 +418,18 @@ TEST(LogMySql, BatchesStayWithinThePlaceholderLimit) {
     EXPECT_EQ(log.Batches(narrow + "DATA"), (std::vector<int>{1000, 1000, 500}));
     // 104 columns a row: 630 rows use 65520 of the 65535 placeholders.
     EXPECT_EQ(log.Batches(wide + "DATA"), (std::vector<int>{630, 70}));
+}
+
+TEST(LogMySql, EveryTagAUserCanTypeNamesAColumn) {
+    mdb::Database db("mysql_tags");
+    KVT_REQUIRE_MARIADB(db);
+    const std::string conn = mysqlString(db);
+    CLogDbMySQLCollection col;
+    ASSERT_EQ(col.Open(conn.c_str(), "", "Boiler", "", LSTORE_READ | LSTORE_WRITE), 0)
+        << col.GetErrorText();
+    dbcoll::oddTagRun(col, db.text(), 1700000000, [](CLogStore &s) {
+        return static_cast<CLogDbMySQLStore &>(s).TablePrefix();
+    });
 }
 
 TEST(LogMySql, StateTextsReadBackAsNoValue) {
