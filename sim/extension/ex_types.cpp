@@ -11,6 +11,7 @@
 #include "structs_type_struct.h"
 
 #include <cstdlib>
+#include <iterator>
 #include <cstring>
 #include <string>
 
@@ -87,13 +88,14 @@ const structs_field k_addressFields[] = {
 };
 const structs_type k_addressType = STRUCTS_STRUCT_TYPE(S5ChannelAddress, k_addressFields);
 
-// Test option "refill": one static type refilled before each use, odd channels without the
-// bit number.
+// Test option "refill": one static type and its field table refilled in place before each use,
+// odd channels without the type byte and the bit number.
 const structs_field k_addressFieldsNoBit[] = {
     field("Station", &structs_type_uint8, offsetof(S5ChannelAddress, station)),
     field("Address", &structs_type_uint16, offsetof(S5ChannelAddress, address)),
     STRUCTS_STRUCT_FIELD_END,
 };
+structs_field g_refilledFields[std::size(k_addressFields)];
 structs_type g_refilled = k_addressType;
 
 // Test option "outside" for analogue channels: a field that runs past the 216-byte record.
@@ -136,8 +138,13 @@ const structs_type *Ex_Get_Config_Type(void *, int) {
 
 const structs_type *Ex_Get_Channel_Hw_Type(int kind, int channel, void *) {
     if (ex_Option("refill")) {
+        const structs_field *from = channel % 2 == 1 ? k_addressFieldsNoBit : k_addressFields;
+        size_t n = 0;
+        do
+            g_refilledFields[n] = from[n];
+        while (from[n++].name != nullptr);
         g_refilled = k_addressType;
-        if (channel % 2 == 1) g_refilled.args[0].v = k_addressFieldsNoBit;
+        g_refilled.args[0].v = g_refilledFields;
         return &g_refilled;
     }
     if (ex_Option("outside") && kind == 0) return &k_addressTypeOutside;

@@ -1,4 +1,6 @@
 #include "config_fixture.h"
+#include "def.h"
+#include "exdll.h"
 
 #include "../../Scanners/Siemens/scanner/s5types.h"
 
@@ -519,4 +521,27 @@ TEST_F(DeviceConfigTest, CurrentFolderAccessTouchesOnlyItsParts) {
         EXPECT_EQ(sbt, 1) << readXml;
         EXPECT_EQ(rate, 250) << readXml;
     }
+}
+
+// A user process's module is found through DATPROC.TXT while a definition file is open, whose
+// position and message the search leaves alone.
+TEST_F(DeviceConfigTest, UserModuleSearchLeavesAnOpenDefinitionFileAlone) {
+    std::string bin = tmp_ / "userbin";
+    mkdir(bin.c_str(), 0777);
+    ASSERT_EQ(symlink((bin_ + "/KSTRN_ex.so").c_str(), (bin + "/usera_ex.so").c_str()), 0);
+    setenv("KVT_BIN", bin.c_str(), 1);
+    writeFile(root_ + "/DATPROC.TXT", "MYPRC,,A-MP:10,stop\n");
+    std::string folder = root_ + "/MYPRC_01";
+    mkdir(folder.c_str(), 0777);
+    std::string logcap = tmp_ / "LOGCAP.TXT";
+    writeFile(logcap, "* loggers\nstand,1\nrepub,2\n");
+    ASSERT_EQ(def_Open(logcap.c_str()), 2);
+    ASSERT_EQ(def_NextRecord(), 1);
+    void *module = cfg_LoadExtensionDll(folder.c_str());
+    EXPECT_NE(module, nullptr);
+    if (module != nullptr) exdll_Free(module);
+    EXPECT_EQ(def_LineNumber(), 2);
+    EXPECT_EQ(def_NextRecord(), 1);
+    EXPECT_EQ(def_CurrentLine(), "repub,2");
+    def_Close();
 }

@@ -412,18 +412,25 @@ TEST_F(ChannelTest, WithoutTypeTheFileKindChoosesTheLayout) {
 }
 
 TEST_F(ChannelTest, WithHistoryASaveOverAFileThatDoesNotParseIsRefused) {
-    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 2);
-    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0);
-    writeFile(xmlPath(CHANNEL_KIND_AI), "<Channels><Channel id=\"1\">");
-    std::string binary = readFile(device_ + "/ai");
-    cfg_SetHistoryFlag(1);
-    tag_SetTag(&records[0], "CHANGED");
-    errno = 0;
-    EXPECT_EQ(write(CHANNEL_KIND_AI, records), -1);
-    EXPECT_EQ(errno, 1465);
-    cfg_SetHistoryFlag(0);
-    EXPECT_EQ(readFile(device_ + "/ai"), binary);
-    EXPECT_EQ(readFile(xmlPath(CHANNEL_KIND_AI)), "<Channels><Channel id=\"1\">");
+    // In place and whole: a whole save stages the file anew and would not refuse it itself.
+    for (int update : {1, 0}) {
+        std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 2);
+        remove(xmlPath(CHANNEL_KIND_AI).c_str());
+        ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0);
+        writeFile(xmlPath(CHANNEL_KIND_AI), "<Channels><Channel id=\"1\">");
+        std::string binary = readFile(device_ + "/ai");
+        cfg_SetHistoryFlag(1);
+        tag_SetTag(&records[0], "CHANGED");
+        errno = 0;
+        EXPECT_EQ(chan_WriteChannelFiles("tester", device_.c_str(), CHANNEL_KIND_AI, records.data(),
+                                         0, 2, nullptr, 0, nullptr, update),
+                  -1)
+            << update;
+        EXPECT_EQ(errno, 1465);
+        cfg_SetHistoryFlag(0);
+        EXPECT_EQ(readFile(device_ + "/ai"), binary);
+        EXPECT_EQ(readFile(xmlPath(CHANNEL_KIND_AI)), "<Channels><Channel id=\"1\">");
+    }
 }
 
 TEST_F(ChannelTest, WithHistoryACalcScratchBeyondTheIntRangeIsRefused) {

@@ -74,17 +74,47 @@ int chan_ValidKind(int kind) {
     return kind >= 0 && kind < CHANNEL_KIND_COUNT ? 1 : 0;
 }
 
+namespace {
+template <typename T>
+void put(std::string *key, T value) {
+    key->append(reinterpret_cast<const char *>(&value), sizeof value);
+}
+
+// What a type holds, down to its field names: two types with one key lay out a record alike.
+// Deeper than any real layout, a type keys by where it lies.
+void typeKey(const structs_type *type, int depth, std::string *key) {
+    put(key, type);
+    if (type == nullptr) return;
+    put(key, type->size);
+    put(key, type->tclass);
+    if (depth > 16) return;
+    if (type->tclass == STRUCTS_TYPE_STRUCTURE) {
+        for (auto *f = static_cast<const structs_field *>(type->args[0].v); f->name; ++f) {
+            key->append(f->name, strlen(f->name) + 1);
+            put(key, f->size);
+            put(key, f->offset);
+            typeKey(f->type, depth + 1, key);
+        }
+        key->push_back('\0');
+    } else if (type->tclass == STRUCTS_TYPE_FIXEDARRAY) {
+        typeKey(static_cast<const structs_type *>(type->args[0].v), depth + 1, key);
+        put(key, type->args[1].i);
+        put(key, type->args[2].i);
+    } else {
+        for (const structs_arg &arg : type->args)
+            put(key, arg.i);
+    }
+}
+} // namespace
+
 const std::vector<StructsLeaf> &LayoutCache::leaves(int digital, const structs_type *deviceType) {
-    const void *fields = deviceType != nullptr ? deviceType->args[0].v : nullptr;
-    const size_t size = deviceType != nullptr ? deviceType->size : 0;
-    if (digital != digital_ || deviceType != deviceType_ || fields != deviceFields_ ||
-        size != deviceSize_) {
+    key_.clear();
+    typeKey(deviceType, 0, &key_);
+    if (digital != digital_ || key_ != deviceKey_) {
         chan_MakeLayout(&layout_, digital, deviceType);
         leaves_ = structs_Leaves(&layout_.type);
         digital_ = digital;
-        deviceType_ = deviceType;
-        deviceFields_ = fields;
-        deviceSize_ = size;
+        deviceKey_.swap(key_);
     }
     return leaves_;
 }

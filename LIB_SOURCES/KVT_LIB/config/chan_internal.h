@@ -38,11 +38,10 @@ public:
 
 private:
     int digital_ = -1;
-    // A module may refill one static type per channel: its fields and size count, not only
-    // where it lies.
-    const structs_type *deviceType_ = nullptr;
-    const void *deviceFields_ = nullptr;
-    size_t deviceSize_ = 0;
+    // A module may refill one static type, even its field table, in place per channel: what the
+    // type holds counts, not where it lies.
+    std::string deviceKey_;
+    std::string key_;
     ChanLayout layout_;
     std::vector<StructsLeaf> leaves_;
 };
