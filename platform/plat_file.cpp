@@ -30,6 +30,11 @@ int openFile(const char *path, int flags) {
         ::close(fd);
         return plat_Fail(WERR_ACCESS_DENIED);
     }
+    // An administrator may open a file marked read-only for writing here; Windows refuses.
+    if ((flags & O_ACCMODE) != O_RDONLY && plat_FileMayWriteOpen(fd) != 0) {
+        ::close(fd);
+        return -1;
+    }
     return fd;
 }
 } // namespace
@@ -43,6 +48,13 @@ int plat_FileMayWrite(const char *path) {
     if (faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) != 0)
         return plat_FailFromPosixPath(p.c_str());
     if ((st.st_mode & 0222) == 0) return plat_Fail(WERR_ACCESS_DENIED);
+    return 0;
+}
+
+int plat_FileMayWriteOpen(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return plat_FailFromPosix();
+    if (S_ISDIR(st.st_mode) || (st.st_mode & 0222) == 0) return plat_Fail(WERR_ACCESS_DENIED);
     return 0;
 }
 

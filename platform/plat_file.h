@@ -21,6 +21,11 @@ enum PlatFileAccess {
 // no write bit is marked read-only, which refuses an administrator too, as Windows does.
 int plat_FileMayWrite(const char *path);
 
+// The same rule for a file already open: 0 when it may be written through, -1 with 5 when it
+// is a folder or marked read-only (no write bit). Every opener for writing asks this before the
+// first byte changes.
+int plat_FileMayWriteOpen(int fd);
+
 // Opens an existing file; the descriptor, or -1.
 int plat_FileOpen(const char *path, PlatFileAccess access);
 

@@ -23,12 +23,19 @@ int openShared(const char *path, int flags) {
         }
         if (errno == EINTR) continue;
         if (errno != EEXIST) return plat_FailFromPosixPath(p.c_str());
-        fd = ::open(p.c_str(), flags | O_CLOEXEC);
+        // Truncated only once the file is known to be one that may be written: root opens a
+        // file marked read-only for writing, Windows refuses everyone.
+        fd = ::open(p.c_str(), (flags & ~O_TRUNC) | O_CLOEXEC);
         if (fd >= 0) {
-            struct stat st;
-            if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            if (plat_FileMayWriteOpen(fd) != 0) {
                 ::close(fd);
                 return plat_Fail(WERR_ACCESS_DENIED);
+            }
+            if ((flags & O_TRUNC) && ftruncate(fd, 0) != 0) {
+                plat_FailFromPosix();
+                uint32_t err = plat_GetLastError();
+                ::close(fd);
+                return plat_Fail(err);
             }
             return fd;
         }

@@ -27,6 +27,12 @@ int retryingOpen(const char *path, int flags) {
     return fd;
 }
 
+// A file (not a link or folder) with no write bit: Windows neither deletes nor replaces it.
+bool markedReadOnly(const std::string &path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
 int lockRange(int fd, int64_t pos, short type) {
     if (pos < 0) return plat_Fail(WERR_INVALID_PARAMETER);
     struct flock fl {};
@@ -86,13 +92,22 @@ int plat_FileCreate(const char *path, uint32_t access, PlatDisposition dispositi
             return plat_FailFromPosixPath(p.c_str());
     }
     if (fd < 0) {
-        fd = retryingOpen(p.c_str(), mode | (create & O_TRUNC));
+        // Truncated only once the file is known to be one that may be written.
+        fd = retryingOpen(p.c_str(), mode);
         if (fd < 0) return plat_FailFromPosixPath(p.c_str());
     }
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         return plat_Fail(WERR_ACCESS_DENIED);
+    }
+    if (!created && write) {
+        // Root opens a file marked read-only for writing; Windows refuses everyone.
+        if (plat_FileMayWriteOpen(fd) != 0 || ((create & O_TRUNC) && plat_FileSetEnd(fd, 0) != 0)) {
+            uint32_t err = plat_GetLastError();
+            ::close(fd);
+            return plat_Fail(err);
+        }
     }
     if (created && (flags & PLAT_OPEN_NULL_ACCESS_LIST)) fchmod(fd, 0666);
     return fd;
@@ -139,6 +154,8 @@ int plat_FileMove(const char *from, const char *to) {
 int plat_FileReplace(const char *from, const char *to) {
     if (from == nullptr || to == nullptr) return plat_Fail(WERR_FILE_NOT_FOUND);
     std::string a = plat_FileNativePath(from), b = plat_FileNativePath(to);
+    // A target marked read-only is neither deleted nor replaced, whoever asks.
+    if (markedReadOnly(b)) return plat_Fail(WERR_ACCESS_DENIED);
     if (rename(a.c_str(), b.c_str()) != 0) return plat_FailFromPosixPath(a.c_str());
     return 0;
 }
@@ -147,6 +164,7 @@ int plat_FileDelete(const char *path) {
     if (path == nullptr || *path == '\0') return plat_Fail(WERR_FILE_NOT_FOUND);
     if (plat_IsUncPath(path)) return plat_Fail(WERR_BAD_NETPATH);
     std::string p = plat_FileNativePath(path);
+    if (markedReadOnly(p)) return plat_Fail(WERR_ACCESS_DENIED);
     if (unlink(p.c_str()) != 0) return plat_FailFromPosixPath(p.c_str());
     return 0;
 }

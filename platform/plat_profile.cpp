@@ -133,6 +133,8 @@ bool hasLineBreak(const char *s) {
 // Writes the content to a new file beside the target and moves it over the target, keeping an
 // existing file's mode.
 int replaceFile(const std::string &path, const std::string &content) {
+    // A file marked read-only stays as it is, even for an administrator, as on Windows.
+    if (plat_FileMayWrite(path.c_str()) != 0) return -1;
     struct stat st;
     bool existed = ::stat(path.c_str(), &st) == 0;
     std::string temp = path + "." + std::to_string(getpid()) + "." +

@@ -63,6 +63,10 @@ S crlf() {
     return S{'\r', '\n'};
 }
 
+bool hasLineBreak(const char *text) {
+    return strpbrk(text, "\r\n") != nullptr;
+}
+
 template <typename S>
 bool endsWithCrlf(const S &text) {
     return text.size() >= 2 && text[text.size() - 2] == '\r' && text.back() == '\n';
@@ -241,13 +245,23 @@ bool textBegins(const std::u16string &text, const std::u16string &prefix) {
     return startsNoCase(text, prefix);
 }
 
+// An event is one line: a CR or LF inside its text would start lines of any date, so each
+// becomes a blank; a final CR LF is the line's own end.
+std::u16string oneLine(const std::u16string &text) {
+    std::u16string line = text;
+    if (endsWithCrlf(line)) line.resize(line.size() - 2);
+    for (char16_t &c : line)
+        if (c == '\r' || c == '\n') c = ' ';
+    if (!text.empty()) line += crlf<std::u16string>();
+    return line;
+}
+
 // Inserts, replaces or removes the event line of one time in content. header empty: the whole
 // content is the section (events.txt). true when the content changed.
 bool insertEvent(std::u16string &content, const std::u16string &header, bool timeFirst,
                  const PreciseTimeStamp &stamp, const std::u16string &text, const char16_t *match) {
     std::u16string line;
-    std::u16string newText = text;
-    if (!newText.empty() && !endsWithCrlf(newText)) newText += crlf<std::u16string>();
+    std::u16string newText = oneLine(text);
     if (!newText.empty())
         line = widenAscii<std::u16string>(lfile_FormatStamp(stamp, timeFirst).c_str()) + newText;
     std::u16string matchText = match != nullptr ? std::u16string(match) : std::u16string();
@@ -364,7 +378,8 @@ bool hasWide(const std::u16string &text) {
 int addEvent(const TextSource &src, const char *file, const char *header,
              const PreciseTimeStamp &stamp, const std::u16string &text, const char16_t *match,
              bool wideCaller) {
-    if (file == nullptr || header == nullptr) return plat_Fail(WERR_INVALID_PARAMETER);
+    if (file == nullptr || header == nullptr || hasLineBreak(header))
+        return plat_Fail(WERR_INVALID_PARAMETER);
     bool timeFirst;
     std::string target = eventTarget(src, file, header, &timeFirst);
     if (target.size() > LFILE_MAX_PATH) return plat_Fail(WERR_FILENAME_EXCED_RANGE);
@@ -411,7 +426,8 @@ int lfile_ReadSectionLinesW(const char *file, const char *section, char16_t **li
 
 namespace {
 int replaceSection(const TextSource &src, const char *file, const char *section, const char *text) {
-    if (file == nullptr || section == nullptr || *section == '\0')
+    // A section name is its header line: a line break in it would make lines of its own.
+    if (file == nullptr || section == nullptr || *section == '\0' || hasLineBreak(section))
         return plat_Fail(WERR_INVALID_PARAMETER);
     if (strlen(file) > LFILE_MAX_PATH) return plat_Fail(WERR_FILENAME_EXCED_RANGE);
     LfileText loaded;

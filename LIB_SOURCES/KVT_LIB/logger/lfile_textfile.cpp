@@ -126,6 +126,8 @@ std::string lfile_MakeTempName(const char *file) {
 }
 
 int lfile_ReplaceFile(const char *path, const std::string &bytes) {
+    // A closed run's file is marked read-only: it keeps its content and its mark.
+    if (plat_FileMayWrite(path) != 0) return -1;
     std::string temp = lfile_MakeTempName(path);
     int fd = plat_FileCreate(temp.c_str(), PLAT_GENERIC_WRITE, PLAT_CREATE_ALWAYS,
                              PLAT_OPEN_NULL_ACCESS_LIST);

@@ -9,6 +9,8 @@
 #include "srv.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -64,9 +66,14 @@ int parseReply(const char *reply, int length, LoggerInfo *table, int capacity) {
         std::vector<std::string> f = split(record, ',');
         if (f.size() < 3) return plat_Fail(WERR_INVALID_DATA);
         if (count >= capacity) break;
+        // A logger number the 16-bit field cannot hold names no logger of this list.
+        errno = 0;
+        long long number = strtoll(f[1].c_str(), nullptr, 10);
+        if (errno == ERANGE || number < INT16_MIN || number > INT16_MAX)
+            return plat_Fail(WERR_INVALID_DATA);
         LoggerInfo *e = &table[count++];
         copyBounded(e->kind, sizeof e->kind, f[0].c_str(), 9);
-        e->number = static_cast<int16_t>(atoi(f[1].c_str()));
+        e->number = static_cast<int16_t>(number);
         copyBounded(e->name, sizeof e->name, f[2].c_str(), 129);
     }
     return count;
@@ -174,6 +181,7 @@ int lgr_WriteLoggerFileByNumber(int number, const void *record, int size) {
 int lgr_FillLoggerInfo(const char *folder, const char *kind, int number, LoggerInfo *out) {
     uint8_t head[131] = {};
     if (out == nullptr || kind == nullptr) return plat_Fail(WERR_INVALID_PARAMETER);
+    if (number < INT16_MIN || number > INT16_MAX) return plat_Fail(WERR_INVALID_DATA);
     if (lgr_ReadLoggerFile(folder, kind, number, head, sizeof head) != 0) return -1;
     memset(out, 0, sizeof *out);
     copyBounded(out->kind, sizeof out->kind, kind, 9);

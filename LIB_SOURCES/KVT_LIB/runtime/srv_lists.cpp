@@ -34,15 +34,29 @@ std::string chooseText(const std::vector<std::string> &f, size_t shortIndex) {
     return f.size() > shortIndex ? f[shortIndex].substr(0, 30) : "";
 }
 
-int number(const std::string &text) {
-    return atoi(text.c_str());
+// A number field read as atoi reads it, into *out when it lies within low..high: a record
+// whose number does not fit its field is no record the server meant.
+bool number(const std::string &text, long long low, long long high, long long *out) {
+    errno = 0;
+    long long v = strtoll(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || v < low || v > high) return false;
+    *out = v;
+    return true;
+}
+
+bool byteField(const std::string &text, uint8_t *out) {
+    long long v;
+    if (!number(text, 0, UINT8_MAX, &v)) return false;
+    *out = static_cast<uint8_t>(v);
+    return true;
 }
 
 // Parses a list reply: "<n>,<record>;<record>;..." within what was received. Each non-empty
-// record must have at least minFields fields; store gets the record's fields and its index.
-// The count stored, at most capacity; the result itself when it is -1 or 0.
+// record must have at least minFields fields; store gets the record's fields and its index and
+// refuses a record whose numbers do not fit (-1 with 13, as a short record). The count stored,
+// at most capacity; the result itself when it is -1 or 0.
 int parseList(int result, const std::string &reply, size_t minFields, int capacity,
-              const std::function<void(const std::vector<std::string> &, int)> &store) {
+              const std::function<bool(const std::vector<std::string> &, int)> &store) {
     if (result == -1 || result == 0) return result;
     std::string text(reply.c_str()); // up to the NUL
     size_t comma = text.find(',');
@@ -53,13 +67,13 @@ int parseList(int result, const std::string &reply, size_t minFields, int capaci
         std::vector<std::string> fields = split(record, ',');
         if (fields.size() < minFields) return plat_Fail(WERR_INVALID_DATA);
         if (count >= capacity) break;
-        store(fields, count);
+        if (!store(fields, count)) return plat_Fail(WERR_INVALID_DATA);
         ++count;
     }
     return count;
 }
 
-void storeProcessor(ProcessorRecord *r, const std::vector<std::string> &f) {
+bool storeProcessor(ProcessorRecord *r, const std::vector<std::string> &f) {
     memset(r, 0, sizeof *r);
     copyField(r->name, sizeof r->name, f[0]);
     copyField(r->printName, sizeof r->printName, f[1]);
@@ -67,14 +81,17 @@ void storeProcessor(ProcessorRecord *r, const std::vector<std::string> &f) {
     if (colon != std::string::npos) {
         std::string prefix = f[2].substr(0, colon < 2 ? colon : 2);
         memcpy(r->prefix, prefix.data(), prefix.size());
-        uint16_t count = static_cast<uint16_t>(atoi(f[2].c_str() + colon + 1));
+        long long n;
+        if (!number(f[2].substr(colon + 1), 0, UINT16_MAX, &n)) return false;
+        uint16_t count = static_cast<uint16_t>(n);
         memcpy(&r->count, &count, sizeof count);
     }
-    r->run = static_cast<uint8_t>(number(f[3]));
+    if (!byteField(f[3], &r->run)) return false;
     if (f[4].empty() || strncasecmp(r->name, "modb", 4) == 0)
         r->kind = 6;
     else
         r->kind = f[4][0] == 'A' ? 2 : 3;
+    return true;
 }
 
 std::string configFile(const char *spec, const char *file) {
@@ -163,7 +180,7 @@ int srv_GetProcessors(const char *spec, const char *selector, ProcessorRecord *t
     int result = srv_Request(spec, line, SRV_LINE_SHORT, SRV_REPLY_LIST, &reply);
     if (result == -1) return processorsFromFile(spec, sel.c_str(), table, capacity);
     return parseList(result, reply, 5, capacity, [&](const std::vector<std::string> &f, int i) {
-        storeProcessor(&table[i], f);
+        return storeProcessor(&table[i], f);
     });
 }
 
@@ -174,9 +191,9 @@ int srv_QueryTP(const char *spec, const char *selector, TpEntry *table, int capa
     return parseList(result, reply, 2, capacity, [&](const std::vector<std::string> &f, int i) {
         TpEntry *e = &table[i];
         memset(e, 0, sizeof *e);
-        e->value1 = static_cast<uint8_t>(number(f[0]));
-        e->value2 = static_cast<uint8_t>(number(f[1]));
+        if (!byteField(f[0], &e->value1) || !byteField(f[1], &e->value2)) return false;
         copyField(e->text, sizeof e->text, chooseText(f, 2));
+        return true;
     });
 }
 
@@ -188,11 +205,13 @@ int srv_GetLoggers(const char *spec, const char *selector, LoggerRecord *table, 
         LoggerRecord *r = &table[i];
         memset(r, 0, sizeof *r);
         copyField(r->name, sizeof r->name, f[0]);
-        r->enabled = static_cast<uint8_t>(number(f[1]));
-        r->value1 = static_cast<uint8_t>(number(f[2]));
-        r->value2 = static_cast<uint8_t>(number(f[3]));
-        int32_t value = number(f[4]);
+        long long n;
+        if (!byteField(f[1], &r->enabled) || !byteField(f[2], &r->value1) ||
+            !byteField(f[3], &r->value2) || !number(f[4], INT32_MIN, INT32_MAX, &n))
+            return false;
+        int32_t value = static_cast<int32_t>(n);
         memcpy(&r->value, &value, sizeof value);
         copyField(r->text, sizeof r->text, chooseText(f, 5));
+        return true;
     });
 }
