@@ -281,6 +281,8 @@ int writeSchema(const char *folder, const char *kind) {
     xml_CreateAndAddAttributeNode(doc, "xmlns:xsi", CFG_XSI_NAMESPACE, root);
     xml_CreateAndAddAttributeNode(doc, ("xmlns:" + std::string(kind)).c_str(), ns.c_str(), root);
     xml_CreateAndAddAttributeNode(doc, "targetNamespace", ns.c_str(), root);
+    // The logger file puts every element, not only its root, in the kind's namespace.
+    xml_CreateAndAddAttributeNode(doc, "elementFormDefault", "qualified", root);
     XmlNode *loggers = xml_AddChildElement(doc, "xs:element", root);
     xml_CreateAndAddAttributeNode(doc, "name", "Loggers", loggers);
     XmlNode *outerType = xml_AddChildElement(doc, "xs:complexType", loggers);
