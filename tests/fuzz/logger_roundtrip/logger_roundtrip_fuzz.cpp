@@ -86,6 +86,7 @@ const char *const k_texts[] = {
     "inf",
     "-0",
     "1.5",
+    "1.0000001",
     "INVALID",
     "****-**-**T**:**",
     "2024-02-30T25:61",
@@ -404,19 +405,27 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
         // The name given a trailing blank, then a control character.
         fuzz::writeSeed((std::string(k_kinds[k]) + "-name").c_str(),
                         seed.substr(0, 1) + std::string("\x03\0\0\x02\x03\0\0\x0b", 8));
-        // Each password given the edge text that ends in a blank.
-        std::string blank(1, static_cast<char>(k));
-        size_t text = 0;
-        while (strcmp(k_texts[text], "pass word ") != 0)
-            ++text;
-        for (size_t i = 0; i < leaves.size(); ++i) {
-            if (strcmp(leaves[i].type->name, "password") != 0) continue;
-            blank += '\x03';
-            blank += static_cast<char>(i & 0xFF);
-            blank += static_cast<char>(i >> 8);
-            blank += static_cast<char>(text);
+        // Each password given the edge text that ends in a blank, each float one that takes
+        // all its digits.
+        const struct {
+            const char *type, *text, *name;
+        } edges[] = {{"password", "pass word ", "-password-blank"},
+                     {"float", "1.0000001", "-float-digits"}};
+        for (const auto &edge : edges) {
+            std::string changes(1, static_cast<char>(k));
+            size_t text = 0;
+            while (strcmp(k_texts[text], edge.text) != 0)
+                ++text;
+            for (size_t i = 0; i < leaves.size(); ++i) {
+                if (strcmp(leaves[i].type->name, edge.type) != 0) continue;
+                changes += '\x03';
+                changes += static_cast<char>(i & 0xFF);
+                changes += static_cast<char>(i >> 8);
+                changes += static_cast<char>(text);
+            }
+            if (changes.size() > 1)
+                fuzz::writeSeed((std::string(k_kinds[k]) + edge.name).c_str(), changes);
         }
-        fuzz::writeSeed((std::string(k_kinds[k]) + "-password-blank").c_str(), blank);
     }
     exit(0);
 }
