@@ -143,8 +143,8 @@ inline std::string compareLeaf(const StructsLeaf &leaf, const uint8_t *saved, co
     if (!isNamed(leaf, "password") && !xmlCarries(before)) {
         const std::string marker = XML_ILLEGAL_TEXT;
         if (!after.empty() && marker.compare(0, after.size(), after) == 0) return "";
-        return "\"" + shownText(before) + "\" XML cannot carry read back as \"" +
-               shownText(after) + "\", not the marker";
+        return "\"" + shownText(before) + "\" XML cannot carry read back as \"" + shownText(after) +
+               "\", not the marker";
     }
     if (before == after) return "";
     return "saved \"" + shownText(before) + "\", read back \"" + shownText(after) + "\"";
@@ -173,8 +173,8 @@ inline bool makeOrdinary(const StructsLeaf &leaf, uint8_t *record) {
         return true;
     }
     if (isText(leaf) || isNamed(leaf, "password")) {
-        std::string text = isNamed(leaf, "password") ? passwordOf(leaf, record)
-                                                     : leafText(leaf, record);
+        std::string text =
+            isNamed(leaf, "password") ? passwordOf(leaf, record) : leafText(leaf, record);
         for (char &c : text) {
             unsigned char u = static_cast<unsigned char>(c);
             if (u < 0x20 || (u >= 0x7F && u <= 0xA0)) c = static_cast<char>('a' + u % 26);
@@ -188,8 +188,8 @@ inline bool makeOrdinary(const StructsLeaf &leaf, uint8_t *record) {
             text.pop_back();
         if (!text.empty() && text.back() == ' ') text.back() = 'x';
         if (leaf.type->binify(leaf.type, text.c_str(), at, message, sizeof message) != 0) {
-            fprintf(stderr, "fuzz: field %s does not take the text \"%s\": %s\n",
-                    leaf.name.c_str(), shownText(text).c_str(), message);
+            fprintf(stderr, "fuzz: field %s does not take the text \"%s\": %s\n", leaf.name.c_str(),
+                    shownText(text).c_str(), message);
             abort();
         }
         return true;
@@ -251,7 +251,9 @@ inline std::string stagedFileIn(const std::string &folder) {
 }
 
 // TEMP
-inline bool blockingOff() { return getenv("FUZZ_NO_BLOCK") != nullptr; }
+inline bool blockingOff() {
+    return getenv("FUZZ_NO_BLOCK") != nullptr;
+}
 
 // "" when the XML file validates against its schema (TEMP: FUZZ_NO_XSD skips).
 inline std::string invalidAgainst(const std::string &xml, const std::string &xsd) {

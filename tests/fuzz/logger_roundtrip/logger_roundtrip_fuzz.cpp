@@ -319,8 +319,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<std::string> after;
     for (const std::string &p : paths)
         after.push_back(fuzz::stateOf(p));
-    const std::string staged = fuzz::stagedFileIn(folder()) +
-                               fuzz::stagedFileIn(fuzz::install().root + "/SCHEMA");
+    const std::string staged =
+        fuzz::stagedFileIn(folder()) + fuzz::stagedFileIn(fuzz::install().root + "/SCHEMA");
     if (!blocked.empty()) fuzz::unblock(blocked, how);
     if (!staged.empty()) fail("save: left its staged copy %s (%s)", staged.c_str(), k_kinds[k]);
     if (saved == 0 && !blocked.empty())
@@ -332,8 +332,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             fail("save: a record of ordinary values is refused: %s (%s)", why.c_str(), k_kinds[k]);
         for (size_t i = 0; i < paths.size(); ++i)
             if (after[i] != before[i])
-                fail("save: a save that failed (%s) changed %s (%s)", why.c_str(),
-                     paths[i].c_str(), k_kinds[k]);
+                fail("save: a save that failed (%s) changed %s (%s)", why.c_str(), paths[i].c_str(),
+                     k_kinds[k]);
         restore(l);
         cfg_SetHistoryFlag(0);
         fuzz::trimEventLog();
