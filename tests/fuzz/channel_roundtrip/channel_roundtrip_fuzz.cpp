@@ -6,14 +6,14 @@
 // of ordinary values is saved, a save whose target is marked read-only or replaced by a folder
 // is refused, and a save that fails leaves every file it would write as it was.
 //
-// Input: the kind (0 to 6); a byte of settings (bits 0-1 the channels, 1 to 3, bits 2-4 the
-// first channel, bit 5 extra blocks, bit 6 the XML file changed in place rather than built afresh,
-// bit 7 the change history); a byte of options (bit 0 the type byte and the device part's bit
-// number and area brought into their ranges, bits 1-2 how many channels' extra blocks the extra
-// space lacks, bit 3 every field made ordinary, bits 4-6 a target the save writes kept from it
-// (0 none, else the n-th of those it writes, counted round), bit 7 kept by a folder rather than
-// read-only); then 216 bytes per channel and 8 extra bytes per channel (zeros where the input
-// ends).
+// Input: the kind (bits 0-2, modulo 7; bit 3 a module of mixed "ai" channels); a byte of settings
+// (bits 0-1 the channels, 1 to 3, bits 2-4 the first channel, bit 5 extra blocks, bit 6 the XML
+// file changed in place rather than built afresh, bit 7 the change history); a byte of options (bit
+// 0 the type byte and the device part's bit number and area brought into their ranges, bits 1-2 how
+// many channels' extra blocks the extra space lacks, bit 3 every field made ordinary, bits 4-6 a
+// target the save writes kept from it (0 none, else the n-th of those it writes, counted round),
+// bit 7 kept by a folder rather than read-only); then 216 bytes per channel and 8 extra bytes per
+// channel (zeros where the input ends).
 //
 // Each input starts from the same files of its kind: four channels saved once per process by
 // the writer, restored byte for byte before the input's save. The work per input is one save,
@@ -107,9 +107,11 @@ void restore(const std::vector<std::string> &paths, const std::vector<std::strin
     }
 }
 
-void setExtra(bool on) {
-    if (on)
-        setenv("KVT_EX_OPTIONS", "extra", 1);
+void setExtra(bool on, bool mixed = false) {
+    std::string options =
+        std::string(on ? "extra" : "") + (on && mixed ? "," : "") + (mixed ? "mixed" : "");
+    if (!options.empty())
+        setenv("KVT_EX_OPTIONS", options.c_str(), 1);
     else
         unsetenv("KVT_EX_OPTIONS");
 }
@@ -191,6 +193,7 @@ struct Input {
     bool extra = false;
     int update = 0;
     bool history = false;
+    bool mixed = false;
     bool ordinary = false;
     int blocked = 0; // the target kept from the save: 0 none, else the n-th, counted round
     fuzz::Block how = fuzz::Block::ReadOnly;
@@ -201,7 +204,9 @@ struct Input {
 Input parse(const uint8_t *data, size_t size) {
     fuzz::Reader in{data, size};
     Input input;
-    input.kind = in.byte() % CHANNEL_KIND_COUNT;
+    const uint8_t kind = in.byte();
+    input.kind = (kind & 7) % CHANNEL_KIND_COUNT;
+    input.mixed = (kind & 8) != 0;
     uint8_t settings = in.byte();
     input.count = 1 + (settings & 3) % 3;
     input.first = settings >> 2 & 7;
@@ -270,7 +275,8 @@ void makeOrdinary(Input &input) {
     }
 }
 
-// Whether every channel saved has the layout of its file's kind.
+// Whether every channel saved has the layout of its file's kind, which is all a schema of a
+// module without mixed channels describes.
 bool ownLayout(const Input &input) {
     ChannelRecord own = {};
     chrec_SetType(&own, k_typeOfKind[input.kind]);
@@ -285,7 +291,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const fuzz::Installation &inst = fuzz::install();
     Input input = parse(data, size);
     const KindFiles &files = baseOf(input.kind);
-    setExtra(input.extra);
+    setExtra(input.extra, input.mixed);
     cfg_SetHistoryFlag(input.history ? 1 : 0);
     restore(files.paths, files.base);
     const std::string xmlPath = files.paths[1];
@@ -329,7 +335,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     expectNoStagedFiles("save");
     const std::string written = fuzz::readFile(xmlPath);
-    if (input.count >= 2 && ownLayout(input)) {
+    if (input.count >= 2 && (ownLayout(input) || (input.mixed && input.kind == CHANNEL_KIND_AI))) {
         const std::string invalid = fuzz::invalidAgainst(xmlPath, files.paths[3]);
         if (!invalid.empty())
             fail("schema", input.kind, input.first + 1, "(file)", "valid", invalid);
