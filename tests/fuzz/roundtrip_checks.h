@@ -260,17 +260,11 @@ inline std::string stagedFileIn(const std::string &folder) {
     return found;
 }
 
-// TEMP
-inline bool blockingOff() {
-    return getenv("FUZZ_NO_BLOCK") != nullptr;
-}
-
 // "" when the XML file at xmlPath is valid against the schema at xsdPath, by libxml2's XSD
 // processor as xsdcheck::Validate runs it; otherwise why not. A schema is compiled once per text
 // it holds: a logger schema of a thousand fields, the same for every input, would cost more
 // than the save itself.
 inline std::string invalidAgainst(const std::string &xmlPath, const std::string &xsdPath) {
-    if (getenv("FUZZ_NO_XSD") != nullptr) return ""; // TEMP
     struct Compiled {
         std::string text;
         xmlSchemaPtr schema = nullptr;

@@ -215,7 +215,7 @@ Input parse(const uint8_t *data, size_t size) {
     input.history = (settings & 0x80) != 0;
     uint8_t options = in.byte();
     input.ordinary = (options & 8) != 0;
-    input.blocked = fuzz::blockingOff() ? 0 : options >> 4 & 7;
+    input.blocked = options >> 4 & 7;
     input.how = (options & 0x80) != 0 ? fuzz::Block::Folder : fuzz::Block::ReadOnly;
     // The first channel is one the file holds: with the history on, a save whose first channel
     // the old file lacks is refused by the read of the old values.

@@ -242,7 +242,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (extra) targets.push_back(k_extra);
     targets.push_back(k_configXml);
     if (!noRecord) targets.push_back(k_schema);
-    const int chosen = fuzz::blockingOff() ? 0 : omitted >> 4 & 7;
+    const int chosen = omitted >> 4 & 7;
     const std::string blocked =
         chosen == 0 ? "" : old.paths[static_cast<size_t>(targets[(chosen - 1) % targets.size()])];
     const fuzz::Block how = omitted & 0x80 ? fuzz::Block::Folder : fuzz::Block::ReadOnly;

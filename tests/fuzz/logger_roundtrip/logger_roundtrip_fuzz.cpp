@@ -298,7 +298,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // Bit 6 says nothing when no file is kept, and validation costs more than the rest of the
     // input: a quarter of the inputs are validated.
     const bool validated = (settings & 0xC0) == 0xC0;
-    const int kept = fuzz::blockingOff() ? 0 : settings >> 4 & 3;
+    const int kept = settings >> 4 & 3;
     const fuzz::Block how = settings & 0x40 ? fuzz::Block::Folder : fuzz::Block::ReadOnly;
     Logger &l = logger(k);
     std::vector<uint8_t> record = l.good;
