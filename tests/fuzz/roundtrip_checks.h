@@ -251,7 +251,9 @@ inline std::string stagedFileIn(const std::string &folder) {
     std::string found;
     while (dirent *e = readdir(d)) {
         std::string name = e->d_name;
-        if (name.find(".xml.") != std::string::npos || name.find(".xsd.") != std::string::npos) {
+        const bool lock = name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0;
+        if (!lock &&
+            (name.find(".xml.") != std::string::npos || name.find(".xsd.") != std::string::npos)) {
             found = folder + "/" + name;
             break;
         }

@@ -8,6 +8,7 @@
 #include "plat_error.h"
 #include "structs_type_id.h"
 #include "xml.h"
+#include "xsd_check.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -123,7 +124,7 @@ TEST_F(LoggerFiles, EveryKindRoundTripsThroughItsXmlForm) {
         std::string xml = file(std::string(k_kinds[k]) + "_4.xml");
         std::string xsd = root_ + "/SCHEMA/" + k_kinds[k] + ".xsd";
         EXPECT_EQ(run("xmllint --noout " + xml), 0);
-        EXPECT_EQ(run("xmllint --noout " + xsd), 0);
+        EXPECT_EQ(xsdcheck::Validate(xml, xsd), "");
 
         std::vector<uint8_t> back(record.size(), 0xEE);
         ASSERT_EQ(lgr_ReadLoggerFile(loggers_.c_str(), k_kinds[k], 4, back.data(),
@@ -159,7 +160,6 @@ TEST_F(LoggerFiles, EveryKindRoundTripsThroughItsXmlForm) {
     EXPECT_NE(schema.find("xmlns:repub=\"http://www.tallowbrook.com/repub\""), std::string::npos);
     EXPECT_NE(schema.find("<xs:element name=\"NetworkConnection\">"), std::string::npos);
     EXPECT_NE(schema.find("<xs:maxLength value=\"101\"/>"), std::string::npos);
-    EXPECT_EQ(schema.find("elementFormDefault"), std::string::npos);
 }
 
 TEST_F(LoggerFiles, DamagedFilesFailWithTheirTextAndKeepWhatWasRead) {

@@ -101,6 +101,8 @@ struct CfgConfigXml {
     std::string configPath;
     XmlDocument *schema = nullptr; // null: no schema (no record given)
     std::string schemaPath;
+    XmlStaged configStaged; // its lock may be taken before the build reads the old file
+    XmlStaged schemaStaged;
     CfgConfigXml() = default;
     ~CfgConfigXml();
     CfgConfigXml(const CfgConfigXml &) = delete;
@@ -111,8 +113,15 @@ int cfg_BuildConfigXml(ExModule &ex, const std::string &folder, const void *reco
                        const void *extra, int extraSize, const uint8_t *autoEnable,
                        const uint8_t *saveOutputs, const uint8_t *saveByTag,
                        const int32_t *saveRate, CfgConfigXml *out);
-// Saves what cfg_BuildConfigXml built: config.xml, then the schema. 0, or -1 reported.
+// Saves what cfg_BuildConfigXml built: staged, then put in place. 0, or -1 reported.
 int cfg_SaveConfigXml(const std::string &folder, CfgConfigXml &built);
+// Stages config.xml and its schema beside them (every check of their save made, neither file
+// touched): 0, or -1 reported with nothing staged.
+int cfg_StageConfigXml(const std::string &folder, CfgConfigXml &built);
+// Puts the staged schema in place, then config.xml, so that a failure leaves the file the
+// readers see as it was wherever it can: 0, or -1 reported under the step that failed.
+int cfg_CommitConfigSchema(const std::string &folder, CfgConfigXml &built);
+int cfg_CommitConfigXml(const std::string &folder, CfgConfigXml &built);
 
 // The reader's step over a loaded config.xml (the outputs as cfg_ReadDeviceConfig takes them,
 // without the binary extra file): the elements read are removed. 0, or -1 with the error state

@@ -60,6 +60,20 @@ int writeBinary(ExModule &ex, const std::string &folder, const Inputs &in) {
     return 0;
 }
 
+// Whether the binary step may write each of its files: one marked read-only refuses the save
+// before any file changes. 0, or -1 with errno.
+int checkBinary(const std::string &folder, const Inputs &in) {
+    const bool config = in.autoEnable != nullptr || (in.record != nullptr && in.size > 0);
+    const bool save =
+        in.saveOutputs != nullptr || in.saveByTag != nullptr || in.saveRate != nullptr;
+    const bool extra =
+        in.extra != nullptr && in.extraSize > 0 && in.extraFile != nullptr && *in.extraFile != '\0';
+    if (config && plat_FileMayWrite(cfg_Join(folder.c_str(), "config").c_str()) < 0) return -1;
+    if (save && plat_FileMayWrite(cfg_Join(folder.c_str(), "saveconfig").c_str()) < 0) return -1;
+    if (extra && plat_FileMayWrite(cfg_Join(folder.c_str(), in.extraFile).c_str()) < 0) return -1;
+    return 0;
+}
+
 // The device's old configuration, read for the history.
 struct Old {
     std::vector<uint8_t> record;
@@ -138,6 +152,23 @@ int cfg_WriteDeviceConfig(const char *user, const char *folder, const void *reco
     Inputs in = {record,     size,        extra,     extraSize, extraFile,
                  autoEnable, saveOutputs, saveByTag, saveRate};
 
+    const bool current = cfg_IsCurrentConfig(f.c_str()) != 0;
+    const int writeXml = cfg_GetWriteXml(f.c_str());
+    const bool xmlDevice = ex.doXml != nullptr && !current;
+    const bool toXml = xmlDevice && writeXml > 0;
+    const bool toBinary = !(xmlDevice && writeXml == 2);
+
+    // Another saver of config.xml waits from here until the new file is in place: the build
+    // keeps what the old file holds beyond this save's fields, and would lose what another
+    // saver put there in between.
+    CfgConfigXml xml;
+    if (toXml) {
+        xml_ClearError();
+        cfg_SetContext(f.c_str(), "Dev/Proc Config");
+        if (xml_LockTarget(cfg_Join(f.c_str(), "config.xml").c_str(), &xml.configStaged) < 0)
+            return xml_ReportError();
+    }
+
     Old old;
     bool history = false;
     if (cfg_GetHistoryFlag() != 0) {
@@ -153,24 +184,22 @@ int cfg_WriteDeviceConfig(const char *user, const char *folder, const void *reco
         history = r == 0;
     }
 
-    const bool current = cfg_IsCurrentConfig(f.c_str()) != 0;
-    const int writeXml = cfg_GetWriteXml(f.c_str());
-    const bool xmlDevice = ex.doXml != nullptr && !current;
-    const bool toXml = xmlDevice && writeXml > 0;
-    const bool toBinary = !(xmlDevice && writeXml == 2);
-
     // Whatever can refuse the save does so before the first file is written: a text that does
-    // not read back or a record the reader's module refuses would otherwise leave the binary
-    // files of a save that failed.
-    CfgConfigXml xml;
+    // not read back, a record the reader's module refuses or a file the caller may not write
+    // would otherwise leave the files of a save that failed, and a running scanner would take
+    // up what its user was told was not saved.
     if (toXml && cfg_BuildConfigXml(ex, f, record, size, extra, extraSize, autoEnable, saveOutputs,
                                     saveByTag, saveRate, &xml) < 0)
         return -1;
+    if (toBinary && checkBinary(f, in) < 0) return -1;
     if (cfg_RootConfigTouchable(f.c_str()) < 0) return -1;
+    if (toXml && cfg_StageConfigXml(f, xml) < 0) return -1;
 
+    // The schema goes first: a new schema beside the old data harms no reader.
+    if (toXml && cfg_CommitConfigSchema(f, xml) < 0) return -1;
     if (toBinary && writeBinary(ex, f, in) < 0) return -1;
     if (cfg_TouchRootConfigOf(f.c_str()) < 0) return -1;
-    if (toXml && cfg_SaveConfigXml(f, xml) < 0) return -1;
+    if (toXml && cfg_CommitConfigXml(f, xml) < 0) return -1;
     if (history) writeHistory(ex, user, f, in, old);
     return 0;
 }

@@ -80,6 +80,8 @@ void cfg_HistoryFields(const char *user, int channel, const structs_type *type,
 }
 
 CfgConfigXml::~CfgConfigXml() {
+    xml_DiscardStaged(&configStaged);
+    xml_DiscardStaged(&schemaStaged);
     xml_ReleaseDocument(config);
     xml_ReleaseDocument(schema);
 }
@@ -181,14 +183,35 @@ int cfg_BuildConfigXml(ExModule &ex, const std::string &folder, const void *reco
     return 0;
 }
 
-int cfg_SaveConfigXml(const std::string &folder, CfgConfigXml &built) {
+int cfg_StageConfigXml(const std::string &folder, CfgConfigXml &built) {
     cfg_SetContext(folder.c_str(), "Dev/Proc Config");
-    xml_SaveFile(built.config, built.configPath.c_str());
-    if (xml_GetError() < 0) return xml_ReportError();
-    if (built.schema == nullptr) return 0;
-    xml_SetErrorContext("Creating Schema");
-    xml_SaveFile(built.schema, built.schemaPath.c_str());
-    return xml_GetError() < 0 ? xml_ReportError() : 0;
+    xml_StageFile(built.config, built.configPath.c_str(), &built.configStaged);
+    if (xml_GetError() >= 0 && built.schema != nullptr) {
+        xml_SetErrorContext("Creating Schema");
+        xml_StageFile(built.schema, built.schemaPath.c_str(), &built.schemaStaged);
+    }
+    if (xml_GetError() >= 0) return 0;
+    xml_DiscardStaged(&built.configStaged);
+    xml_DiscardStaged(&built.schemaStaged);
+    return xml_ReportError();
+}
+
+int cfg_CommitConfigSchema(const std::string &folder, CfgConfigXml &built) {
+    cfg_SetContext(folder.c_str(), "Creating Schema");
+    if (xml_CommitStaged(&built.schemaStaged) == 0) return 0;
+    xml_DiscardStaged(&built.configStaged);
+    return xml_ReportError();
+}
+
+int cfg_CommitConfigXml(const std::string &folder, CfgConfigXml &built) {
+    if (cfg_CommitConfigSchema(folder, built) < 0) return -1;
+    cfg_SetContext(folder.c_str(), "Dev/Proc Config");
+    return xml_CommitStaged(&built.configStaged) == 0 ? 0 : xml_ReportError();
+}
+
+int cfg_SaveConfigXml(const std::string &folder, CfgConfigXml &built) {
+    if (cfg_StageConfigXml(folder, built) < 0) return -1;
+    return cfg_CommitConfigXml(folder, built);
 }
 
 int cfg_WriteConfigXml(const char *folder, const void *record, int size, const void *extra,

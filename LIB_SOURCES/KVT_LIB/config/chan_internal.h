@@ -81,8 +81,14 @@ struct ChanXmlFiles {
 int chan_StageChannelsXml(ExModule &ex, const std::string &folder, int kind,
                           const ChannelRecord *records, int first, int count, const void *extra,
                           int extraSize, int update, ChanXmlFiles *files);
-// Puts the staged files in place: 0, or the failure reported.
-int chan_CommitChannelsXml(ChanXmlFiles *files);
+// The channel XML's path in the folder.
+std::string chan_XmlPath(const std::string &folder, int kind);
+// Puts the staged files in place, the schema first, so that a failure leaves the file the
+// readers see as it was: 0, or the failure reported under the step that failed.
+int chan_CommitChannelsXml(const std::string &folder, int kind, ChanXmlFiles *files);
+// The two halves of that, for a writer that writes the binary files between them.
+int chan_CommitChannelSchema(const std::string &folder, ChanXmlFiles *files);
+int chan_CommitChannelFile(const std::string &folder, int kind, ChanXmlFiles *files);
 void chan_DiscardChannelsXml(ChanXmlFiles *files);
 
 // The writer's XML step with the module already loaded: staged and committed.

@@ -20,6 +20,7 @@ constexpr int k_calcExtraPerChannel = 2048;
 // Whether the binary step's own files let it through: an existing file opens for writing, a
 // missing one has a folder that takes new files. 0, or -1 with errno as the write would fail.
 int checkWritable(const std::string &path) {
+    if (plat_FileMayWrite(path.c_str()) < 0) return -1;
     int fd = plat_FileOpen(path.c_str(), PLAT_FILE_READ_WRITE);
     if (fd >= 0) return plat_FileClose(fd);
     if (errno != static_cast<int>(WERR_FILE_NOT_FOUND)) return -1;
@@ -123,6 +124,19 @@ int chan_WriteChannelFiles(const char *user, const char *folder, int kind,
     std::string f = cfg_Folder(folder);
     ExModule ex(f.c_str());
 
+    const int writeXml = cfg_GetWriteXml(f.c_str());
+    const bool xml = ex.doXml != nullptr && writeXml > 0;
+    const bool binary = !(ex.doXml != nullptr && writeXml == 2);
+    // Another saver of this file waits from here until the new file is in place: what it puts
+    // there between this save's reading of the file and its rename would otherwise be lost.
+    ChanXmlFiles staged;
+    if (xml) {
+        xml_ClearError();
+        cfg_SetContext(f.c_str(), (std::string(chrec_KindTitle(kind)) + " Channels").c_str());
+        if (xml_LockTarget(chan_XmlPath(f, kind).c_str(), &staged.file) < 0)
+            return xml_ReportError();
+    }
+
     std::vector<ChannelRecord> oldRecords;
     std::vector<uint8_t> oldExtra;
     bool history = false;
@@ -143,16 +157,14 @@ int chan_WriteChannelFiles(const char *user, const char *folder, int kind,
 
     // The XML is made and checked, and staged beside its file, and the binary step's files are
     // checked, before any file is written: a save refused by a check leaves them as they were.
-    const int writeXml = cfg_GetWriteXml(f.c_str());
-    const bool xml = ex.doXml != nullptr && writeXml > 0;
-    const bool binary = !(ex.doXml != nullptr && writeXml == 2);
     const bool extraBinary =
         extra != nullptr && extraSize > 0 && extraFile != nullptr && *extraFile != '\0';
     if (binary && checkBinary(f, kind, extraBinary, extraFile) < 0) return -1;
-    ChanXmlFiles staged;
     if (xml && chan_StageChannelsXml(ex, f, kind, records, first, count, extra, extraSize, update,
                                      &staged) < 0)
         return -1;
+    // The schema goes first: a new schema beside the old data harms no reader.
+    if (xml && chan_CommitChannelSchema(f, &staged) < 0) return -1;
     if (binary) {
         if (chfile_WriteChannels(chfile_Path(f.c_str(), kind).c_str(), records, first, count) < 0)
             return -1;
@@ -163,7 +175,7 @@ int chan_WriteChannelFiles(const char *user, const char *folder, int kind,
             if (cfg_TouchRootConfigOf(f.c_str()) < 0) return -1;
         }
     }
-    if (xml && chan_CommitChannelsXml(&staged) < 0) return -1;
+    if (xml && chan_CommitChannelFile(f, kind, &staged) < 0) return -1;
 
     if (history) {
         bool recordsDiffer =

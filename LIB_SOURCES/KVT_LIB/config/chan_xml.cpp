@@ -285,8 +285,7 @@ int stageFiles(ExModule &ex, const std::string &folder, int kind, const ChannelR
     if (withExtra)
         extraSpace.assign(static_cast<const uint8_t *>(extra),
                           static_cast<const uint8_t *>(extra) + extraSize);
-    const std::string path =
-        cfg_Join(folder.c_str(), (std::string(chrec_KindName(kind)) + ".xml").c_str());
+    const std::string path = chan_XmlPath(folder, kind);
     int rc = 1;
     if (!update) {
         xml_ClearError();
@@ -312,12 +311,27 @@ int chan_StageChannelsXml(ExModule &ex, const std::string &folder, int kind,
     return xml_ReportError();
 }
 
-int chan_CommitChannelsXml(ChanXmlFiles *files) {
-    if (xml_CommitStaged(&files->file) < 0 || xml_CommitStaged(&files->schema) < 0) {
-        chan_DiscardChannelsXml(files);
-        return xml_ReportError();
-    }
-    return 0;
+std::string chan_XmlPath(const std::string &folder, int kind) {
+    return cfg_Join(folder.c_str(), (std::string(chrec_KindName(kind)) + ".xml").c_str());
+}
+
+int chan_CommitChannelSchema(const std::string &folder, ChanXmlFiles *files) {
+    cfg_SetContext(folder.c_str(), "Creating Schema");
+    if (xml_CommitStaged(&files->schema) == 0) return 0;
+    chan_DiscardChannelsXml(files);
+    return xml_ReportError();
+}
+
+int chan_CommitChannelFile(const std::string &folder, int kind, ChanXmlFiles *files) {
+    cfg_SetContext(folder.c_str(), (std::string(chrec_KindTitle(kind)) + " Channels").c_str());
+    if (xml_CommitStaged(&files->file) == 0) return 0;
+    chan_DiscardChannelsXml(files);
+    return xml_ReportError();
+}
+
+int chan_CommitChannelsXml(const std::string &folder, int kind, ChanXmlFiles *files) {
+    if (chan_CommitChannelSchema(folder, files) < 0) return -1;
+    return chan_CommitChannelFile(folder, kind, files);
 }
 
 void chan_DiscardChannelsXml(ChanXmlFiles *files) {
@@ -332,7 +346,7 @@ int chan_WriteChannelsXmlWith(ExModule &ex, const std::string &folder, int kind,
     if (chan_StageChannelsXml(ex, folder, kind, records, first, count, extra, extraSize, update,
                               &files) < 0)
         return -1;
-    return chan_CommitChannelsXml(&files);
+    return chan_CommitChannelsXml(folder, kind, &files);
 }
 
 int chan_WriteChannelsXml(const char *folder, int kind, const ChannelRecord *records, int first,

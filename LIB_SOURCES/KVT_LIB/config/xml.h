@@ -53,20 +53,32 @@ int32_t xml_SaveFile(XmlDocument *doc, const char *path);
 int32_t xml_SaveText(const std::string &text, const char *path);
 
 // A file staged by xml_StageText or xml_StageFile: its whole text written and fsync'ed into a
-// temporary file beside it, every check of a save made (an existing file the caller may not
-// write is refused), the file itself not yet touched. A writer that keeps several files stages
-// each before it changes any, so that a save refused by a check leaves them all as they were.
+// temporary file beside it ("<name>.staging.XXXXXX"), every check of a save made (an existing
+// file the caller may not write is refused), the file itself not yet touched. A writer that
+// keeps several files stages each before it changes any, so that a save refused by a check
+// leaves them all as they were.
+//
+// A staging holds the file's save lock (an advisory lock on "<name>.lock" beside it, which a
+// rename does not replace) until it is put in place or discarded, so that savers of one file, in
+// any process or thread, follow each other. Readers take no lock.
 struct XmlStaged {
     std::string temp; // "" when nothing is staged
     std::string path;
+    int lock = -1; // the lock file held, or -1
 };
-// 0 with the file staged, or the failure code and text xml_SaveFile gives (nothing staged).
+// Takes the save lock of path into staged (waiting for another saver to finish), for a writer
+// that reads the old file before it stages the new one; then removes the staged copies of path
+// that a killed save left. 0, or the failure code and text xml_SaveFile gives.
+int32_t xml_LockTarget(const char *path, XmlStaged *staged);
+// 0 with the file staged, or the failure code and text xml_SaveFile gives (nothing staged). The
+// lock of path is taken unless staged holds it already (it must then be path's).
 int32_t xml_StageText(const std::string &text, const char *path, XmlStaged *staged);
 int32_t xml_StageFile(XmlDocument *doc, const char *path, XmlStaged *staged);
 // Puts a staged file in place by a rename (nothing staged: 0). A failure is recorded even over
-// one recorded before; the old file is then as it was. The staging is used up either way.
+// one recorded before; the old file is then as it was. The staging and its lock are used up
+// either way.
 int32_t xml_CommitStaged(XmlStaged *staged);
-// Removes a staged file that is not to be put in place.
+// Removes a staged file that is not to be put in place, and gives up its lock.
 void xml_DiscardStaged(XmlStaged *staged);
 
 // The text xml_getText gives, without a copy when it is plain ASCII (else converted into

@@ -12,9 +12,12 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <string>
+#include <vector>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +53,62 @@ std::string declarationOf(const char *path) {
     return start == std::string::npos || last < start ? "" : text.substr(start, last - start + 1);
 }
 
+// What names a staged copy: "<name>" k_stagingMark and the six letters or digits mkostemp
+// chose. A name no user gives a file, so that a leftover can be told from the user's own files.
+constexpr const char *k_stagingMark = ".staging.";
+
+bool isStagedCopyOf(const char *entry, const std::string &base) {
+    const size_t mark = strlen(k_stagingMark);
+    if (strncmp(entry, base.c_str(), base.size()) != 0) return false;
+    if (strncmp(entry + base.size(), k_stagingMark, mark) != 0) return false;
+    const char *tail = entry + base.size() + mark;
+    if (strlen(tail) != 6) return false;
+    for (const char *c = tail; *c != '\0'; ++c)
+        if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9')))
+            return false;
+    return true;
+}
+
+// Removes the staged copies of path that a save killed between staging and rename left behind.
+// Only a holder of path's lock calls this: no other saver of path is then between the two.
+void removeLeftovers(const char *path) {
+    std::string p(path);
+    size_t slash = p.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : p.substr(0, slash == 0 ? 1 : slash);
+    std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr) return;
+    std::vector<std::string> found;
+    while (dirent *e = readdir(d))
+        if (isStagedCopyOf(e->d_name, base)) found.push_back(dir + "/" + e->d_name);
+    closedir(d);
+    for (const std::string &name : found)
+        unlink(name.c_str());
+}
+
+// The save lock of path, on a file of its own beside it: a lock on path itself would stay with
+// the inode a rename replaces. Opened for reading, so a lock file another user made still
+// serves. The descriptor, or -1 with errno.
+int takeLock(const char *path) {
+    std::string name = std::string(path) + ".lock";
+    int fd = open(name.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        int err = errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+void releaseLock(XmlStaged *staged) {
+    if (staged->lock < 0) return;
+    close(staged->lock);
+    staged->lock = -1;
+}
+
 int32_t hresultOfErrno(int err, const char *path) {
     uint32_t win = plat_WinErrorForPath(err, path);
     return static_cast<int32_t>(0x80070000u | (win & 0xFFFFu));
@@ -65,7 +124,7 @@ int stageThroughTemp(const char *path, const char *data, size_t size, std::strin
     if (existed && faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return errno;
     if (existed && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) return EACCES;
     mode_t mode = existed ? (st.st_mode & 07777) : 0666;
-    std::string name = std::string(path) + ".XXXXXX";
+    std::string name = std::string(path) + k_stagingMark + "XXXXXX";
     int fd = mkostemp(&name[0], O_CLOEXEC);
     if (fd < 0) return errno;
     int err = 0;
@@ -450,6 +509,20 @@ int32_t xml_SaveText(const std::string &text, const char *path) {
     return hr < 0 ? hr : xml_CommitStaged(&staged);
 }
 
+int32_t xml_LockTarget(const char *path, XmlStaged *staged) {
+    if (xml_GetError() < 0) return xml_GetError();
+    if (path == nullptr || staged == nullptr) {
+        xml_SetErrorf(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", path ? path : "",
+                      static_cast<unsigned>(XML_E_FAIL));
+        return xml_GetError();
+    }
+    if (staged->lock >= 0) return 0;
+    staged->lock = takeLock(path);
+    if (staged->lock < 0) return saveFailed(errno, path);
+    removeLeftovers(path);
+    return 0;
+}
+
 int32_t xml_StageText(const std::string &text, const char *path, XmlStaged *staged) {
     if (xml_GetError() < 0) return xml_GetError();
     if (path == nullptr || staged == nullptr) {
@@ -457,7 +530,10 @@ int32_t xml_StageText(const std::string &text, const char *path, XmlStaged *stag
                       static_cast<unsigned>(XML_E_FAIL));
         return xml_GetError();
     }
-    xml_DiscardStaged(staged);
+    if (!staged->temp.empty()) unlink(staged->temp.c_str());
+    staged->temp.clear();
+    staged->path.clear();
+    if (staged->lock < 0 && xml_LockTarget(path, staged) < 0) return xml_GetError();
     int err = stageThroughTemp(path, text.data(), text.size(), &staged->temp);
     if (err != 0) return saveFailed(err, path);
     staged->path = path;
@@ -479,11 +555,16 @@ int32_t xml_StageFile(XmlDocument *doc, const char *path, XmlStaged *staged) {
 }
 
 int32_t xml_CommitStaged(XmlStaged *staged) {
-    if (staged == nullptr || staged->temp.empty()) return 0;
+    if (staged == nullptr) return 0;
+    if (staged->temp.empty()) {
+        releaseLock(staged);
+        return 0;
+    }
     std::string temp, path;
     temp.swap(staged->temp);
     path.swap(staged->path);
     int err = commitTemp(temp, path.c_str());
+    releaseLock(staged);
     if (err == 0) return 0;
     // The failure is the rename's own: it is recorded whatever was recorded before.
     xml_ClearError();
@@ -491,10 +572,11 @@ int32_t xml_CommitStaged(XmlStaged *staged) {
 }
 
 void xml_DiscardStaged(XmlStaged *staged) {
-    if (staged == nullptr || staged->temp.empty()) return;
-    unlink(staged->temp.c_str());
+    if (staged == nullptr) return;
+    if (!staged->temp.empty()) unlink(staged->temp.c_str());
     staged->temp.clear();
     staged->path.clear();
+    releaseLock(staged);
 }
 
 XmlNode *xml_GetRootElement(XmlDocument *doc) {

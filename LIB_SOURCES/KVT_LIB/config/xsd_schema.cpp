@@ -39,6 +39,8 @@ XmlNode *schemaRoot(XmlDocument *doc, const std::string &prefixName, const std::
     xml_CreateAndAddAttributeNode(doc, "xmlns:xsi", CFG_XSI_NAMESPACE, root);
     xml_CreateAndAddAttributeNode(doc, ("xmlns:" + prefixName).c_str(), ns.c_str(), root);
     xml_CreateAndAddAttributeNode(doc, "targetNamespace", ns.c_str(), root);
+    // The files put every element, not only their root, in the schema's namespace.
+    xml_CreateAndAddAttributeNode(doc, "elementFormDefault", "qualified", root);
     return xml_GetError() < 0 ? nullptr : root;
 }
 
@@ -50,12 +52,13 @@ XmlNode *namedElement(XmlDocument *doc, XmlNode *parent, const char *tag, const 
 
 // <xs:element name=outer><xs:complexType><xs:sequence minOccurs=1 maxOccurs=n>
 //   <xs:element name=inner><xs:complexType> ... returned
-XmlNode *listOf(XmlDocument *doc, XmlNode *root, const char *outer, const char *inner, int n) {
+XmlNode *listOf(XmlDocument *doc, XmlNode *root, const char *outer, const char *inner,
+                const char *n) {
     XmlNode *o = namedElement(doc, root, "xs:element", outer);
     XmlNode *ct = xml_AddChildElement(doc, "xs:complexType", o);
     XmlNode *seq = xml_AddChildElement(doc, "xs:sequence", ct);
     xml_CreateAndAddAttributeNode(doc, "minOccurs", "1", seq);
-    xml_CreateAndAddAttributeNode(doc, "maxOccurs", std::to_string(n).c_str(), seq);
+    xml_CreateAndAddAttributeNode(doc, "maxOccurs", n, seq);
     XmlNode *i = namedElement(doc, seq, "xs:element", inner);
     return xml_AddChildElement(doc, "xs:complexType", i);
 }
@@ -84,7 +87,7 @@ XmlDocument *xsd_BuildDeviceSchema(const char *folder, const structs_type *devic
     XmlDocument *doc = xml_CreateDocument();
     if (doc == nullptr) return nullptr;
     XmlNode *root = schemaRoot(doc, prefix, ns);
-    XmlNode *config = listOf(doc, root, "Configs", "Config", 2);
+    XmlNode *config = listOf(doc, root, "Configs", "Config", "2");
     XmlNode *seq = xml_AddChildElement(doc, "xs:sequence", config);
     xsd_AddFieldElement(doc, seq, &structs_savesettings_type, 0, 0);
     if (deviceType != nullptr) xsd_AddFieldElement(doc, seq, deviceType, 0, 0);
@@ -149,12 +152,16 @@ int xsd_StageChannelSchema(const char *folder, int kind, int mixed, const struct
         groups.push_back(prefixName + ":" + group);
     }
 
-    XmlNode *channel = listOf(doc, root, "Channels", "Channel", count);
+    // A save of some channels keeps the others of the file, and one schema serves every device
+    // folder of the prefix: the count written bounds nothing.
+    (void)count;
+    XmlNode *channel = listOf(doc, root, "Channels", "Channel", "unbounded");
     XmlNode *seq = xml_AddChildElement(doc, "xs:sequence", channel);
     ChanLayout common;
     chan_MakeLayout(&common, 0, deviceType);
     xsd_AddFieldElement(doc, seq, &common.type, 0, STRUCTS_CHAN_COMMON_FIELDS);
-    XmlNode *inner = xml_AddChildElement(doc, "xs:sequence", seq);
+    // Each channel holds one layout, so a mixed file's records match one group or the other.
+    XmlNode *inner = xml_AddChildElement(doc, "xs:choice", seq);
     for (const std::string &group : groups) {
         XmlNode *ref = xml_AddChildElement(doc, "xs:group", inner);
         xml_CreateAndAddAttributeNode(doc, "ref", group.c_str(), ref);

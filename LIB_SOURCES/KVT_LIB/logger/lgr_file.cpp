@@ -281,6 +281,8 @@ int writeSchema(const char *folder, const char *kind) {
     xml_CreateAndAddAttributeNode(doc, "xmlns:xsi", CFG_XSI_NAMESPACE, root);
     xml_CreateAndAddAttributeNode(doc, ("xmlns:" + std::string(kind)).c_str(), ns.c_str(), root);
     xml_CreateAndAddAttributeNode(doc, "targetNamespace", ns.c_str(), root);
+    // The logger file puts every element, not only its root, in the kind's namespace.
+    xml_CreateAndAddAttributeNode(doc, "elementFormDefault", "qualified", root);
     XmlNode *loggers = xml_AddChildElement(doc, "xs:element", root);
     xml_CreateAndAddAttributeNode(doc, "name", "Loggers", loggers);
     XmlNode *outerType = xml_AddChildElement(doc, "xs:complexType", loggers);
@@ -315,8 +317,8 @@ bool plainKind(const char *kind) {
 
 // The XML form made as text, byte for byte what the indented tree below is saved as: a
 // "stand" record's two thousand nodes cost more to build, indent and free than its text.
-void saveXmlText(const std::string &path, const char *kind, int k,
-                 const std::vector<std::string> &texts) {
+void stageXmlText(const std::string &path, const char *kind, int k,
+                  const std::vector<std::string> &texts, XmlStaged *staged) {
     const std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + kind;
     const std::vector<StructsLeaf> &leaves = lgr_Leaves(k);
     std::string out;
@@ -335,18 +337,22 @@ void saveXmlText(const std::string &path, const char *kind, int k,
         out.append("</").append(leaves[i].name).push_back('>');
     }
     out.append("\n\t</Logger>\n</Loggers>\n");
-    xml_SaveText(out, path.c_str());
+    xml_StageText(out, path.c_str(), staged);
 }
 
-// The XML form of a record whose texts loggerTexts made, then its schema.
-int saveXml(const char *folder, const char *kind, int k, int number,
-            const std::vector<std::string> &texts, bool schema) {
-    const std::string path = fileName(folder, kind, number) + ".xml";
+std::string xmlName(const char *folder, const char *kind, int number) {
+    return fileName(folder, kind, number) + ".xml";
+}
+
+// The XML form of a record whose texts loggerTexts made, staged beside its file: 0, or -1
+// reported with nothing staged.
+int stageXml(const char *folder, const char *kind, int k, int number,
+             const std::vector<std::string> &texts, XmlStaged *staged) {
+    const std::string path = xmlName(folder, kind, number);
     if (plainKind(kind)) {
         xml_ClearError();
-        saveXmlText(path, kind, k, texts);
+        stageXmlText(path, kind, k, texts, staged);
         if (xml_GetError() < 0) return xml_ReportError();
-        if (schema) writeSchema(folder, kind);
         return 0;
     }
     XmlDocument *doc = xml_CreateDocument();
@@ -367,13 +373,27 @@ int saveXml(const char *folder, const char *kind, int k, int number,
         xml_CreateAndAddTextNode(doc, texts[i].c_str(), element);
     }
     xml_IndentTree(doc, root, 0);
-    xml_SaveFile(doc, path.c_str());
+    xml_StageFile(doc, path.c_str(), staged);
     xml_ReleaseDocument(doc);
     if (xml_GetError() < 0) return xml_ReportError();
-    // The schema only describes the file; a failure is reported but the file stands.
-    if (schema) writeSchema(folder, kind);
     return 0;
 }
+
+// Puts the staged XML in place: 0, or -1 reported under the logger's own context.
+int commitXml(const char *kind, int number, XmlStaged *staged) {
+    setContext(kind, number);
+    xml_ClearError();
+    return xml_CommitStaged(staged) == 0 ? 0 : xml_ReportError();
+}
+
+// Removes a staging not put in place (and gives up its lock) however the save ends.
+struct StagedXml {
+    XmlStaged staged;
+    StagedXml() = default;
+    StagedXml(const StagedXml &) = delete;
+    StagedXml &operator=(const StagedXml &) = delete;
+    ~StagedXml() { xml_DiscardStaged(&staged); }
+};
 } // namespace
 
 std::string lgr_Join(const char *folder, const char *name) {
@@ -415,6 +435,18 @@ int lgr_WriteLoggerFile(const char *folder, const char *user, const char *kind, 
     const uint32_t kindSize = static_cast<uint32_t>(lgr_KindSize(k));
     const uint32_t copied = std::min(static_cast<uint32_t>(size), kindSize);
 
+    int writeXml = cfg_GetWriteXml(folder);
+    const bool xml = k != LGR_KIND_UNKNOWN && writeXml > 0;
+    const bool binary = size != 0 && (writeXml < 2 || k == LGR_KIND_UNKNOWN);
+    // Another saver of this logger's XML waits from here until the new file is in place.
+    StagedXml file;
+    if (xml) {
+        setContext(kind, number);
+        xml_ClearError();
+        if (xml_LockTarget(xmlName(folder, kind, number).c_str(), &file.staged) < 0)
+            return xml_ReportError();
+    }
+
     // Both halves are the kind's full size, so neither a short nor a long caller's record
     // reaches past them.
     bool history = k != LGR_KIND_UNKNOWN && cfg_GetHistoryFlag() != 0;
@@ -426,15 +458,21 @@ int lgr_WriteLoggerFile(const char *folder, const char *user, const char *kind, 
             return -1;
     }
 
-    int writeXml = cfg_GetWriteXml(folder);
+    // Whatever can refuse the save does so before the first byte of either file changes: the
+    // texts that must read back, the binary file the caller may not write, the XML's staging.
     std::vector<std::string> texts;
-    if (k != LGR_KIND_UNKNOWN && writeXml > 0) {
+    if (xml) {
         setContext(kind, number);
         xml_ClearError();
         if (!loggerTexts(k, record, size, &texts)) return xml_ReportError();
     }
-    if (size != 0 && (writeXml < 2 || k == LGR_KIND_UNKNOWN)) {
-        std::string path = fileName(folder, kind, number);
+    const std::string path = fileName(folder, kind, number);
+    if (binary && plat_FileMayWrite(path.c_str()) < 0) return -1;
+    if (xml && stageXml(folder, kind, k, number, texts, &file.staged) != 0) return -1;
+    // The schema only describes the file and goes in place first; a failure is reported but the
+    // save stands.
+    if (xml) writeSchema(folder, kind);
+    if (binary) {
         int fd = plat_FileOpenOrCreate(path.c_str());
         if (fd < 0) return -1;
         int result = plat_FileWriteAt(fd, record, static_cast<size_t>(size), 0);
@@ -444,8 +482,7 @@ int lgr_WriteLoggerFile(const char *folder, const char *user, const char *kind, 
         if (result != 0) return -1;
     }
     cfg_TouchRootConfigOf(folder);
-    if (k != LGR_KIND_UNKNOWN && writeXml > 0 && saveXml(folder, kind, k, number, texts, true) != 0)
-        return -1;
+    if (xml && commitXml(kind, number, &file.staged) != 0) return -1;
 
     if (history) {
         memcpy(halves.data() + kindSize, record, copied);
@@ -468,9 +505,10 @@ int lgr_WriteLoggerXml(const char *folder, const char *user, const char *kind, i
     xml_ClearError();
     std::vector<std::string> texts;
     if (!loggerTexts(k, record, size, &texts)) return xml_ReportError();
-    if (saveXml(folder, kind, k, number, texts, false) != 0) return -1;
+    StagedXml file;
+    if (stageXml(folder, kind, k, number, texts, &file.staged) != 0) return -1;
     lgr_WriteLoggerSchema(folder, kind, record, size);
-    return 0;
+    return commitXml(kind, number, &file.staged);
 }
 
 int lgr_WriteLoggerSchema(const char *folder, const char *kind, const void *record, int size) {
