@@ -1,14 +1,19 @@
 // Channel records of every kind saved in both forms (WriteXML BOTH) and read back from the XML
 // (ReadXML ON), through the sample extension module: what the writer saves, its reader takes
-// back field for field, saving what was read writes the same text, and a save that fails leaves
-// every file it would write as it was.
+// back field for field by value (floats by their bits, a NaN as one; a text XML cannot carry
+// as the marker), saving what was read writes the same text, a save that wrote the schema
+// leaves a file that validates against it (its channels in the file's own layout), a record
+// of ordinary values is saved, a save whose target is marked read-only or replaced by a folder
+// is refused, and a save that fails leaves every file it would write as it was.
 //
-// Input: the kind (0 to 6); a byte of settings (bits 0-1 the channels, 1 to 3, bits 2-4 the
-// first channel, bit 5 extra blocks, bit 6 the XML file changed in place rather than built afresh,
-// bit 7 the change history); a byte of options (bit 0 the type byte and the device part's bit
-// number and area brought into their ranges, bits 1-2 how many channels' extra blocks the extra
-// space lacks); then 216 bytes per channel and 8 extra bytes per channel (zeros where the input
-// ends).
+// Input: the kind (bits 0-2, modulo 7; bit 3 a module of mixed "ai" channels); a byte of settings
+// (bits 0-1 the channels, 1 to 3, bits 2-4 the first channel, bit 5 extra blocks, bit 6 the XML
+// file changed in place rather than built afresh, bit 7 the change history); a byte of options (bit
+// 0 the type byte and the device part's bit number and area brought into their ranges, bits 1-2 how
+// many channels' extra blocks the extra space lacks, bit 3 every field made ordinary, bits 4-6 a
+// target the save writes kept from it (0 none, else the n-th of those it writes, counted round),
+// bit 7 kept by a folder rather than read-only); then 216 bytes per channel and 8 extra bytes per
+// channel (zeros where the input ends).
 //
 // Each input starts from the same files of its kind: four channels saved once per process by
 // the writer, restored byte for byte before the input's save. The work per input is one save,
@@ -17,6 +22,7 @@
 #include "cfg_internal.h"
 #include "chan.h"
 #include "fuzz_install.h"
+#include "roundtrip_checks.h"
 #include "tag.h"
 #include "xml.h"
 
@@ -64,6 +70,14 @@ std::vector<std::string> snapshot(const std::vector<std::string> &paths) {
     return out;
 }
 
+// Each file as fuzz::stateOf gives it (its mode too, a folder as one).
+std::vector<std::string> states(const std::vector<std::string> &paths) {
+    std::vector<std::string> out;
+    for (const std::string &p : paths)
+        out.push_back(fuzz::stateOf(p));
+    return out;
+}
+
 // A temporary file a save staged ("ai.xml.staging.XXXXXX") and left behind; the lock files
 // beside the targets ("ai.xml.lock") stay by design.
 void expectNoStagedFiles(const char *step) {
@@ -95,9 +109,11 @@ void restore(const std::vector<std::string> &paths, const std::vector<std::strin
     }
 }
 
-void setExtra(bool on) {
-    if (on)
-        setenv("KVT_EX_OPTIONS", "extra", 1);
+void setExtra(bool on, bool mixed = false) {
+    std::string options =
+        std::string(on ? "extra" : "") + (on && mixed ? "," : "") + (mixed ? "mixed" : "");
+    if (!options.empty())
+        setenv("KVT_EX_OPTIONS", options.c_str(), 1);
     else
         unsetenv("KVT_EX_OPTIONS");
 }
@@ -153,26 +169,15 @@ const KindFiles &baseOf(int kind) {
     abort();
 }
 
-std::string textOf(char *text) {
-    std::string s = text != nullptr ? text : "(no text)";
-    cfg_FreeText(text);
-    return s;
-}
-
-// Compares the leaves as text: what the save wrote (the field's text, or the marker for a text
-// XML cannot carry) against what the read gave. Leaves are the system's own field list, so the
-// bytes no field names (padding, text tails, flag bits outside the layout, the device part's
-// run-time block link) are not compared.
+// Compares the leaves by value against what the save must give (fuzz::compareLeaf). Leaves are
+// the system's own field list, so the bytes no field names (padding, text tails, flag bits
+// outside the layout, the device part's run-time block link) are not compared.
 void compareLeaves(const char *step, int kind, int channel, const std::vector<StructsLeaf> &leaves,
                    const uint8_t *saved, const uint8_t *read, int size) {
     for (const StructsLeaf &leaf : leaves) {
         if (!cfg_LeafFits(leaf, size)) continue;
-        std::string actual = textOf(cfg_FieldText(leaf, read));
-        // The field's own text is what the save wrote unless XML cannot carry it.
-        if (textOf(cfg_FieldText(leaf, saved)) == actual) continue;
-        char message[256];
-        std::string expected = textOf(cfg_SaveText(leaf, saved, size, message, sizeof message));
-        if (expected != actual) fail(step, kind, channel, leaf.name, expected, actual);
+        std::string why = fuzz::compareLeaf(leaf, saved, read);
+        if (!why.empty()) fail(step, kind, channel, leaf.name, "the value saved", why);
     }
 }
 
@@ -190,6 +195,10 @@ struct Input {
     bool extra = false;
     int update = 0;
     bool history = false;
+    bool mixed = false;
+    bool ordinary = false;
+    int blocked = 0; // the target kept from the save: 0 none, else the n-th, counted round
+    fuzz::Block how = fuzz::Block::ReadOnly;
     std::vector<ChannelRecord> records;
     std::vector<uint8_t> extraBlock;
 };
@@ -197,7 +206,9 @@ struct Input {
 Input parse(const uint8_t *data, size_t size) {
     fuzz::Reader in{data, size};
     Input input;
-    input.kind = in.byte() % CHANNEL_KIND_COUNT;
+    const uint8_t kind = in.byte();
+    input.kind = (kind & 7) % CHANNEL_KIND_COUNT;
+    input.mixed = (kind & 8) != 0;
     uint8_t settings = in.byte();
     input.count = 1 + (settings & 3) % 3;
     input.first = settings >> 2 & 7;
@@ -205,11 +216,17 @@ Input parse(const uint8_t *data, size_t size) {
     input.update = (settings & 0x40) != 0 ? 1 : 0;
     input.history = (settings & 0x80) != 0;
     uint8_t options = in.byte();
+    input.ordinary = (options & 8) != 0;
+    input.blocked = options >> 4 & 7;
+    input.how = (options & 0x80) != 0 ? fuzz::Block::Folder : fuzz::Block::ReadOnly;
+    // The first channel is one the file holds: with the history on, a save whose first channel
+    // the old file lacks is refused by the read of the old values.
+    if (input.ordinary) input.first %= k_baseChannels;
     input.records.resize(static_cast<size_t>(input.count));
     for (ChannelRecord &r : input.records) {
         for (uint8_t &b : r.bytes)
             b = in.byte();
-        if (options & 1) {
+        if (options & 9) {
             chrec_SetType(&r, static_cast<uint8_t>(chrec_GetType(r) % 5));
             uint8_t *part = chrec_DevicePart(&r);
             part[1] = static_cast<uint8_t>((part[1] & 0xE0) | (part[1] & 0x1F) % 11);
@@ -232,23 +249,105 @@ int save(const Input &input, const ChannelRecord *records, const std::vector<uin
         input.extra ? extraFileOf(input.kind).c_str() : nullptr, input.update);
 }
 
+// Every field of the channels and their extra blocks made a value a user types.
+void makeOrdinary(Input &input) {
+    ExModule &ex = module();
+    size_t position = 0;
+    for (int i = 0; i < input.count; ++i) {
+        const int n = input.first + i;
+        ChannelRecord &r = input.records[static_cast<size_t>(i)];
+        const structs_type *deviceType =
+            ex.getChannelHwType != nullptr ? ex.getChannelHwType(input.kind, n, r.bytes) : nullptr;
+        ChanLayout layout;
+        chan_MakeLayout(&layout, chrec_IsDigital(r), deviceType);
+        for (const StructsLeaf &leaf : structs_Leaves(&layout.type))
+            if (cfg_LeafFits(leaf, CHANNEL_RECORD_SIZE)) fuzz::makeOrdinary(leaf, r.bytes);
+        // The reader takes event limits only in their order.
+        const float low = chrec_Get(r, ChannelAnalog::LowEventLimit),
+                    high = chrec_Get(r, ChannelAnalog::HighEventLimit);
+        if (!chrec_IsDigital(r) && low > high) {
+            chrec_Set(&r, ChannelAnalog::LowEventLimit, high);
+            chrec_Set(&r, ChannelAnalog::HighEventLimit, low);
+        }
+        if (!input.extra || input.extraBlock.size() - position < k_extraPerChannel) continue;
+        for (const StructsLeaf &leaf :
+             structs_Leaves(ex.getChannelExtraType(input.kind, n, r.bytes)))
+            fuzz::makeOrdinary(leaf, input.extraBlock.data() + position);
+        position += k_extraPerChannel;
+    }
+}
+
+// Whether a field of the channels or their extra blocks holds a NaN.
+bool holdsNaN(const Input &input) {
+    ExModule &ex = module();
+    size_t position = 0;
+    for (int i = 0; i < input.count; ++i) {
+        const int n = input.first + i;
+        ChannelRecord r = input.records[static_cast<size_t>(i)];
+        const structs_type *deviceType =
+            ex.getChannelHwType != nullptr ? ex.getChannelHwType(input.kind, n, r.bytes) : nullptr;
+        ChanLayout layout;
+        chan_MakeLayout(&layout, chrec_IsDigital(r), deviceType);
+        if (fuzz::holdsNaN(structs_Leaves(&layout.type), r.bytes, CHANNEL_RECORD_SIZE)) return true;
+        if (!input.extra || input.extraBlock.size() - position < k_extraPerChannel) continue;
+        if (fuzz::holdsNaN(structs_Leaves(ex.getChannelExtraType(input.kind, n, r.bytes)),
+                           input.extraBlock.data() + position, k_extraPerChannel))
+            return true;
+        position += k_extraPerChannel;
+    }
+    return false;
+}
+
+// Whether every channel saved has the layout of its file's kind, which is all a schema of a
+// module without mixed channels describes.
+bool ownLayout(const Input &input) {
+    ChannelRecord own = {};
+    chrec_SetType(&own, k_typeOfKind[input.kind]);
+    for (const ChannelRecord &r : input.records)
+        if (chrec_IsDigital(r) != chrec_IsDigital(own)) return false;
+    return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const fuzz::Installation &inst = fuzz::install();
     Input input = parse(data, size);
     const KindFiles &files = baseOf(input.kind);
-    setExtra(input.extra);
+    setExtra(input.extra, input.mixed);
     cfg_SetHistoryFlag(input.history ? 1 : 0);
     restore(files.paths, files.base);
     const std::string xmlPath = files.paths[1];
+    if (input.ordinary) makeOrdinary(input);
 
-    if (save(input, input.records.data(), input.extraBlock) != 0) {
-        const int err = errno;
-        const std::string why = xml_GetErrorText();
-        std::vector<std::string> after = snapshot(files.paths);
+    // The files the save writes: binary, XML, the extra file when a block is given, the schema
+    // for two channels or more.
+    std::vector<size_t> targets = {0, 1};
+    if (input.extra && !input.extraBlock.empty()) targets.push_back(2);
+    if (input.count >= 2) targets.push_back(3);
+    const std::string blocked =
+        input.blocked == 0
+            ? ""
+            : files.paths[targets[static_cast<size_t>(input.blocked - 1) % targets.size()]];
+    if (!blocked.empty()) fuzz::block(blocked, input.how);
+    const std::vector<std::string> before = states(files.paths);
+
+    const int saved = save(input, input.records.data(), input.extraBlock);
+    const int err = errno;
+    const std::string why = xml_GetErrorText();
+    const std::vector<std::string> after = states(files.paths);
+    if (!blocked.empty()) fuzz::unblock(blocked, input.how);
+    if (saved == 0 && !blocked.empty()) {
+        fprintf(stderr, "channel_roundtrip: a save whose target %s it cannot write returned 0\n",
+                blocked.c_str());
+        abort();
+    }
+    if (saved != 0) {
+        if (input.ordinary && blocked.empty())
+            fail("save of ordinary values", input.kind, input.first + 1, "-", "0",
+                 "errno " + std::to_string(err) + ", " + why);
         for (size_t i = 0; i < after.size(); ++i)
-            if (after[i] != files.base[i]) {
+            if (after[i] != before[i]) {
                 fprintf(stderr, "channel_roundtrip: refused save (%s, errno %d) changed %s\n",
                         why.c_str(), err, files.paths[i].c_str());
                 abort();
@@ -259,6 +358,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     expectNoStagedFiles("save");
     const std::string written = fuzz::readFile(xmlPath);
+    // A change in place without extra blocks keeps the extra fields of the file's other
+    // channels, which a schema written without them does not describe.
+    const bool everyBlock = input.extra && input.extraBlock.size() ==
+                                               static_cast<size_t>(input.count) * k_extraPerChannel;
+    if (input.count >= 2 && (!input.update || everyBlock) && !holdsNaN(input) &&
+        (ownLayout(input) || (input.mixed && input.kind == CHANNEL_KIND_AI))) {
+        const std::string invalid = fuzz::invalidAgainst(xmlPath, files.paths[3]);
+        if (!invalid.empty())
+            fail("schema", input.kind, input.first + 1, "(file)", "valid", invalid);
+    }
 
     std::vector<ChannelRecord> back(static_cast<size_t>(input.count));
     std::vector<uint8_t> backExtra(input.extraBlock.size(), 0);

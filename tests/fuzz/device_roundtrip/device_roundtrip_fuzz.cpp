@@ -1,17 +1,25 @@
 // The device configuration saved as the configuration tool saves it (WriteXML BOTH), read back
 // from config.xml (ReadXML ON) and saved again, through the sample extension module with and
 // without its extra block. It holds when:
-// - a save that returns 0 reads back with 0;
-// - every field the XML form carries whole reads back with the text it was saved with;
+// - a save that returns 0 reads back with 0, and config.xml validates against the schema the
+//   save wrote beside it;
+// - every field reads back with the value it was saved with (floats by their bits, a NaN as
+//   one; a text XML cannot carry as the marker);
 // - saving what was read back writes the same config.xml (and, with the history on, no line);
-// - a save that fails leaves every file it may write as it was, byte for byte.
+// - a record of ordinary values (finite floats, printable texts, values the module takes) is
+//   saved;
+// - a save whose target is marked read-only or replaced by a folder is refused;
+// - a save that fails leaves every file it may write as it was, byte for byte, and no staged
+//   copy.
 //
 // Input: two bytes of settings, then AutoEnable, SaveOutputs, SaveByTag, SaveRate (4 bytes,
 // little-endian), the extra block (8 bytes) and the device record (up to 704 bytes; the rest
 // zero). Settings byte 0: bit 0 the extra block, bit 1 the history on, bit 2 the record's
 // DataFormat and Parity taken modulo 10 and 6 (mostly values the module accepts), bit 3 the
 // module hands out blocks of its own ("owned"), bit 4 a device folder without old files, bit 5
-// no record given. Byte 1: bits 0-3 AutoEnable, SaveOutputs, SaveByTag, SaveRate not given.
+// no record given, bit 6 every field made ordinary. Byte 1: bits 0-3 AutoEnable, SaveOutputs,
+// SaveByTag, SaveRate not given; bits 4-6 a target the save writes kept from it (0 none, else
+// the n-th of those it writes, counted round), bit 7 kept by a folder rather than read-only.
 // Ahead of fuzz_install.h, whose own dlclose (modules stay loaded) would clash with the
 // header's declaration of it.
 #include <dlfcn.h>
@@ -19,6 +27,7 @@
 #include "cfg.h"
 #include "ex.h"
 #include "fuzz_install.h"
+#include "roundtrip_checks.h"
 #include "structs_chan.h"
 #include "xml.h"
 #include "xml_dom.h"
@@ -33,12 +42,13 @@ constexpr int k_extraSize = 8;
 constexpr int k_dataFormat = 19; // S5PortSettings at 4: data_format, then parity
 constexpr int k_parity = 20;
 
-// The files a device save may write.
+// The files a device save may write, each as fuzz::stateOf gives it.
 struct Files {
     std::vector<std::string> paths;
-    std::vector<std::string> bytes;
-    std::vector<bool> present;
+    std::vector<std::string> states;
 };
+
+enum { k_config, k_saveconfig, k_extra, k_configXml, k_schema, k_history };
 
 std::vector<std::string> savedPaths() {
     const fuzz::Installation &inst = fuzz::install();
@@ -50,21 +60,21 @@ std::vector<std::string> savedPaths() {
 Files snapshot() {
     Files f;
     f.paths = savedPaths();
-    for (const std::string &p : f.paths) {
-        struct stat st;
-        f.present.push_back(stat(p.c_str(), &st) == 0);
-        f.bytes.push_back(fuzz::readFile(p));
-    }
+    for (const std::string &p : f.paths)
+        f.states.push_back(fuzz::stateOf(p));
     return f;
 }
 
 void restore(const Files &f) {
     for (size_t i = 0; i < f.paths.size(); ++i) {
-        if (f.present[i])
-            fuzz::writeFile(f.paths[i], reinterpret_cast<const uint8_t *>(f.bytes[i].data()),
-                            f.bytes[i].size());
-        else
+        const std::string &state = f.states[i];
+        if (state.empty()) {
             unlink(f.paths[i].c_str());
+            continue;
+        }
+        const size_t bytes = state.find(':') + 1;
+        fuzz::writeFile(f.paths[i], reinterpret_cast<const uint8_t *>(state.data()) + bytes,
+                        state.size() - bytes);
     }
 }
 
@@ -104,41 +114,24 @@ const Module &module() {
     return m;
 }
 
-std::string textOf(const StructsLeaf &leaf, const void *buffer) {
-    char *text =
-        leaf.type->ascify(leaf.type, "fuzz", static_cast<const uint8_t *>(buffer) + leaf.offset);
-    if (text == nullptr) return "(no text)";
-    std::string out = text;
-    typed_mem_free("fuzz", text);
-    return out;
-}
-
-bool xmlCarries(const std::string &text) {
-    std::string scratch;
-    const char *utf8 = xml_Utf8(text.c_str(), scratch);
-    return xml_IsXmlText(utf8, strlen(utf8)) != 0;
-}
-
-// Every leaf of type reads back with the text it was saved with. The sample module's editable
-// form is the stored form, so the leaves are compared on the records themselves. A text XML
-// cannot carry is saved as the marker, cut to what the field takes back.
+// Every leaf of type reads back with the value it was saved with. The sample module's editable
+// form is the stored form, so the leaves are compared on the records themselves.
 void compareLeaves(const char *part, const structs_type *type, const void *saved, const void *read,
                    int size) {
     for (const StructsLeaf &leaf : structs_Leaves(type)) {
         if (static_cast<uint64_t>(leaf.offset) + leaf.type->size > static_cast<uint64_t>(size))
             continue; // not saved: the writer refuses such a record
-        std::string before = textOf(leaf, saved), after = textOf(leaf, read);
-        if (!xmlCarries(before)) {
-            if (after.empty() || std::string(XML_ILLEGAL_TEXT).rfind(after, 0) != 0)
-                fail("read back", std::string(part) + " field " + leaf.name +
-                                      ": a text XML cannot carry read back as \"" + after +
-                                      "\", not the marker");
-            continue;
-        }
-        if (before != after)
-            fail("read back", std::string(part) + " field " + leaf.name + ": saved \"" + before +
-                                  "\", read back \"" + after + "\"");
+        std::string why = fuzz::compareLeaf(leaf, static_cast<const uint8_t *>(saved),
+                                            static_cast<const uint8_t *>(read));
+        if (!why.empty()) fail("read back", std::string(part) + " field " + leaf.name + ": " + why);
     }
+}
+
+// Every field of type inside size bytes made a value a user types.
+void makeOrdinary(const structs_type *type, void *buffer, int size) {
+    for (const StructsLeaf &leaf : structs_Leaves(type))
+        if (static_cast<uint64_t>(leaf.offset) + leaf.type->size <= static_cast<uint64_t>(size))
+            fuzz::makeOrdinary(leaf, static_cast<uint8_t *>(buffer));
 }
 
 std::string firstDifference(const std::string &a, const std::string &b) {
@@ -162,8 +155,8 @@ const Files &oldFiles(bool extra) {
     static bool made[2] = {false, false};
     if (!made[extra]) {
         Files none = snapshot();
-        for (size_t i = 0; i < none.present.size(); ++i)
-            none.present[i] = false;
+        for (std::string &state : none.states)
+            state.clear();
         restore(none);
         setOptions(extra, false);
         cfg_SetHistoryFlag(0);
@@ -180,8 +173,7 @@ const Files &oldFiles(bool extra) {
             fail("setup", std::string("the old files cannot be saved: ") + xml_GetErrorText());
         sets[extra] = snapshot();
         unlink(sets[extra].paths.back().c_str());
-        sets[extra].present.back() = false;
-        sets[extra].bytes.back().clear();
+        sets[extra].states.back().clear();
         made[extra] = true;
     }
     return sets[extra];
@@ -224,16 +216,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         s.record[k_parity] %= 6;
     }
 
+    const bool ordinary = flags & 64;
+    if (ordinary) {
+        const Module &m = module();
+        s.record[k_dataFormat] %= 9;
+        makeOrdinary(m.configType(s.record, k_recordSize), s.record, k_recordSize);
+        if (extra)
+            makeOrdinary(m.extraType(s.record, k_recordSize, s.extra, k_extraSize), s.extra,
+                         k_extraSize);
+    }
+
     Files old = oldFiles(extra);
     if (fresh) {
-        for (size_t i = 0; i < old.present.size(); ++i) {
-            old.present[i] = false;
-            old.bytes[i].clear();
-        }
+        for (std::string &state : old.states)
+            state.clear();
     }
     restore(old);
     setOptions(extra, owned);
     cfg_SetHistoryFlag(history ? 1 : 0);
+
+    // The target kept from the save, among the files it writes.
+    std::vector<int> targets;
+    if (given[0] || !noRecord) targets.push_back(k_config);
+    if (given[1] || given[2] || given[3]) targets.push_back(k_saveconfig);
+    if (extra) targets.push_back(k_extra);
+    targets.push_back(k_configXml);
+    if (!noRecord) targets.push_back(k_schema);
+    const int chosen = omitted >> 4 & 7;
+    const std::string blocked =
+        chosen == 0 ? "" : old.paths[static_cast<size_t>(targets[(chosen - 1) % targets.size()])];
+    const fuzz::Block how = omitted & 0x80 ? fuzz::Block::Folder : fuzz::Block::ReadOnly;
+    if (!blocked.empty()) fuzz::block(blocked, how);
+    old = snapshot(); // the modes as restore left them
 
     auto save = [&](Saved &v) {
         return cfg_WriteDeviceConfig(
@@ -243,15 +257,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             given[3] ? &v.rate : nullptr);
     };
 
-    if (save(s) != 0) {
-        std::string why = xml_GetErrorText();
-        Files now = snapshot();
+    const int saved = save(s);
+    const std::string why = xml_GetErrorText();
+    const Files now = snapshot();
+    const std::string staged =
+        fuzz::stagedFileIn(inst.device) + fuzz::stagedFileIn(inst.root + "/SCHEMA");
+    if (!blocked.empty()) fuzz::unblock(blocked, how);
+    if (!staged.empty()) fail("save", "left its staged copy " + staged);
+    if (saved == 0 && !blocked.empty())
+        fail("save", "a save whose target " + blocked + " it cannot write returned 0");
+    if (saved != 0) {
+        if (ordinary && blocked.empty())
+            fail("save", "a record of ordinary values is refused: " + why);
         for (size_t i = 0; i < now.paths.size(); ++i)
-            if (now.present[i] != old.present[i] || now.bytes[i] != old.bytes[i])
+            if (now.states[i] != old.states[i])
                 fail("refused save", now.paths[i] + " changed (refused with \"" + why + "\")");
         cfg_SetHistoryFlag(0);
         fuzz::trimEventLog();
         return 0;
+    }
+    // The schema asks for every save setting: a save without some of them into a folder
+    // without old files writes a config.xml that lacks them.
+    if (!noRecord && (!fresh || (given[0] && given[1] && given[2] && given[3]))) {
+        const std::string invalid =
+            fuzz::invalidAgainst(old.paths[k_configXml], old.paths[k_schema]);
+        if (!invalid.empty()) fail("schema", invalid);
     }
     const std::string xml1 = fuzz::readFile(inst.device + "/config.xml");
     const std::string history1 = fuzz::readFile(inst.root + "/recent_history.txt");
@@ -272,10 +302,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<StructsLeaf> settings = structs_Leaves(&structs_savesettings_type);
     for (size_t i = 0; i < settings.size() && i < 4; ++i) {
         if (!given[i]) continue;
-        std::string before = textOf(settings[i], &a), after = textOf(settings[i], &b);
-        if (before != after)
-            fail("read back", "setting " + settings[i].name + ": saved \"" + before +
-                                  "\", read back \"" + after + "\"");
+        std::string why = fuzz::compareLeaf(settings[i], reinterpret_cast<const uint8_t *>(&a),
+                                            reinterpret_cast<const uint8_t *>(&b));
+        if (!why.empty()) fail("read back", "setting " + settings[i].name + ": " + why);
     }
     const Module &m = module();
     if (!noRecord)

@@ -1,23 +1,33 @@
 // What the logger file writer saves with WriteXML BOTH, its reader takes back with ReadXML ON:
 // a record of the kind the input chooses, changed field by field and byte by byte from a good
 // one, is saved, read back and saved again. It holds when
-// - a save that returns 0 reads back with 0, and its binary file is the record;
-// - every field the XML form carries whole reads back with the text it was saved from (a
-//   password as its text up to the NUL, since its text form is encrypted and says nothing of
-//   what decrypts), and a text XML cannot carry reads back as the marker cut to its field;
-// - the record read back saves as the same XML text;
-// - a save that fails leaves both files as they were, byte for byte.
+// - a save that returns 0 reads back with 0, its binary file is the record, and its XML file
+//   validates against the schema the save wrote beside it;
+// - every field reads back with the value it was saved with (floats by their bits, a NaN as
+//   one, integers and named values by value, a password as its text up to the NUL, since its
+//   text form is encrypted and says nothing of what decrypts), and a text XML cannot carry
+//   reads back as the marker cut to its field;
+// - the record read back saves as the same XML text, and with the history on writes no line;
+// - a record of ordinary values (finite floats, printable texts not ending in a blank, named
+//   values of the tables) is saved;
+// - a save whose binary or XML file is marked read-only or replaced by a folder is refused;
+// - a save that fails leaves its files, the schema and the history as they were, byte for
+//   byte, and no staged copy.
 // The installation, the logger folder and the good files are made once; each input costs one
 // save, one read and one save again.
 //
-// Input: the kind (byte 0 modulo 3), then changes until the input ends, each an operation byte
-// and its operands:
+// Input: a byte of settings (bits 0-1 the kind, modulo 3; bit 2 every field made ordinary; bit
+// 3 the history on; bits 4-5 the file kept from the save: 0 none, 1 or 3 the binary file, 2 the
+// XML file; bit 6 kept by a folder rather than read-only; bits 6 and 7 both set the XML file
+// validated against its schema), then changes until the input ends,
+// each an operation byte and its operands:
 //   0: a field (word) given a text: a length byte (below 64), then that many bytes;
 //   1: a field given raw bytes: as many as the field has, from the input;
 //   2: a byte range of the record (word offset, length byte below 16) given raw bytes;
 //   3: a field given one of the texts of k_texts (a byte picks it).
 #include "cfg.h"
 #include "fuzz_install.h"
+#include "roundtrip_checks.h"
 #include "lgr.h"
 #include "lgr_internal.h"
 #include "structs_chan.h"
@@ -40,7 +50,8 @@ constexpr int k_number = 1;
 
 // Texts that test the edges of the forms: blanks and control characters at either end, the
 // marker, escapes, Windows-1252 bytes beyond ASCII (some with no Unicode character), the
-// password and server forms, and the wildcards and names the types know.
+// password and server forms (a password ending in a blank, which its encrypted form cannot
+// carry), and the wildcards and names the types know.
 const char *const k_texts[] = {
     "",
     " ",
@@ -60,6 +71,7 @@ const char *const k_texts[] = {
     "\xe9t\xe9",
     "\x80\x81\x8d\x8f\x90\x9d\xff",
     XML_ILLEGAL_TEXT,
+    "pass word ",
     "enc:",
     "enc:00",
     "enc:zz",
@@ -75,6 +87,7 @@ const char *const k_texts[] = {
     "inf",
     "-0",
     "1.5",
+    "1.0000001",
     "INVALID",
     "****-**-**T**:**",
     "2024-02-30T25:61",
@@ -121,21 +134,6 @@ std::string ascified(const StructsLeaf &leaf, const uint8_t *record) {
     std::string out = text != nullptr ? text : "(null)";
     typed_mem_free(k_mtype, text);
     return out;
-}
-
-// What a leaf's value is compared as: its text form, or for a password the text it holds.
-std::string valueOf(const StructsLeaf &leaf, const uint8_t *record) {
-    if (strcmp(leaf.type->name, "password") == 0) {
-        const char *text = reinterpret_cast<const char *>(record + leaf.offset);
-        return std::string(text, strnlen(text, leaf.type->size));
-    }
-    return ascified(leaf, record);
-}
-
-bool carriable(const std::string &text) {
-    std::string scratch;
-    const char *utf8 = xml_Utf8(text.c_str(), scratch);
-    return xml_IsXmlText(utf8, strlen(utf8)) != 0;
 }
 
 // A text for every leaf that its own reader takes, so that the good record saves.
@@ -257,23 +255,25 @@ std::vector<uint8_t> viewOf(int k, const std::vector<uint8_t> &record) {
 
 void compareFields(int k, const std::vector<uint8_t> &saved, const std::vector<uint8_t> &back) {
     for (const StructsLeaf &leaf : lgr_Leaves(k)) {
-        // The same bytes give the same text.
+        // The same bytes hold the same value.
         if (memcmp(saved.data() + leaf.offset, back.data() + leaf.offset, leaf.type->size) == 0)
             continue;
-        std::string before = valueOf(leaf, saved.data()), after = valueOf(leaf, back.data());
-        if (!carriable(ascified(leaf, saved.data()))) {
-            // Not carried whole: the marker stands in its place, as much of it as fits.
-            std::string marker = XML_ILLEGAL_TEXT;
-            if (after.empty() || marker.compare(0, after.size(), after) != 0)
-                fail("read: <%s> \"%s\" read back as \"%s\", not as the marker (%s)",
-                     leaf.name.c_str(), shown(before.c_str()).c_str(), shown(after.c_str()).c_str(),
-                     k_kinds[k]);
-            continue;
-        }
-        if (before != after)
-            fail("read: <%s> saved as \"%s\" read back as \"%s\" (%s)", leaf.name.c_str(),
-                 shown(before.c_str()).c_str(), shown(after.c_str()).c_str(), k_kinds[k]);
+        std::string why = fuzz::compareLeaf(leaf, saved.data(), back.data());
+        if (!why.empty()) fail("read: <%s> %s (%s)", leaf.name.c_str(), why.c_str(), k_kinds[k]);
     }
+}
+
+// Every field made a value a user types; a field of a type with forms of its own (times,
+// servers, line ends) takes the good record's value.
+void makeOrdinary(int k, const Logger &l, std::vector<uint8_t> &record) {
+    std::vector<uint8_t> view = viewOf(k, record);
+    const std::vector<uint8_t> good = viewOf(k, l.good);
+    for (const StructsLeaf &leaf : lgr_Leaves(k))
+        if (!fuzz::makeOrdinary(leaf, view.data()))
+            memcpy(view.data() + leaf.offset, good.data() + leaf.offset, leaf.type->size);
+    if (k == LGR_KIND_STAND) lgr_StandFromView(view.data());
+    if (k == LGR_KIND_REPUB) lgr_RepubPeriodCodes(view.data());
+    record = view;
 }
 
 void restore(Logger &l) {
@@ -282,28 +282,74 @@ void restore(Logger &l) {
     fuzz::writeFile(l.xml, reinterpret_cast<const uint8_t *>(l.goodXml.data()), l.goodXml.size());
 }
 
+// The files a save may change beside the logger's own: its schema and the history.
+std::vector<std::string> sharedPaths(int k) {
+    const fuzz::Installation &inst = fuzz::install();
+    return {inst.root + "/SCHEMA/" + k_kinds[k] + ".xsd", inst.root + "/recent_history.txt"};
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::Reader in{data, size};
-    int k = in.byte() % 3;
+    const uint8_t settings = in.byte();
+    const int k = (settings & 3) % 3;
+    const bool ordinary = settings & 4, history = settings & 8;
+    // Bit 6 says nothing when no file is kept, and validation costs more than the rest of the
+    // input: a quarter of the inputs are validated.
+    const bool validated = (settings & 0xC0) == 0xC0;
+    const int kept = settings >> 4 & 3;
+    const fuzz::Block how = settings & 0x40 ? fuzz::Block::Folder : fuzz::Block::ReadOnly;
     Logger &l = logger(k);
     std::vector<uint8_t> record = l.good;
     change(in, k, record);
+    if (ordinary) makeOrdinary(k, l, record);
+
+    const std::string blocked = kept == 0 ? "" : kept == 2 ? l.xml : l.binary;
+    if (!blocked.empty()) fuzz::block(blocked, how);
+    std::vector<std::string> paths = sharedPaths(k);
+    paths.push_back(l.binary);
+    paths.push_back(l.xml);
+    std::vector<std::string> before;
+    for (const std::string &p : paths)
+        before.push_back(fuzz::stateOf(p));
+    cfg_SetHistoryFlag(history ? 1 : 0);
 
     xml_ClearError();
     errno = 0;
-    if (save(k, record) != 0) {
-        if (errno == 0) fail("save: a save that failed set no errno (%s)", k_kinds[k]);
-        if (fuzz::readFile(l.binary) != l.goodBinary)
-            fail("save: a save that failed (%s) changed the binary file (%s)", xml_GetErrorText(),
-                 k_kinds[k]);
-        if (fuzz::readFile(l.xml) != l.goodXml)
-            fail("save: a save that failed (%s) changed the XML file (%s)", xml_GetErrorText(),
-                 k_kinds[k]);
+    const int saved = save(k, record);
+    const int err = errno;
+    const std::string why = xml_GetErrorText();
+    std::vector<std::string> after;
+    for (const std::string &p : paths)
+        after.push_back(fuzz::stateOf(p));
+    const std::string staged =
+        fuzz::stagedFileIn(folder()) + fuzz::stagedFileIn(fuzz::install().root + "/SCHEMA");
+    if (!blocked.empty()) fuzz::unblock(blocked, how);
+    if (!staged.empty()) fail("save: left its staged copy %s (%s)", staged.c_str(), k_kinds[k]);
+    if (saved == 0 && !blocked.empty())
+        fail("save: a save whose file %s it cannot write returned 0 (%s)", blocked.c_str(),
+             k_kinds[k]);
+    if (saved != 0) {
+        if (err == 0) fail("save: a save that failed set no errno (%s)", k_kinds[k]);
+        if (ordinary && blocked.empty())
+            fail("save: a record of ordinary values is refused: %s (%s)", why.c_str(), k_kinds[k]);
+        for (size_t i = 0; i < paths.size(); ++i)
+            if (after[i] != before[i])
+                fail("save: a save that failed (%s) changed %s (%s)", why.c_str(), paths[i].c_str(),
+                     k_kinds[k]);
+        restore(l);
+        cfg_SetHistoryFlag(0);
         fuzz::trimEventLog();
         return 0;
     }
+    const std::vector<uint8_t> view = viewOf(k, record);
+    const std::string invalid =
+        validated && !fuzz::holdsNaN(lgr_Leaves(k), view.data(), view.size())
+            ? fuzz::invalidAgainst(l.xml, paths[0])
+            : "";
+    if (!invalid.empty()) fail("schema: %s (%s)", invalid.c_str(), k_kinds[k]);
+    const std::string history1 = fuzz::readFile(paths[1]);
     std::string binary = fuzz::readFile(l.binary);
     if (binary.size() != record.size() || memcmp(binary.data(), record.data(), record.size()) != 0)
         fail("save: the binary file is not the record saved (%s)", k_kinds[k]);
@@ -319,6 +365,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (save(k, back) != 0)
         fail("save again: the record read back does not save: %s (%s)", xml_GetErrorText(),
              k_kinds[k]);
+    if (fuzz::readFile(paths[1]) != history1)
+        fail("save again: saving the record read back wrote history (%s)", k_kinds[k]);
     std::string again = fuzz::readFile(l.xml);
     if (again != xml) {
         size_t at = 0;
@@ -337,6 +385,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
              shown(again.substr(from, 120).c_str()).c_str(), k_kinds[k]);
     }
     restore(l);
+    cfg_SetHistoryFlag(0);
     fuzz::trimEventLog();
     return 0;
 }
@@ -348,7 +397,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     for (int k = 0; k < 3; ++k) {
         logger(k);
         const std::vector<StructsLeaf> &leaves = lgr_Leaves(k);
-        std::string seed(1, static_cast<char>(k));
+        std::string seed(1, static_cast<char>(k | 0xC0)); // validated
         for (size_t i = 0; i < leaves.size(); ++i) {
             std::string type = leaves[i].type->name;
             if (type != "password" && type != "server" && type != "time" && i != 0) continue;
@@ -364,6 +413,27 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
         // The name given a trailing blank, then a control character.
         fuzz::writeSeed((std::string(k_kinds[k]) + "-name").c_str(),
                         seed.substr(0, 1) + std::string("\x03\0\0\x02\x03\0\0\x0b", 8));
+        // Each password given the edge text that ends in a blank, each float one that takes
+        // all its digits.
+        const struct {
+            const char *type, *text, *name;
+        } edges[] = {{"password", "pass word ", "-password-blank"},
+                     {"float", "1.0000001", "-float-digits"}};
+        for (const auto &edge : edges) {
+            std::string changes(1, static_cast<char>(k));
+            size_t text = 0;
+            while (strcmp(k_texts[text], edge.text) != 0)
+                ++text;
+            for (size_t i = 0; i < leaves.size(); ++i) {
+                if (strcmp(leaves[i].type->name, edge.type) != 0) continue;
+                changes += '\x03';
+                changes += static_cast<char>(i & 0xFF);
+                changes += static_cast<char>(i >> 8);
+                changes += static_cast<char>(text);
+            }
+            if (changes.size() > 1)
+                fuzz::writeSeed((std::string(k_kinds[k]) + edge.name).c_str(), changes);
+        }
     }
     exit(0);
 }
