@@ -237,12 +237,16 @@ TEST_F(XmlTest, StagingChecksAndWritesAsideUntilCommitted) {
     std::string path = folder + "/out.xml";
     const std::string old = "<Old>kept</Old>\n";
     std::ofstream(path, std::ios::binary) << old;
-    const std::set<std::string> alone = {"out.xml"};
+    // A killed save's staged copy goes with the next save's lock; a user's file of a like name
+    // stays.
+    std::ofstream(path + ".staging.Ab3xYz") << old;
+    std::ofstream(path + ".backup") << old;
+    const std::set<std::string> alone = {"out.xml", "out.xml.backup", "out.xml.lock"};
 
     XmlStaged staged;
     ASSERT_EQ(xml_StageFile(doc_, path.c_str(), &staged), 0);
     EXPECT_EQ(readFile(path), old);
-    EXPECT_EQ(namesIn(folder).size(), 2u);
+    EXPECT_EQ(namesIn(folder).size(), 4u);
     const std::string text = readFile(staged.temp);
     EXPECT_EQ(text.rfind("<?xml version='1.0' encoding='UTF-8'?>\n", 0), 0u);
     xml_DiscardStaged(&staged);
