@@ -174,7 +174,7 @@ TEST_F(XmlTest, SaveLeavesTheOldFileWhenRefusedOrFailedAndReplacesItOtherwise) {
     // Someone else's file that happens to carry the obvious temporary name.
     std::string stray = path + ".tmp";
     std::ofstream(stray) << "not ours";
-    const std::set<std::string> before = {"out.xml", "out.xml.tmp"};
+    const std::set<std::string> before = {"out.xml", "out.xml.lock", "out.xml.tmp"};
     auto reset = [&](mode_t mode) {
         chmod(path.c_str(), 0644);
         std::ofstream(path, std::ios::binary | std::ios::trunc) << old;

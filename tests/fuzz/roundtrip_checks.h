@@ -16,6 +16,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <dirent.h>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -267,16 +268,20 @@ inline std::string stagedFileIn(const std::string &folder) {
 // it holds: a logger schema of a thousand fields, the same for every input, would cost more
 // than the save itself.
 inline std::string invalidAgainst(const std::string &xmlPath, const std::string &xsdPath) {
+    // Freed at exit, so that the leak check of the run sees no schema left behind.
     struct Compiled {
         std::string text;
         xmlSchemaPtr schema = nullptr;
+        Compiled() = default;
+        Compiled(const Compiled &) = delete;
+        Compiled &operator=(const Compiled &) = delete;
+        ~Compiled() {
+            if (schema != nullptr) xmlSchemaFree(schema);
+        }
     };
-    static std::vector<std::pair<std::string, Compiled>> cache;
+    static std::map<std::string, Compiled> cache;
     const std::string text = readFile(xsdPath);
-    Compiled *c = nullptr;
-    for (auto &entry : cache)
-        if (entry.first == xsdPath) c = &entry.second;
-    if (c == nullptr) c = &cache.emplace_back(xsdPath, Compiled{}).second;
+    Compiled *c = &cache[xsdPath];
     if (c->schema == nullptr || c->text != text) {
         if (c->schema != nullptr) xmlSchemaFree(c->schema);
         c->text.clear();

@@ -65,6 +65,12 @@ struct XmlStaged {
     std::string temp; // "" when nothing is staged
     std::string path;
     int lock = -1; // the lock file held, or -1
+    XmlStaged() = default;
+    XmlStaged(const XmlStaged &) = delete;
+    XmlStaged &operator=(const XmlStaged &) = delete;
+    // A staging left on any path is discarded and its lock released: a lock kept by a refused
+    // save would stop every later save of the file in this process and its children.
+    ~XmlStaged();
 };
 // Takes the save lock of path into staged (waiting for another saver to finish), for a writer
 // that reads the old file before it stages the new one; then removes the staged copies of path

@@ -123,6 +123,9 @@ int stageThroughTemp(const char *path, const char *data, size_t size, std::strin
     bool existed = stat(path, &st) == 0;
     if (existed && faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return errno;
     if (existed && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) return EACCES;
+    // A folder in the file's place would refuse only the rename, after the other files of the
+    // save were written.
+    if (existed && S_ISDIR(st.st_mode)) return EISDIR;
     mode_t mode = existed ? (st.st_mode & 07777) : 0666;
     std::string name = std::string(path) + k_stagingMark + "XXXXXX";
     int fd = mkostemp(&name[0], O_CLOEXEC);
@@ -569,6 +572,10 @@ int32_t xml_CommitStaged(XmlStaged *staged) {
     // The failure is the rename's own: it is recorded whatever was recorded before.
     xml_ClearError();
     return saveFailed(err, path.c_str());
+}
+
+XmlStaged::~XmlStaged() {
+    xml_DiscardStaged(this);
 }
 
 void xml_DiscardStaged(XmlStaged *staged) {
