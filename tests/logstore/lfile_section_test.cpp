@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <functional>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstring>
 #include <fstream>
@@ -182,6 +183,25 @@ TEST(SectionFiles, EventsKeepTimeOrderAndOneLinePerTime) {
     EXPECT_EQ(std::u16string(wbuf),
               u"24/05/17 08:30:00 replaced\r\n24/05/17 08:30:00.500250 fraction\r\n"
               u"24/05/17 08:30:01 \u4e2d\r\n24/05/17 08:30:02 \u20ac\r\n");
+
+    // An event is one line: a CR or LF inside its text becomes a blank, a final CR LF its end;
+    // a header holding a line break is refused.
+    std::string g = dir / "one.txt";
+    put(g, "[TEXT]\r\n");
+    PreciseTimeStamp at{k_t0, 0, 0}, next{k_t0 + 1, 0, 0};
+    const char *forged = "note\r\n2001/01/01 00:00:00 FORGED\r\nmore";
+    ASSERT_EQ(lfile_AddEvent(g.c_str(), "[TEXT]", &at, forged, nullptr), 0);
+    ASSERT_EQ(lfile_AddEvent(g.c_str(), "[TEXT]", &next, "a\rb\nc\r\n", nullptr), 0);
+    const std::string events = "[TEXT]\r\n24/05/17 08:30:00 note  2001/01/01 00:00:00 FORGED  more"
+                               "\r\n24/05/17 08:30:01 a b c\r\n";
+    EXPECT_EQ(slurp(g), events);
+    EXPECT_EQ(lfile_AddEvent(g.c_str(), "[TEXT]\r\n[X]", &at, "x", nullptr), -1);
+    EXPECT_EQ(errno, 87);
+    EXPECT_EQ(lfile_AddEvent(g.c_str(), "[TEXT]\n", &at, "x", nullptr), -1);
+    EXPECT_EQ(errno, 87);
+    EXPECT_EQ(lfile_ReplaceSection(g.c_str(), "TEXT\r[X]", "x"), -1);
+    EXPECT_EQ(errno, 87);
+    EXPECT_EQ(slurp(g), events);
 }
 
 // The registry switch that keeps events in events.txt.
@@ -335,6 +355,29 @@ TEST(SectionFiles, RewritesReplaceTheFileInOneRename) {
         EXPECT_EQ(slurp(f), c.after);
     }
     close(watch);
+
+    // A closed run's file is marked read-only: no rewrite touches its bytes or its mark.
+    const std::string closed = slurp(f);
+    ASSERT_EQ(plat_FileSetReadOnly(f.c_str(), 1), 0);
+    PreciseTimeStamp latest{k_t0 + 2, 0, 0};
+    std::function<int()> refused[] = {
+        [&] { return lfile_ReplaceSection(f.c_str(), "HEADER", "r"); },
+        [&] { return lfile_ReplaceSectionW(f.c_str(), "HEADER", u"r"); },
+        [&] { return lfile_AddEvent(f.c_str(), "[TEXT]", &latest, "r", nullptr); },
+        [&] { return lfile_AddEventW(f.c_str(), "[TEXT]", &latest, u"r", nullptr); },
+    };
+    for (auto &rewrite : refused) {
+        EXPECT_EQ(rewrite(), -1);
+        EXPECT_EQ(errno, 5);
+        EXPECT_EQ(slurp(f), closed);
+        struct stat st;
+        ASSERT_EQ(stat(f.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0444u);
+    }
+    ASSERT_EQ(plat_FileSetReadOnly(f.c_str(), 0), 0);
+    EXPECT_GE(cases[0].rewrite(), 0);
+    EXPECT_EQ(slurp(f),
+              "[HEADER]\r\na\r\n[TEXT]\r\n24/05/17 08:30:00 e\r\n24/05/17 08:30:01 w\r\n");
 }
 
 TEST(SectionFiles, StoreTextSectionsAndRename) {

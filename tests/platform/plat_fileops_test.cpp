@@ -1,12 +1,16 @@
 #include "plat_cp1252.h"
 #include "plat_error.h"
 #include "plat_file.h"
+#include "plat_filecreate.h"
 #include "plat_fileops.h"
 #include "temp_registry.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,6 +75,58 @@ TEST(PlatFileOps, DispositionsModesAndLocks) {
     EXPECT_EQ(modeOf(f) & 0222, 0u);
     EXPECT_EQ(plat_FileSetReadOnly(f.c_str(), 0), 0);
     EXPECT_NE(modeOf(f) & 0200, 0u);
+}
+
+std::string bytesOf(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Windows opens a file marked read-only for reading only, and neither replaces nor deletes it,
+// whoever asks: these tests run as root, whom the file's mode alone does not stop.
+TEST(PlatFileOps, FileMarkedReadOnlyIsNeitherWrittenReplacedNorDeleted) {
+    TempFolder dir;
+    std::string f = dir / "closed.odl", other = dir / "other";
+    std::ofstream(f, std::ios::binary) << "kept";
+    ASSERT_EQ(plat_FileSetReadOnly(f.c_str(), 1), 0);
+    ASSERT_EQ(modeOf(f), 0444u);
+    std::ofstream(other, std::ios::binary) << "new";
+    const char *p = f.c_str();
+    std::vector<std::pair<const char *, std::function<int()>>> writers = {
+        {"open read-write", [&] { return plat_FileOpen(p, PLAT_FILE_READ_WRITE); }},
+        {"open or create", [&] { return plat_FileOpenOrCreate(p); }},
+        {"open or create shared", [&] { return plat_FileOpenOrCreateShared(p); }},
+        {"create truncated", [&] { return plat_FileCreateTruncated(p); }},
+        {"create always",
+         [&] { return plat_FileCreate(p, PLAT_GENERIC_WRITE, PLAT_CREATE_ALWAYS, 0); }},
+        {"open always",
+         [&] { return plat_FileCreate(p, PLAT_GENERIC_WRITE, PLAT_OPEN_ALWAYS, 0); }},
+        {"replace", [&] { return plat_FileReplace(other.c_str(), p); }},
+        {"delete", [&] { return plat_FileDelete(p); }},
+    };
+    for (auto &[name, write] : writers) {
+        int fd = write();
+        if (fd > 0) plat_FileClose(fd);
+        EXPECT_EQ(fd, -1) << name;
+        EXPECT_EQ(errno, 5) << name;
+        EXPECT_EQ(bytesOf(f), "kept") << name;
+        EXPECT_EQ(modeOf(f), 0444u) << name;
+    }
+    int reader = plat_FileOpen(p, PLAT_FILE_READ);
+    EXPECT_GE(reader, 0);
+    plat_FileClose(reader);
+
+    // Cleared, the mark no longer stands in the way.
+    ASSERT_EQ(plat_FileSetReadOnly(p, 0), 0);
+    int fd = plat_FileCreate(p, PLAT_GENERIC_WRITE, PLAT_CREATE_ALWAYS, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(plat_FileWriteAt(fd, "w", 1, 0), 0);
+    plat_FileClose(fd);
+    EXPECT_EQ(bytesOf(f), "w");
+    EXPECT_EQ(plat_FileReplace(other.c_str(), p), 0);
+    EXPECT_EQ(bytesOf(f), "new");
 }
 
 TEST(PlatFileOps, MoveNeverReplacesAndDeleteReportsMissing) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -96,6 +97,16 @@ TEST(PlatProfile, WritesKeepEveryOtherLineAndEndInCrLf) {
     std::string lost = dir / "missing/information.ini";
     EXPECT_EQ(plat_WritePrivateProfileString("A", "b", "c", lost.c_str()), 0);
     EXPECT_EQ(plat_GetLastError(), WERR_PATH_NOT_FOUND);
+
+    // A file marked read-only keeps its lines and its mark, even for root.
+    std::string before = readAll(path);
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    EXPECT_EQ(plat_WritePrivateProfileString("NEW", "k", "w", path.c_str()), 0);
+    EXPECT_EQ(plat_GetLastError(), WERR_ACCESS_DENIED);
+    EXPECT_EQ(readAll(path), before);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
 }
 
 } // namespace

@@ -167,6 +167,14 @@ TEST_F(SrvRequests, ProcessorList) {
     EXPECT_EQ(table[2].prefix[0], '\0');
     EXPECT_EQ(table[2].count, 0);
     expectSent({line("IP,*,3")});
+
+    // A channel count the 16-bit field cannot hold fails the list, as a short record does.
+    server_.script("reply IP,max 1,P,,AI:65535,1,A;");
+    ASSERT_EQ(srv_GetProcessors(".", "max", table, 3), 1);
+    EXPECT_EQ(table[0].count, 65535);
+    server_.script("reply IP,over 1,P,,AI:65537,1,A;");
+    EXPECT_EQ(srv_GetProcessors(".", "over", table, 3), -1);
+    EXPECT_EQ(errno, 13);
 }
 
 TEST_F(SrvRequests, ListsStoreNoMoreThanTheCapacityAndCutFields) {
@@ -201,6 +209,17 @@ TEST_F(SrvRequests, TpAndTlTexts) {
     EXPECT_STREQ(tl[1].text, "Long text");
     server_.script("reply TL,x 1,LOG1,1,2,3;");
     EXPECT_EQ(srv_GetLoggers(".", "x", tl, 2), -1);
+
+    // A byte field the server fills with what a byte cannot hold fails the list.
+    for (const char *bad : {"256", "-1"}) {
+        SCOPED_TRACE(bad);
+        server_.script(std::string("reply TP,b 1,") + bad + ",0,t;");
+        EXPECT_EQ(srv_QueryTP(".", "b", tp, 2), -1);
+        EXPECT_EQ(errno, 13);
+        server_.script(std::string("reply TL,b 1,LOG1,1,") + bad + ",3,0,t;");
+        EXPECT_EQ(srv_GetLoggers(".", "b", tl, 2), -1);
+        EXPECT_EQ(errno, 13);
+    }
 }
 
 TEST_F(SrvRequests, ArgumentsThatDoNotFitAreNotSent) {
