@@ -15,6 +15,7 @@
 #include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -466,6 +467,38 @@ TEST_F(ChannelTest, WithHistoryASaveOverAFileThatDoesNotParseIsRefused) {
         EXPECT_EQ(readFile(device_ + "/ai"), binary);
         EXPECT_EQ(readFile(xmlPath(CHANNEL_KIND_AI)), "<Channels><Channel id=\"1\">");
     }
+}
+
+TEST_F(ChannelTest, TwoProcessesSavingTheirOwnChannelsOfOneFileKeepBoth) {
+    // Each saver changes its channel in place, so each keeps the other's channel from the file
+    // it read: without the savers following each other one would put back an older tag.
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, 2);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0);
+    constexpr int k_saves = 60;
+    pid_t savers[2];
+    for (int i = 0; i < 2; ++i) {
+        savers[i] = fork();
+        ASSERT_GE(savers[i], 0);
+        if (savers[i] != 0) continue;
+        xml_ClearError();
+        ChannelRecord mine = records[static_cast<size_t>(i)];
+        for (int n = 0; n < k_saves; ++n) {
+            tag_SetTag(&mine, ("P" + std::to_string(i) + "_" + std::to_string(n)).c_str());
+            if (chan_WriteChannelFiles("tester", device_.c_str(), CHANNEL_KIND_AI, &mine, i, 1,
+                                       nullptr, 0, nullptr, 1) != 0)
+                _exit(1);
+        }
+        _exit(0);
+    }
+    for (pid_t saver : savers) {
+        int status = 0;
+        ASSERT_EQ(waitpid(saver, &status, 0), saver);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    std::vector<ChannelRecord> out(2);
+    ASSERT_EQ(read(CHANNEL_KIND_AI, out), 0) << xml_GetErrorText();
+    EXPECT_EQ(tag_GetTag(out[0]), "P0_" + std::to_string(k_saves - 1));
+    EXPECT_EQ(tag_GetTag(out[1]), "P1_" + std::to_string(k_saves - 1));
 }
 
 TEST_F(ChannelTest, WithHistoryACalcScratchBeyondTheIntRangeIsRefused) {
