@@ -1,7 +1,9 @@
 // Channel XML load and save of 10,000 channels per kind against libxml2's own parse and save
 // of the same file, as ratios measured in one run (libxml2's save followed by as many fsyncs as
 // ours makes: the document's and the schema's); and the update-save cost per channel at
-// 10,000 channels against 1,000 (about 1 while the update stays linear).
+// 10,000 channels against 1,000 (about 1 while the update stays linear). The goal of a whole-file
+// save is at most 1.2 times libxml2's save with its fsyncs, every check of the save included;
+// each row prints it beside the ratio.
 #include "cfg.h"
 #include "chan.h"
 #include "chrec.h"
@@ -27,6 +29,7 @@
 
 namespace {
 constexpr int k_channels = 10000;
+constexpr double k_saveRatioGoal = 1.2;
 
 double nowUs() {
     return std::chrono::duration<double, std::micro>(
@@ -193,6 +196,7 @@ void BM_ChannelXml(benchmark::State &state) {
     if (doc != nullptr) xmlFreeDoc(doc);
     state.counters["load_ratio"] = ourLoad / libLoad;
     state.counters["save_ratio"] = ourSave / libSave;
+    state.counters["save_goal"] = k_saveRatioGoal;
     state.counters["load_us_per_ch"] = ourLoad / state.iterations() / k_channels;
     state.counters["save_us_per_ch"] = ourSave / state.iterations() / k_channels;
 }

@@ -847,6 +847,58 @@ TEST_F(ChannelTest, ExtraFieldErrorsHaveTwoBlanks) {
     EXPECT_EQ(std::string(xml_GetErrorMessage()).rfind("<Code>  ", 0), 0u) << xml_GetErrorMessage();
 }
 
+// A rewrite of thousands of channels writes its text out in parts while it makes it: the file is
+// still the tree's own, a channel refused after a part was written, or a target marked
+// read-only, leaves the old file and no staged copy, and the next save takes its lock.
+TEST_F(ChannelTest, LargeRewriteIsWrittenInPartsAndStaysAllOrNothing) {
+    const int count = 3000;
+    std::vector<ChannelRecord> records = sampleRecords(CHANNEL_KIND_AI, count);
+    for (ChannelRecord &r : records)
+        tag_SetDescription(&r, "a & b <c> \x80\xE9 description of thirty");
+    ASSERT_EQ(chan_RewriteChannels(nullptr, device_.c_str(), CHANNEL_KIND_AI, records.data(), 0,
+                                   count, nullptr, 0, nullptr),
+              0)
+        << xml_GetErrorText();
+    const std::string direct = readFile(xmlPath(CHANNEL_KIND_AI));
+    ASSERT_GT(direct.size(), size_t{3} << 20) << "the file must take several parts";
+    ASSERT_EQ(unlink(xmlPath(CHANNEL_KIND_AI).c_str()), 0);
+    ASSERT_EQ(write(CHANNEL_KIND_AI, records), 0) << xml_GetErrorText();
+    ASSERT_EQ(readFile(xmlPath(CHANNEL_KIND_AI)), direct);
+
+    const std::string binary = readFile(device_ + "/ai");
+    std::vector<ChannelRecord> bad = records;
+    tag_SetTag(&bad[0], "CHANGED");
+    chrec_Set(&bad[count - 1], A::Gain, INFINITY);
+    auto unchanged = [&](const char *what) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(readFile(xmlPath(CHANNEL_KIND_AI)), direct);
+        EXPECT_EQ(readFile(device_ + "/ai"), binary);
+        EXPECT_NE(run("ls " + device_ + " | grep -q staging"), 0) << "a staged part was left";
+    };
+    EXPECT_EQ(chan_RewriteChannels(nullptr, device_.c_str(), CHANNEL_KIND_AI, bad.data(), 0, count,
+                                   nullptr, 0, nullptr),
+              -1);
+    EXPECT_NE(std::string(xml_GetErrorText())
+                  .find("ANALOG INPUTS Channel #3000 -  <Gain> floating point value overflow"),
+              std::string::npos)
+        << xml_GetErrorText();
+    unchanged("a channel refused after the first part");
+    ASSERT_EQ(chmod(xmlPath(CHANNEL_KIND_AI).c_str(), 0444), 0);
+    EXPECT_EQ(chan_RewriteChannels(nullptr, device_.c_str(), CHANNEL_KIND_AI, records.data(), 0,
+                                   count, nullptr, 0, nullptr),
+              -1);
+    unchanged("a read-only file");
+    ASSERT_EQ(chmod(xmlPath(CHANNEL_KIND_AI).c_str(), 0644), 0);
+    tag_SetTag(&records[count - 1], "LAST");
+    ASSERT_EQ(chan_RewriteChannels(nullptr, device_.c_str(), CHANNEL_KIND_AI, records.data(), 0,
+                                   count, nullptr, 0, nullptr),
+              0)
+        << xml_GetErrorText();
+    std::vector<ChannelRecord> back(count);
+    ASSERT_EQ(read(CHANNEL_KIND_AI, back), 0) << xml_GetErrorText();
+    EXPECT_EQ(memcmp(back.data(), records.data(), count * sizeof(ChannelRecord)), 0);
+}
+
 // A full rewrite writes the file's text directly; it must be byte for byte the file the tree
 // gives when the same channels are written into a folder without one (every kind, texts with
 // markup, CR, Windows-1252 and illegal characters, module blocks and extra fields).

@@ -1,12 +1,17 @@
 #include "cfg.h"
+#include "cfg_internal.h"
 #include "plat_system.h"
 #include "reg.h"
 #include "structs_chan.h"
+#include "structs_type_boolean.h"
+#include "structs_type_float.h"
 #include "structs_type_int.h"
+#include "xml.h"
 #include "tag.h"
 #include "temp_registry.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -75,6 +80,133 @@ TEST(ChannelTypes, FixedTextsUseTheFullWidth) {
     EXPECT_EQ(text(leaf(leaves, "AlarmText"), r), std::string(32, 'x'));
     EXPECT_EQ(structs_fixedstring_equal(&structs_chan_fixedstring32, r.bytes + 97, r.bytes + 97),
               1);
+}
+
+namespace {
+// A module's type whose text does not read back: a byte shown as a number and taken back halved.
+char *halvedAscify(const structs_type *, const char *mtype, const void *data) {
+    char buf[8];
+    snprintf(buf, sizeof buf, "%u", *static_cast<const uint8_t *>(data));
+    return typed_mem_strdup(mtype, buf);
+}
+int halvedBinify(const structs_type *, const char *ascii, void *data, char *, size_t) {
+    *static_cast<uint8_t *>(data) = static_cast<uint8_t>(atoi(ascii) / 2);
+    return 0;
+}
+// One that refuses every text without saying why.
+int muteBinify(const structs_type *, const char *, void *, char *, size_t) {
+    return -1;
+}
+const structs_type k_halved = {1,
+                               "halved",
+                               STRUCTS_TYPE_PRIMITIVE,
+                               structs_region_init,
+                               structs_region_copy,
+                               structs_region_equal,
+                               halvedAscify,
+                               halvedBinify,
+                               structs_region_encode,
+                               structs_region_decode,
+                               structs_nothing_free,
+                               {{.i = 0}, {.i = 0}, {.i = 0}}};
+const structs_type k_mute = {1,
+                             "mute",
+                             STRUCTS_TYPE_PRIMITIVE,
+                             structs_region_init,
+                             structs_region_copy,
+                             structs_region_equal,
+                             halvedAscify,
+                             muteBinify,
+                             structs_region_encode,
+                             structs_region_decode,
+                             structs_nothing_free,
+                             {{.i = 0}, {.i = 0}, {.i = 0}}};
+} // namespace
+
+// A field saved and read back in one step: the text, what the reader's record gets, and the
+// failures of the save check and of the reader, for numbers (their own bytes) and for the
+// types that reach outside their bytes or belong to a module.
+TEST(ChannelTypes, SavedFieldReadsBackAsTheReaderReadsIt) {
+    struct Case {
+        const char *what;
+        StructsLeaf leaf;
+        std::vector<uint8_t> source;
+        int targetSize;
+        int result;
+        const char *text;
+        std::vector<uint8_t> target; // the target's first bytes after the call
+        const char *error;
+    };
+    const uint32_t nanBits = 0x7FA00001u, quietNan = 0x7FC00000u;
+    auto bytesOf = [](uint32_t v) {
+        std::vector<uint8_t> b(4);
+        memcpy(b.data(), &v, 4);
+        return b;
+    };
+    const std::vector<StructsLeaf> analog = structs_Leaves(&structs_chan_analog_type);
+    const std::vector<uint8_t> flags(CHANNEL_RECORD_SIZE, 0xFF);
+    const StructsLeaf &enable = leaf(analog, "Enable");
+    const Case cases[] = {
+        {"float NaN with a payload",
+         {"F", &structs_type_float, 0},
+         bytesOf(nanBits),
+         4,
+         0,
+         "nan",
+         bytesOf(quietNan),
+         ""},
+        {"boolean int of 2",
+         {"B", &structs_type_boolean_int, 0},
+         bytesOf(2),
+         4,
+         0,
+         "True",
+         bytesOf(1),
+         ""},
+        {"number outside the target",
+         {"N", &structs_type_uint16, 2},
+         {1, 2, 0x34, 0x12},
+         3,
+         -1,
+         "4660",
+         {0, 0, 0},
+         "<N> " CFG_OUTSIDE_RECORD},
+        {"module type that does not read back",
+         {"H", &k_halved, 0},
+         {7},
+         1,
+         -1,
+         "7",
+         {},
+         "<H> value \"7\" does not read back as written"},
+        {"module type that refuses without a word",
+         {"M", &k_mute, 0},
+         {7},
+         1,
+         -1,
+         "7",
+         {},
+         "<M> value \"7\" does not read back as written"},
+        {"flag bit", enable, flags, static_cast<int>(CHANNEL_RECORD_SIZE), 0, "On", {}, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> source = c.source;
+        if (c.leaf.type == enable.type) source.resize(CHANNEL_RECORD_SIZE);
+        std::vector<uint8_t> target(static_cast<size_t>(c.targetSize), 0);
+        std::string saved;
+        xml_ClearError();
+        EXPECT_EQ(cfg_SaveAndReadField(c.leaf, source.data(), static_cast<int>(source.size()),
+                                       target.data(), c.targetSize, "<%s> %s", &saved),
+                  c.result);
+        if (c.result == 0) EXPECT_EQ(saved, c.text);
+        EXPECT_EQ(std::string(c.result < 0 ? xml_GetErrorMessage() : ""), c.error);
+        for (size_t i = 0; i < c.target.size(); ++i)
+            EXPECT_EQ(target[i], c.target[i]) << i;
+        if (c.leaf.type == enable.type)
+            EXPECT_EQ(text(enable, *reinterpret_cast<ChannelRecord *>(target.data())), "On");
+    }
+    xml_ClearError();
 }
 
 TEST(ChannelTypes, TypeTagAndPiecesConvert) {

@@ -1,4 +1,5 @@
 #include "xml.h"
+#include "xml_dom.h"
 
 #include "plat_cp1252.h"
 #include "temp_registry.h"
@@ -9,6 +10,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <libxml/tree.h>
 #include <set>
 #include <sstream>
 #include <string>
@@ -313,6 +315,30 @@ TEST_F(XmlTest, EveryWindows1252ByteSurvivesAFile) {
                                 "b\xF0\x9F\x98\x80"),
               "a?b?");
     EXPECT_EQ(plat_Utf8ToCp1252("\xC2"), "?");
+}
+
+// Element names are those libxml2 accepts, for every name of one or two ASCII characters and
+// for longer ones; a text's markup characters and CR are escaped wherever they stand.
+TEST_F(XmlTest, ElementNamesAreLibxml2sAndTextsAreEscaped) {
+    std::vector<std::string> names = {"Gain",     "Alarm.0.Limit", "_x", "x-y", "a:b",
+                                      "Tag1",     "1abc",          "-x", ".x",  "a b",
+                                      "\xC4rger", "x\xD7y",        ""};
+    for (int a = 1; a < 128; ++a) {
+        names.push_back(std::string(1, static_cast<char>(a)));
+        for (int b = 1; b < 128; ++b)
+            names.push_back(std::string{static_cast<char>(a), static_cast<char>(b)});
+    }
+    for (const std::string &name : names) {
+        std::string utf8 = plat_Cp1252ToUtf8(name.c_str());
+        ASSERT_EQ(xml_IsElementName(name.c_str()),
+                  xmlValidateName(reinterpret_cast<const xmlChar *>(utf8.c_str()), 0) == 0 ? 1 : 0)
+            << name;
+    }
+    std::string out = "<";
+    xml_AppendContent(&out, "&a<b>\r\n&&\xE9");
+    xml_AppendContent(&out, "");
+    xml_AppendContent(&out, "plain");
+    EXPECT_EQ(out, "<&amp;a&lt;b&gt;&#13;\n&amp;&amp;\xC3\xA9plain");
 }
 
 TEST_F(XmlTest, FindsByNameAndByNumericAttribute) {

@@ -12,7 +12,11 @@
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -277,6 +281,72 @@ TEST(FloatTypes, TextFormsAndLimits) {
     // A NaN is never equal to itself.
     float nan = NAN;
     EXPECT_EQ(structs_type_float.equal(&structs_type_float, &nan, &nan), 0);
+}
+
+// The texts are those printf gives in the C locale (the files hold them): every width and
+// style of integer, and floats and doubles of random bit patterns, NaNs and limits included.
+TEST(NumberTypes, TextIsPrintfsForEveryValue) {
+    std::mt19937_64 random(20261209);
+    struct IntCase {
+        const structs_type *type;
+        const char *format; // of the value as int64 (signed) or uint64
+        bool isSigned;
+    };
+    const IntCase ints[] = {
+        {&structs_type_int8, "%" PRId64, true},       {&structs_type_uint8, "%" PRIu64, false},
+        {&structs_type_hint8, "0x%02" PRIx64, false}, {&structs_type_int16, "%" PRId64, true},
+        {&structs_type_uint16, "%" PRIu64, false},    {&structs_type_hint16, "0x%" PRIx64, false},
+        {&structs_type_int32, "%" PRId64, true},      {&structs_type_uint32, "%" PRIu64, false},
+        {&structs_type_hint32, "0x%" PRIx64, false},  {&structs_type_long, "%" PRId64, true},
+        {&structs_type_ulong, "%" PRIu64, false},     {&structs_type_hlong, "0x%" PRIx64, false},
+        {&structs_type_int64, "%" PRId64, true},      {&structs_type_uint64, "%" PRIu64, false},
+        {&structs_type_hint64, "0x%" PRIx64, false},
+    };
+    for (const IntCase &c : ints) {
+        SCOPED_TRACE(c.type->name);
+        const unsigned bits = static_cast<unsigned>(c.type->size) * 8;
+        for (int i = 0; i < 2000; ++i) {
+            uint64_t raw = i < 8 ? uint64_t{0} - static_cast<uint64_t>(i % 4) : random();
+            if (i >= 4 && i < 8) raw = static_cast<uint64_t>(i - 4);
+            if (bits < 64) raw &= (uint64_t{1} << bits) - 1;
+            uint8_t bytes[8];
+            memcpy(bytes, &raw, sizeof bytes);
+            char expected[40];
+            if (c.isSigned) {
+                int64_t v = bits < 64 && (raw >> (bits - 1)) != 0
+                                ? static_cast<int64_t>(raw | ~((uint64_t{1} << bits) - 1))
+                                : static_cast<int64_t>(raw);
+                snprintf(expected, sizeof expected, c.format, v);
+            } else {
+                snprintf(expected, sizeof expected, c.format, raw);
+            }
+            ASSERT_EQ(text_of(c.type, bytes), expected) << raw;
+        }
+    }
+    std::vector<uint64_t> patterns = {0,
+                                      0x8000000000000000u,
+                                      0x7FF0000000000000u,
+                                      0xFFF0000000000000u,
+                                      0x7FF8000000000000u,
+                                      0xFFF8000000000001u,
+                                      1,
+                                      0x7FEFFFFFFFFFFFFFu};
+    for (int i = 0; i < 200000; ++i)
+        patterns.push_back(random());
+    for (uint64_t raw : patterns) {
+        double d;
+        memcpy(&d, &raw, sizeof d);
+        char expected[40];
+        snprintf(expected, sizeof expected, "%.16g", d);
+        if (!std::isnan(d) && strtod(expected, nullptr) != d)
+            snprintf(expected, sizeof expected, "%.17g", d);
+        ASSERT_EQ(text_of(&structs_type_double, &d), expected) << std::hex << raw;
+        uint32_t raw32 = static_cast<uint32_t>(raw >> (raw & 31));
+        float f;
+        memcpy(&f, &raw32, sizeof f);
+        snprintf(expected, sizeof expected, "%.16g", static_cast<double>(f));
+        ASSERT_EQ(text_of(&structs_type_float, &f), expected) << std::hex << raw32;
+    }
 }
 
 TEST(FloatTypes, TextIsWrittenAndReadInTheCLocale) {

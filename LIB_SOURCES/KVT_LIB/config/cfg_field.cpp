@@ -1,14 +1,83 @@
 // Field conversions between record bytes and texts, bounded by the buffer that holds them.
 #include "cfg_internal.h"
 #include "xml.h"
+#include "xml_dom.h"
 
 #include "exdll.h"
+
+#include "structs_type_boolean.h"
+#include "structs_type_float.h"
+#include "structs_type_int.h"
 
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 constexpr const char *k_mtype = "cfg_field";
+
+// Types whose value is their own bytes and nothing else (no flag bits elsewhere, no piece of a
+// longer text), whose conversion writes those bytes only, and no more than 8 of them.
+bool ownBytesOnly(const structs_type *type) {
+    return type->size <= sizeof(uint64_t) &&
+           (type->ascify == structs_int_ascify || type->ascify == structs_float_ascify ||
+            type->ascify == structs_boolean_ascify);
+}
+
+void setFieldError(const StructsLeaf &leaf, const char *format, const char *message) {
+    char wrapped[EX_MESSAGE_SIZE];
+    snprintf(wrapped, sizeof wrapped, format, leaf.name.c_str(), message);
+    xml_SetError(XML_E_FAIL, wrapped);
+}
+} // namespace
+
+namespace {
+// The two steps one after the other, for any type.
+int saveThenRead(const StructsLeaf &leaf, const void *buffer, int size, void *target,
+                 int targetSize, const char *format, std::string *text) {
+    char message[EX_MESSAGE_SIZE] = {};
+    char *saved = cfg_SaveText(leaf, buffer, size, message, sizeof message);
+    if (saved == nullptr && message[0] != '\0') {
+        setFieldError(leaf, format, message);
+        return -1;
+    }
+    text->assign(saved != nullptr ? saved : "");
+    cfg_FreeText(saved);
+    return cfg_SetField(leaf, target, targetSize, text->c_str(), format);
+}
+
+// A type whose value may lie in bytes of the record outside its own (a flag bit, the pieces of
+// a text): its text is converted once, straight into the reader's record, and taken from there
+// again, which is what the reader would find. A text that is no XML text goes the long way,
+// where the marker replaces it.
+int saveAndReadOther(const StructsLeaf &leaf, const void *buffer, int size, void *target,
+                     int targetSize, const char *format, std::string *text) {
+    if (!cfg_LeafFits(leaf, targetSize))
+        return saveThenRead(leaf, buffer, size, target, targetSize, format, text);
+    char *saved = cfg_FieldText(leaf, buffer);
+    if (saved == nullptr) return saveThenRead(leaf, buffer, size, target, targetSize, format, text);
+    std::string scratch;
+    const char *utf8 = xml_Utf8(saved, scratch);
+    const bool plain = xml_IsXmlText(utf8, strlen(utf8)) != 0;
+    if (plain) text->assign(saved);
+    cfg_FreeText(saved);
+    if (!plain) return saveThenRead(leaf, buffer, size, target, targetSize, format, text);
+    uint8_t *at = static_cast<uint8_t *>(target) + leaf.offset;
+    char message[EX_MESSAGE_SIZE] = {};
+    if (leaf.type->binify(leaf.type, text->c_str(), at, message, sizeof message) != 0) {
+        if (message[0] == '\0')
+            snprintf(message, sizeof message, "value \"%s\" does not read back as written",
+                     text->c_str());
+        setFieldError(leaf, format, message);
+        return -1;
+    }
+    char *again = cfg_FieldText(leaf, target);
+    bool same = again != nullptr && *text == again;
+    cfg_FreeText(again);
+    if (same) return 0;
+    snprintf(message, sizeof message, "value \"%s\" does not read back as written", text->c_str());
+    setFieldError(leaf, format, message);
+    return -1;
+}
 } // namespace
 
 int cfg_LeafFits(const StructsLeaf &leaf, int size) {
@@ -44,6 +113,50 @@ int cfg_SetField(const StructsLeaf &leaf, void *buffer, int size, const char *te
     snprintf(wrapped, sizeof wrapped, format, leaf.name.c_str(), message);
     xml_SetError(XML_E_FAIL, wrapped);
     return -1;
+}
+
+int cfg_SaveAndReadField(const StructsLeaf &leaf, const void *buffer, int size, void *target,
+                         int targetSize, const char *format, std::string *text) {
+    if (!cfg_LeafFits(leaf, size)) {
+        setFieldError(leaf, format, CFG_OUTSIDE_RECORD);
+        return -1;
+    }
+    const uint8_t *own = static_cast<const uint8_t *>(buffer) + leaf.offset;
+    char message[EX_MESSAGE_SIZE] = {};
+    if (!ownBytesOnly(leaf.type))
+        return saveAndReadOther(leaf, buffer, size, target, targetSize, format, text);
+    // A number's text is plain ASCII, so the save text is the type's own; it is converted once,
+    // and when that gives the very bytes it came from, it reads back as written without a
+    // second text.
+    char *saved = leaf.type->ascify(leaf.type, k_mtype, own);
+    if (saved == nullptr) {
+        text->clear();
+        return cfg_SetField(leaf, target, targetSize, "", format);
+    }
+    text->assign(saved);
+    cfg_FreeText(saved);
+    uint64_t back[2] = {};
+    if (leaf.type->binify(leaf.type, text->c_str(), back, message, sizeof message) != 0) {
+        setFieldError(leaf, format, message);
+        return -1;
+    }
+    if (memcmp(back, own, leaf.type->size) != 0) {
+        char *again = leaf.type->ascify(leaf.type, k_mtype, back);
+        bool same = again != nullptr && *text == again;
+        cfg_FreeText(again);
+        if (!same) {
+            snprintf(message, sizeof message, "value \"%s\" does not read back as written",
+                     text->c_str());
+            setFieldError(leaf, format, message);
+            return -1;
+        }
+    }
+    if (!cfg_LeafFits(leaf, targetSize)) {
+        setFieldError(leaf, format, CFG_OUTSIDE_RECORD);
+        return -1;
+    }
+    memcpy(static_cast<uint8_t *>(target) + leaf.offset, back, leaf.type->size);
+    return 0;
 }
 
 void cfg_TakeBlock(ExBuffer *buffer, void *target, int size) {

@@ -69,6 +69,14 @@ char *cfg_SaveText(const StructsLeaf &leaf, const void *buffer, int size, char *
 int cfg_SetField(const StructsLeaf &leaf, void *buffer, int size, const char *text,
                  const char *format);
 
+// What a save does with one field: its save text (cfg_SaveText) into text, then that text read
+// back into target (cfg_SetField) as the reader would read it. The failures, their order and
+// their texts are those of the two steps one after the other; the work of both is done once
+// for the types whose value is their own bytes alone. 0, or -1 with the XML error set with the
+// format (two %s: field name, message).
+int cfg_SaveAndReadField(const StructsLeaf &leaf, const void *buffer, int size, void *target,
+                         int targetSize, const char *format, std::string *text);
+
 // Takes over a block the module put into an ExBuffer (copied into target, at most size bytes).
 void cfg_TakeBlock(ExBuffer *buffer, void *target, int size);
 

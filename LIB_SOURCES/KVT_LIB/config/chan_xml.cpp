@@ -64,20 +64,8 @@ struct AsRead {
 // failure recorded as the reader would record it (format: field name, message).
 bool leafText(const StructsLeaf &leaf, const void *buffer, int size, const char *format,
               AsRead *asRead, std::string *out) {
-    if (!cfg_LeafFits(leaf, size)) {
-        xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), CFG_OUTSIDE_RECORD);
-        return false;
-    }
-    char message[EX_MESSAGE_SIZE];
-    char *text = cfg_SaveText(leaf, buffer, size, message, sizeof message);
-    if (text == nullptr && message[0] != '\0') {
-        xml_SetErrorf(XML_E_FAIL, format, leaf.name.c_str(), message);
-        return false;
-    }
-    out->assign(text != nullptr ? text : "");
-    cfg_FreeText(text);
-    if (cfg_SetField(leaf, asRead->bytes.data(), static_cast<int>(asRead->bytes.size()),
-                     out->c_str(), format) < 0)
+    if (cfg_SaveAndReadField(leaf, buffer, size, asRead->bytes.data(),
+                             static_cast<int>(asRead->bytes.size()), format, out) < 0)
         return false;
     asRead->names.append(leaf.name).push_back(',');
     return true;
@@ -151,6 +139,11 @@ void channelFields(ExModule &ex, int kind, int n, const ChannelRecord &record, L
     position += static_cast<size_t>(std::min(size, remaining));
 }
 
+// Text a full rewrite keeps in memory before it writes it out to the staged file: a file of a
+// few hundred channels is made whole before any file is touched, and a large one is not held
+// whole.
+constexpr size_t k_textPart = size_t{1} << 20;
+
 // A full rewrite needs no tree: the file's text is made channel by channel, byte for byte what
 // the indented tree would be saved as (the tree's path below stays for updates), and staged.
 // 0, or -1 with the failure recorded; 1 when the device prefix needs the tree's handling of
@@ -163,7 +156,7 @@ int rewriteAsText(ExModule &ex, const std::string &folder, int kind, const Chann
     if (!plainPrefix(prefixName)) return 1;
     std::string ns = std::string(CFG_NAMESPACE_HOST) + "/" + prefixName;
     std::string out;
-    out.reserve(static_cast<size_t>(count) * 1024 + 512);
+    out.reserve(k_textPart + 64 * 1024);
     out.append("<?xml " CFG_DOCUMENT_PI "?>\n<!--" CFG_CREATED_COMMENT
                "-->\n<Channels xmlns:xsi=\"" CFG_XSI_NAMESPACE "\" xmlns=\"")
         .append(ns)
@@ -178,11 +171,12 @@ int rewriteAsText(ExModule &ex, const std::string &folder, int kind, const Chann
     auto add = [&out](const std::vector<StructsLeaf> &leaves, const void *buffer, int size,
                       const char *format,
                       AsRead *asRead) { appendLeaves(&out, leaves, buffer, size, format, asRead); };
+    const std::string title = std::string(chrec_KindTitle(kind)) + " Channel #";
+    std::string context;
     for (int i = 0; i < count && xml_GetError() >= 0; ++i) {
         const int n = first + i;
-        char context[64];
-        snprintf(context, sizeof context, "%s Channel #%d", chrec_KindTitle(kind), n + 1);
-        xml_SetErrorContext(context);
+        context.assign(title).append(std::to_string(n + 1));
+        xml_SetErrorContext(context.c_str());
         out.append(any ? "\n\t<Channel id=\"" : ">\n\t<Channel id=\"")
             .append(std::to_string(n + 1))
             .push_back('"');
@@ -195,6 +189,9 @@ int rewriteAsText(ExModule &ex, const std::string &folder, int kind, const Chann
             out.replace(opened, 1, "/>");
         else
             out.append("\n\t</Channel>");
+        if (out.size() >= k_textPart && xml_GetError() >= 0 &&
+            xml_StageAppend(out, path.c_str(), staged) == 0)
+            out.clear();
     }
     out.append(any ? "\n</Channels>\n" : "/>\n");
     xml_StageText(out, path.c_str(), staged);

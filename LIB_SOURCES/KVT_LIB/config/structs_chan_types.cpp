@@ -219,17 +219,35 @@ std::vector<StructsLeaf> structs_Leaves(const structs_type *type) {
 }
 
 namespace {
-// Whether text converts into a copy of the record (a bit field or a piece of a text shares
-// bytes with its neighbours) and, when exact, ascifies back to the same text.
+// A copy of the record to convert a text into (a bit field or a piece of a text shares bytes
+// with its neighbours), on the stack when the record is small, as a channel record is.
+class Scratch {
+public:
+    Scratch(const StructsLeaf &leaf, const void *record, size_t size) {
+        const size_t need =
+            std::max<size_t>(size, leaf.offset + leaf.type->size + sizeof(uint64_t));
+        uint8_t *bytes = need <= sizeof local_ ? local_ : (heap_.resize(need), heap_.data());
+        memset(bytes, 0, need);
+        memcpy(bytes, record, size);
+        at_ = bytes + leaf.offset;
+    }
+    uint8_t *at() { return at_; }
+
+private:
+    alignas(uint64_t) uint8_t local_[512];
+    std::vector<uint8_t> heap_;
+    uint8_t *at_ = nullptr;
+};
+
+// Whether text converts into a copy of the record and ascifies back to the same text; false
+// with the conversion's message in ebuf when it does not convert, with ebuf empty when it
+// converts to something else.
 bool convertsBack(const StructsLeaf &leaf, const void *record, size_t size, const char *text,
-                  bool exact, const char *mtype, char *ebuf, size_t emax) {
-    const uint8_t *bytes = static_cast<const uint8_t *>(record);
-    std::vector<uint8_t> scratch(bytes, bytes + size);
-    scratch.resize(std::max<size_t>(size, leaf.offset + leaf.type->size + sizeof(uint64_t)));
-    uint8_t *at = scratch.data() + leaf.offset;
-    if (leaf.type->binify(leaf.type, text, at, ebuf, emax) != 0) return false;
-    if (!exact) return true;
-    char *again = leaf.type->ascify(leaf.type, mtype, at);
+                  const char *mtype, char *ebuf, size_t emax) {
+    Scratch scratch(leaf, record, size);
+    if (leaf.type->binify(leaf.type, text, scratch.at(), ebuf, emax) != 0) return false;
+    if (ebuf != nullptr && emax > 0) ebuf[0] = '\0';
+    char *again = leaf.type->ascify(leaf.type, mtype, scratch.at());
     bool same = again != nullptr && strcmp(again, text) == 0;
     typed_mem_free(mtype, again);
     return same;
@@ -249,21 +267,22 @@ char *structs_LeafSaveText(const StructsLeaf &leaf, const void *record, size_t s
         // bounded one would refuse the whole file.
         std::string marker = XML_ILLEGAL_TEXT;
         char ignored[256];
-        while (!marker.empty() && !convertsBack(leaf, record, size, marker.c_str(), true, mtype,
-                                                ignored, sizeof ignored))
+        while (!marker.empty() &&
+               !convertsBack(leaf, record, size, marker.c_str(), mtype, ignored, sizeof ignored))
             marker.pop_back();
         typed_mem_free(mtype, text);
         return typed_mem_strdup(mtype, marker.c_str());
     }
-    if (!convertsBack(leaf, record, size, text, false, mtype, ebuf, emax)) {
-        typed_mem_free(mtype, text);
-        return nullptr;
-    }
     // A reader that stops early (a last time field of three digits) takes the text without
     // complaint, yet the next save would write another one.
-    if (!convertsBack(leaf, record, size, text, true, mtype, ebuf, emax)) {
-        if (ebuf != nullptr && emax > 0)
-            snprintf(ebuf, emax, "value \"%s\" does not read back as written", text);
+    char message[256] = {};
+    if (!convertsBack(leaf, record, size, text, mtype, message, sizeof message)) {
+        if (ebuf != nullptr && emax > 0) {
+            if (message[0] != '\0')
+                snprintf(ebuf, emax, "%s", message);
+            else
+                snprintf(ebuf, emax, "value \"%s\" does not read back as written", text);
+        }
         typed_mem_free(mtype, text);
         return nullptr;
     }

@@ -65,6 +65,8 @@ struct XmlStaged {
     std::string temp; // "" when nothing is staged
     std::string path;
     int lock = -1; // the lock file held, or -1
+    int fd = -1;   // the staged file while xml_StageAppend writes it, or -1
+    uint32_t mode = 0;
     XmlStaged() = default;
     XmlStaged(const XmlStaged &) = delete;
     XmlStaged &operator=(const XmlStaged &) = delete;
@@ -79,6 +81,10 @@ int32_t xml_LockTarget(const char *path, XmlStaged *staged);
 // 0 with the file staged, or the failure code and text xml_SaveFile gives (nothing staged). The
 // lock of path is taken unless staged holds it already (it must then be path's).
 int32_t xml_StageText(const std::string &text, const char *path, XmlStaged *staged);
+// Writes text as the next part of path's staging, begun (lock, checks, temporary file) at the
+// first part, so that a large file need not be held whole; xml_StageText writes the last part
+// and ends the staging. 0, or the failure code and text xml_SaveFile gives (nothing staged).
+int32_t xml_StageAppend(const std::string &text, const char *path, XmlStaged *staged);
 int32_t xml_StageFile(XmlDocument *doc, const char *path, XmlStaged *staged);
 // Puts a staged file in place by a rename (nothing staged: 0). A failure is recorded even over
 // one recorded before; the old file is then as it was. The staging and its lock are used up

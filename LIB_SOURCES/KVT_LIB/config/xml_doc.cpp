@@ -114,11 +114,20 @@ int32_t hresultOfErrno(int err, const char *path) {
     return static_cast<int32_t>(0x80070000u | (win & 0xFFFFu));
 }
 
-// Writes the bytes into a temporary file of its own beside path, with the mode path has and
-// fsync'ed, leaving path alone. An existing file the caller may not write is refused before
-// anything is made: without a write bit it is marked read-only, which refuses an administrator
-// too. 0 with the temporary file's name in temp, or the errno value with no temporary file left.
-int stageThroughTemp(const char *path, const char *data, size_t size, std::string *temp) {
+int32_t saveFailed(int err, const char *path);
+
+// A save called without a file or a staging.
+int32_t refuseArguments(const char *path) {
+    xml_SetErrorf(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", path ? path : "",
+                  static_cast<unsigned>(XML_E_FAIL));
+    return xml_GetError();
+}
+
+// Opens a temporary file of its own beside path for its new bytes, leaving path alone. An
+// existing file the caller may not write is refused before anything is made: without a write
+// bit it is marked read-only, which refuses an administrator too. 0 with the descriptor, the
+// temporary file's name and the mode it is to get, or the errno value with nothing made.
+int openTemp(const char *path, int *fd, std::string *temp, mode_t *mode) {
     struct stat st;
     bool existed = stat(path, &st) == 0;
     if (existed && faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return errno;
@@ -126,28 +135,59 @@ int stageThroughTemp(const char *path, const char *data, size_t size, std::strin
     // A folder in the file's place would refuse only the rename, after the other files of the
     // save were written.
     if (existed && S_ISDIR(st.st_mode)) return EISDIR;
-    mode_t mode = existed ? (st.st_mode & 07777) : 0666;
+    *mode = existed ? (st.st_mode & 07777) : 0666;
     std::string name = std::string(path) + k_stagingMark + "XXXXXX";
-    int fd = mkostemp(&name[0], O_CLOEXEC);
-    if (fd < 0) return errno;
-    int err = 0;
+    *fd = mkostemp(&name[0], O_CLOEXEC);
+    if (*fd < 0) return errno;
+    *temp = name;
+    return 0;
+}
+
+// 0 or the errno value.
+int writeAll(int fd, const char *data, size_t size) {
     size_t done = 0;
-    while (err == 0 && done < size) {
+    while (done < size) {
         ssize_t w = write(fd, data + done, size - done);
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0)
-            err = w < 0 ? errno : EIO;
-        else
-            done += static_cast<size_t>(w);
+        if (w <= 0) return w < 0 ? errno : EIO;
+        done += static_cast<size_t>(w);
     }
-    if (err == 0 && fchmod(fd, mode) != 0) err = errno;
-    if (err == 0 && fsync(fd) != 0) err = errno;
-    if (close(fd) != 0 && err == 0) err = errno;
+    return 0;
+}
+
+// Gives the staged file its mode and makes it durable, or removes it: 0 or the errno value.
+int finishTemp(XmlStaged *staged) {
+    int err = 0;
+    if (fchmod(staged->fd, staged->mode) != 0) err = errno;
+    if (err == 0 && fsync(staged->fd) != 0) err = errno;
+    if (close(staged->fd) != 0 && err == 0) err = errno;
+    staged->fd = -1;
     if (err != 0) {
-        unlink(name.c_str());
-        return err;
+        unlink(staged->temp.c_str());
+        staged->temp.clear();
     }
-    *temp = name;
+    return err;
+}
+
+void dropTemp(XmlStaged *staged) {
+    if (staged->fd >= 0) close(staged->fd);
+    staged->fd = -1;
+    if (!staged->temp.empty()) unlink(staged->temp.c_str());
+    staged->temp.clear();
+    staged->path.clear();
+}
+
+// The first part of a staging: the lock, the checks, the temporary file. 0 or the failure code.
+int32_t beginStaging(const char *path, XmlStaged *staged) {
+    if (xml_GetError() < 0) return xml_GetError();
+    if (path == nullptr || staged == nullptr) return refuseArguments(path);
+    dropTemp(staged);
+    if (staged->lock < 0 && xml_LockTarget(path, staged) < 0) return xml_GetError();
+    mode_t mode = 0;
+    int err = openTemp(path, &staged->fd, &staged->temp, &mode);
+    if (err != 0) return saveFailed(err, path);
+    staged->mode = static_cast<uint32_t>(mode);
+    staged->path = path;
     return 0;
 }
 
@@ -514,11 +554,7 @@ int32_t xml_SaveText(const std::string &text, const char *path) {
 
 int32_t xml_LockTarget(const char *path, XmlStaged *staged) {
     if (xml_GetError() < 0) return xml_GetError();
-    if (path == nullptr || staged == nullptr) {
-        xml_SetErrorf(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", path ? path : "",
-                      static_cast<unsigned>(XML_E_FAIL));
-        return xml_GetError();
-    }
+    if (path == nullptr || staged == nullptr) return refuseArguments(path);
     if (staged->lock >= 0) return 0;
     staged->lock = takeLock(path);
     if (staged->lock < 0) return saveFailed(errno, path);
@@ -526,30 +562,28 @@ int32_t xml_LockTarget(const char *path, XmlStaged *staged) {
     return 0;
 }
 
-int32_t xml_StageText(const std::string &text, const char *path, XmlStaged *staged) {
+int32_t xml_StageAppend(const std::string &text, const char *path, XmlStaged *staged) {
     if (xml_GetError() < 0) return xml_GetError();
-    if (path == nullptr || staged == nullptr) {
-        xml_SetErrorf(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", path ? path : "",
-                      static_cast<unsigned>(XML_E_FAIL));
-        return xml_GetError();
-    }
-    if (!staged->temp.empty()) unlink(staged->temp.c_str());
-    staged->temp.clear();
+    bool open = staged != nullptr && staged->fd >= 0 && path != nullptr && staged->path == path;
+    if (!open && beginStaging(path, staged) < 0) return xml_GetError();
+    int err = writeAll(staged->fd, text.data(), text.size());
+    if (err == 0) return 0;
+    std::string name = staged->path;
+    dropTemp(staged);
+    return saveFailed(err, name.c_str());
+}
+
+int32_t xml_StageText(const std::string &text, const char *path, XmlStaged *staged) {
+    if (xml_StageAppend(text, path, staged) < 0) return xml_GetError();
+    int err = finishTemp(staged);
+    if (err == 0) return 0;
     staged->path.clear();
-    if (staged->lock < 0 && xml_LockTarget(path, staged) < 0) return xml_GetError();
-    int err = stageThroughTemp(path, text.data(), text.size(), &staged->temp);
-    if (err != 0) return saveFailed(err, path);
-    staged->path = path;
-    return 0;
+    return saveFailed(err, path);
 }
 
 int32_t xml_StageFile(XmlDocument *doc, const char *path, XmlStaged *staged) {
     if (xml_GetError() < 0) return xml_GetError();
-    if (doc == nullptr || doc->doc == nullptr || path == nullptr) {
-        xml_SetErrorf(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", path ? path : "",
-                      static_cast<unsigned>(XML_E_FAIL));
-        return xml_GetError();
-    }
+    if (doc == nullptr || doc->doc == nullptr || path == nullptr) return refuseArguments(path);
     std::string text;
     int options = startsWithDeclaration(doc->doc) ? XML_SAVE_NO_DECL : 0;
     int err = documentText(doc->doc, options, &text);
@@ -559,6 +593,13 @@ int32_t xml_StageFile(XmlDocument *doc, const char *path, XmlStaged *staged) {
 
 int32_t xml_CommitStaged(XmlStaged *staged) {
     if (staged == nullptr) return 0;
+    if (staged->fd >= 0) {
+        // Begun but never ended: a part of the file, which must not replace the whole.
+        std::string path = staged->path;
+        xml_DiscardStaged(staged);
+        xml_ClearError();
+        return saveFailed(EIO, path.c_str());
+    }
     if (staged->temp.empty()) {
         releaseLock(staged);
         return 0;
@@ -580,9 +621,7 @@ XmlStaged::~XmlStaged() {
 
 void xml_DiscardStaged(XmlStaged *staged) {
     if (staged == nullptr) return;
-    if (!staged->temp.empty()) unlink(staged->temp.c_str());
-    staged->temp.clear();
-    staged->path.clear();
+    dropTemp(staged);
     releaseLock(staged);
 }
 

@@ -67,8 +67,13 @@ void xml_AppendContent(std::string *out, const char *text) {
     std::string scratch;
     const char *t = xml_Utf8(text, scratch);
     if (!xml_IsXmlText(t, strlen(t))) t = XML_ILLEGAL_TEXT;
-    for (; *t != '\0'; ++t) {
+    for (;;) {
+        size_t plain = strcspn(t, "&<>\r");
+        out->append(t, plain);
+        t += plain;
         switch (*t) {
+        case '\0':
+            return;
         case '&':
             out->append("&amp;");
             break;
@@ -78,16 +83,28 @@ void xml_AppendContent(std::string *out, const char *text) {
         case '>':
             out->append("&gt;");
             break;
-        case '\r':
-            out->append("&#13;");
-            break;
         default:
-            out->push_back(*t);
+            out->append("&#13;");
         }
+        ++t;
     }
 }
 
+namespace {
+bool asciiLetter(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+} // namespace
+
 int xml_IsElementName(const char *name) {
+    // The names of record fields are plain ASCII, which needs no conversion and no table.
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(name != nullptr ? name : "");
+    if (asciiLetter(*p) || *p == '_') {
+        ++p;
+        while (asciiLetter(*p) || (*p >= '0' && *p <= '9') || *p == '_' || *p == '-' || *p == '.')
+            ++p;
+        if (*p == '\0') return 1;
+    }
     std::string scratch;
     return xmlValidateName(BAD_CAST xml_Utf8(name, scratch), 0) == 0 ? 1 : 0;
 }

@@ -16,6 +16,12 @@ namespace {
 // Set by every call, so that the tracking mode can only start on a clean heap.
 std::atomic<bool> g_used{false};
 std::atomic<bool> g_tracking{false};
+
+// Marks the heap used; a store only the first time, since a store on every call makes every
+// thread's allocation contend for the flag's cache line.
+void markUsed() {
+    if (!g_used.load(std::memory_order_relaxed)) g_used = true;
+}
 std::recursive_mutex g_lock;
 
 constexpr uint32_t GUARD_WORD = 0x9f718e34;
@@ -164,7 +170,7 @@ void tracked_free(const char *mtype, void *mem) {
 } // namespace
 
 void *typed_mem_realloc(const char *mtype, void *mem, size_t size) {
-    g_used = true;
+    markUsed();
     if (g_tracking) return tracked_realloc("typed_mem_realloc", mtype, mem, size, false);
     // No heap serves more than PTRDIFF_MAX bytes; refusing here keeps sanitizer builds, which
     // abort on such requests, reporting it the same way as the plain heap.
@@ -179,7 +185,7 @@ void *typed_mem_realloc(const char *mtype, void *mem, size_t size) {
 }
 
 void *typed_mem_reallocf(const char *mtype, void *mem, size_t size) {
-    g_used = true;
+    markUsed();
     if (g_tracking) return tracked_realloc("typed_mem_reallocf", mtype, mem, size, true);
     void *p = typed_mem_realloc(mtype, mem, size);
     if (p == nullptr && mem != nullptr) typed_mem_free(mtype, mem);
@@ -189,7 +195,7 @@ void *typed_mem_reallocf(const char *mtype, void *mem, size_t size) {
 void *typed_mem_calloc(const char *mtype, size_t num, size_t size) {
     size_t total;
     if (__builtin_mul_overflow(num, size, &total)) {
-        g_used = true;
+        markUsed();
         errno = ENOMEM;
         return nullptr;
     }
@@ -206,7 +212,7 @@ char *typed_mem_strdup(const char *mtype, const char *s) {
 }
 
 void typed_mem_free(const char *mtype, void *mem) {
-    g_used = true;
+    markUsed();
     if (mem == nullptr) return;
     int saved = errno;
     if (g_tracking)
@@ -272,7 +278,7 @@ int typed_mem_enable(void) {
 }
 
 char *typed_mem_type(const void *mem, char *typebuf) {
-    g_used = true;
+    markUsed();
     if (!g_tracking) {
         errno = ENXIO;
         return nullptr;
@@ -300,7 +306,7 @@ std::vector<TypeInfo> snapshot() {
 } // namespace
 
 int typed_mem_usage(struct structs_array *stats) {
-    g_used = true;
+    markUsed();
     if (!g_tracking) {
         errno = ENXIO;
         return -1;

@@ -4,6 +4,7 @@
 #include "structs_locale.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -49,13 +50,18 @@ char *structs_float_ascify(const structs_type *type, const char *mtype, const vo
     } else {
         memcpy(&value, data, sizeof value);
     }
+    // The text printf's "%.16g" gives in the C locale, made without the locale or printf.
     char buf[32];
-    {
-        CLocale c;
-        snprintf(buf, sizeof buf, "%.16g", value);
-        // Sixteen digits give back every float, but not every double: those take seventeen.
-        if (kind_of(type) == KIND_DOUBLE && !std::isnan(value) && strtod(buf, nullptr) != value)
-            snprintf(buf, sizeof buf, "%.17g", value);
+    auto made = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::general, 16);
+    *made.ptr = '\0';
+    // Sixteen digits give back every float, but not every double: those take seventeen.
+    if (kind_of(type) == KIND_DOUBLE && !std::isnan(value) && !std::isinf(value)) {
+        double back = 0;
+        std::from_chars(buf, made.ptr, back);
+        if (back != value) {
+            made = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::general, 17);
+            *made.ptr = '\0';
+        }
     }
     return typed_mem_strdup(mtype, buf);
 }

@@ -3,6 +3,7 @@
 #include "structs_locale.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
@@ -41,53 +42,50 @@ char *structs_int_ascify(const structs_type *type, const char *mtype, const void
     }
     const Kind &k = k_kinds[kind];
     const int s = style == STYLE_SIGNED ? 1 : style == STYLE_HEX ? 2 : 0;
-    char buf[32];
-    CLocale c;
+    // The stored bytes as the value they hold: only those bytes, so kind 3 is a 32-bit value.
+    uint64_t bits = 0;
+    int64_t value = 0;
     switch (k.size) {
     case 1: {
         uint8_t v;
         memcpy(&v, data, 1);
-        if (s == 1)
-            snprintf(buf, sizeof buf, k.fmt[s], static_cast<int>(static_cast<int8_t>(v)));
-        else
-            snprintf(buf, sizeof buf, k.fmt[s], static_cast<unsigned>(v));
+        bits = v;
+        value = static_cast<int8_t>(v);
         break;
     }
     case 2: {
         uint16_t v;
         memcpy(&v, data, 2);
-        if (s == 1)
-            snprintf(buf, sizeof buf, k.fmt[s], static_cast<int>(static_cast<int16_t>(v)));
-        else
-            snprintf(buf, sizeof buf, k.fmt[s], static_cast<unsigned>(v));
+        bits = v;
+        value = static_cast<int16_t>(v);
         break;
     }
     case 4: {
         uint32_t v;
         memcpy(&v, data, 4);
-        // Kind 3 prints with the long formats, but only the 4 stored bytes, as 32-bit values.
-        if (kind == 3) {
-            if (s == 1)
-                snprintf(buf, sizeof buf, k.fmt[s], static_cast<long>(static_cast<int32_t>(v)));
-            else
-                snprintf(buf, sizeof buf, k.fmt[s], static_cast<unsigned long>(v));
-        } else if (s == 1) {
-            snprintf(buf, sizeof buf, k.fmt[s], static_cast<int32_t>(v));
-        } else {
-            snprintf(buf, sizeof buf, k.fmt[s], v);
-        }
+        bits = v;
+        value = static_cast<int32_t>(v);
         break;
     }
-    default: {
-        uint64_t v;
-        memcpy(&v, data, 8);
-        if (s == 1)
-            snprintf(buf, sizeof buf, k.fmt[s], static_cast<int64_t>(v));
-        else
-            snprintf(buf, sizeof buf, k.fmt[s], v);
-        break;
+    default:
+        memcpy(&bits, data, 8);
+        value = static_cast<int64_t>(bits);
     }
+    // The texts of k.fmt, made without printf.
+    char buf[32];
+    char *end = buf + sizeof buf - 1;
+    char *at = buf;
+    if (s == 1) {
+        at = std::to_chars(at, end, value).ptr;
+    } else if (s == 0) {
+        at = std::to_chars(at, end, bits).ptr;
+    } else {
+        *at++ = '0';
+        *at++ = 'x';
+        if (k.size == 1 && bits < 0x10) *at++ = '0';
+        at = std::to_chars(at, end, bits, 16).ptr;
     }
+    *at = '\0';
     return typed_mem_strdup(mtype, buf);
 }
 
