@@ -383,7 +383,9 @@ TEST_F(DeviceConfigTest, ARefusedSaveLeavesEveryFileAsItWas) {
         const char *options; // KVT_EX_OPTIONS
         const char *folder;  // as the save is given it ("": the device's full path)
         bool noRoot;         // the root's "config" is missing
-        const char *message; // in the error text ("": an errno failure)
+        std::string message; // in the error text ("": an errno failure)
+        int readOnly = -1;   // the file of `files` marked read-only before the save
+        int error = 1465;    // errno
     } cases[] = {
         {"a text that does not read back", 20, 7, "", "", false, "<Parity> invalid value"},
         {"a record the module refuses", 19, 9, "", "", false, "DataFormat 9 out of range 0..8"},
@@ -391,7 +393,14 @@ TEST_F(DeviceConfigTest, ARefusedSaveLeavesEveryFileAsItWas) {
          "<Beyond> field lies outside the record"},
         {"a folder no schema can be placed for", -1, 0, "", "KSTRN_01", false,
          "Creating Schema - Invalid Pathname"},
-        {"a root whose config cannot be touched", -1, 0, "", "", true, ""},
+        {"a root whose config cannot be touched", -1, 0, "", "", true, "", -1, 2},
+        {"a read-only config", -1, 0, "", "", false, "", 0, 5},
+        {"a read-only saveconfig", -1, 0, "", "", false, "", 1, 5},
+        {"a read-only config.xml", -1, 0, "", "", false,
+         "Dev/Proc Config - Save XML File (" + configXml() + ") failed, Access Denied", 2},
+        {"a read-only device schema", -1, 0, "", "", false,
+         "Creating Schema - Save XML File (" + root_ + "/SCHEMA/KSTRN.xsd) failed, Access Denied",
+         3},
     };
     const std::vector<std::string> files = {device_ + "/config", device_ + "/saveconfig",
                                             configXml(), root_ + "/SCHEMA/KSTRN.xsd"};
@@ -417,6 +426,11 @@ TEST_F(DeviceConfigTest, ARefusedSaveLeavesEveryFileAsItWas) {
         buffer.resize(704 + 8, 0); // the module option "outside" reads past the record
         if (*c.options) setenv("KVT_EX_OPTIONS", c.options, 1);
         if (c.noRoot) remove((root_ + "/config").c_str());
+        if (c.readOnly >= 0) ASSERT_EQ(chmod(files[c.readOnly].c_str(), 0444), 0);
+        if (!c.noRoot) {
+            const struct timespec old[2] = {{946684800, 0}, {946684800, 0}};
+            ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/config").c_str(), old, 0), 0);
+        }
         if (*c.folder) {
             ASSERT_EQ(chdir(root_.c_str()), 0);
         }
@@ -431,15 +445,18 @@ TEST_F(DeviceConfigTest, ARefusedSaveLeavesEveryFileAsItWas) {
         ASSERT_EQ(chdir(cwd), 0);
         cfg_SetHistoryFlag(0);
         EXPECT_EQ(r, -1);
-        if (*c.message) {
-            EXPECT_EQ(err, 1465);
+        EXPECT_EQ(err, c.error);
+        if (!c.message.empty())
             EXPECT_NE(std::string(xml_GetErrorText()).find(c.message), std::string::npos)
                 << xml_GetErrorText();
-        } else {
-            EXPECT_EQ(err, 2);
-        }
         for (size_t i = 0; i < files.size(); ++i)
             EXPECT_TRUE(readFile(files[i]) == before[i]) << files[i] << " was written";
+        if (c.readOnly >= 0) ASSERT_EQ(chmod(files[c.readOnly].c_str(), 0644), 0);
+        struct stat rootAfter {};
+        if (!c.noRoot) {
+            ASSERT_EQ(stat((root_ + "/config").c_str(), &rootAfter), 0);
+            EXPECT_EQ(rootAfter.st_mtime, 946684800) << "the root's config was touched";
+        }
         EXPECT_FALSE(exists(root_ + "/recent_history.txt"));
     }
     unsetenv("KVT_EX_OPTIONS");

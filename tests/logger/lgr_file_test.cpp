@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -635,5 +637,67 @@ TEST_F(LoggerFiles, TheXmlFormIsTheTextTheIndentedTreeIsSavedAs) {
         EXPECT_EQ(text, tree);
         const char *escaped[] = {"a&amp;b&lt;c&gt;d", "and&#13;there", "caf\xc3\xa9 \xe2\x82\xac"};
         EXPECT_NE(text.find(escaped[k]), std::string::npos) << text.substr(0, 600);
+    }
+}
+
+// A logger's binary file or XML marked read-only refuses the save of every kind before either
+// file, the history or the root's "config" changes; a read-only schema is reported and the
+// save goes on, since the logger's files are whole without it.
+TEST_F(LoggerFiles, AReadOnlyFileRefusesTheSaveBeforeAnyFileChanges) {
+    setSwitch("WriteXML", "BOTH");
+    const std::string history = root_ + "/recent_history.txt";
+    const std::string rootConfig = root_ + "/config";
+    for (int kind = 0; kind < 3; ++kind) {
+        const char *name = k_kinds[kind];
+        std::vector<uint8_t> record = sampleRecord(kind);
+        const int size = static_cast<int>(record.size());
+        ASSERT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), "ann", name, 4, record.data(), size), 0)
+            << xml_GetErrorText();
+        const std::string bin = file(std::string(name) + "_4"), xml = bin + ".xml";
+        const std::string schema = root_ + "/SCHEMA/" + name + ".xsd";
+        record[1] ^= 0x01; // a change the history would name
+        for (const std::string &locked : {bin, xml}) {
+            SCOPED_TRACE(locked);
+            const std::string before[2] = {readFile(bin), readFile(xml)};
+            writeFile(history, "");
+            const struct timespec old[2] = {{946684800, 0}, {946684800, 0}};
+            ASSERT_EQ(utimensat(AT_FDCWD, rootConfig.c_str(), old, 0), 0);
+            ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
+            // Written only when it differs from the one in place: gone, a refused save that
+            // went too far would write it.
+            unlink(schema.c_str());
+            cfg_SetHistoryFlag(1);
+            errno = 0;
+            EXPECT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), "ann", name, 4, record.data(), size),
+                      -1);
+            cfg_SetHistoryFlag(0);
+            if (locked == xml) {
+                EXPECT_NE(std::string(xml_GetErrorText())
+                              .find("Save XML File (" + xml + ") failed, Access Denied"),
+                          std::string::npos)
+                    << xml_GetErrorText();
+            } else {
+                EXPECT_EQ(errno, 5);
+            }
+            ASSERT_EQ(chmod(locked.c_str(), 0644), 0);
+            EXPECT_EQ(readFile(bin), before[0]);
+            EXPECT_EQ(readFile(xml), before[1]);
+            EXPECT_EQ(readFile(history), "");
+            EXPECT_NE(access(schema.c_str(), F_OK), 0) << "the schema was written";
+            struct stat st {};
+            ASSERT_EQ(stat(rootConfig.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mtime, 946684800) << "the root's config was touched";
+        }
+        ASSERT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), "ann", name, 4, record.data(), size), 0);
+        ASSERT_EQ(chmod(schema.c_str(), 0444), 0);
+        const std::string schemaBefore = readFile(schema);
+        record[2] ^= 0x01;
+        EXPECT_EQ(lgr_WriteLoggerFile(loggers_.c_str(), "ann", name, 4, record.data(), size), 0)
+            << xml_GetErrorText();
+        EXPECT_EQ(readFile(schema), schemaBefore);
+        std::vector<uint8_t> back(record.size());
+        ASSERT_EQ(lgr_ReadLoggerFile(loggers_.c_str(), name, 4, back.data(), size), 0);
+        EXPECT_EQ(back, record);
+        ASSERT_EQ(chmod(schema.c_str(), 0644), 0);
     }
 }
