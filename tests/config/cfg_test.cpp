@@ -3,6 +3,11 @@
 #include "exdll.h"
 
 #include "../../Scanners/Siemens/scanner/s5types.h"
+#include "structs_type_float.h"
+#include "structs_type_int.h"
+#include "structs_type_struct.h"
+#include "xml.h"
+#include "xsd.h"
 #include "xsd_check.h"
 
 #include <algorithm>
@@ -155,6 +160,46 @@ TEST_F(DeviceConfigTest, TheSchemaValidatesTheFileWrittenBesideIt) {
     std::string schema = readFile(xsd);
     EXPECT_NE(schema.find("<xs:maxLength value=\"8\"/>"), std::string::npos);
     EXPECT_NE(schema.find("maxOccurs=\"2\""), std::string::npos);
+}
+
+// A field whose type has no schema type of its own (an integer of another width code, a float
+// of another kind, a type of a module's own) is a restriction of xs:string: the schema compiles
+// and takes any text there, while the types the table names keep theirs.
+TEST_F(DeviceConfigTest, SchemaTypesWithoutABaseOfTheirOwnAreTexts) {
+    structs_type oddInt = structs_type_uint16, oddFloat = structs_type_float,
+                 own = structs_type_uint16;
+    oddInt.args[0].i = 9;
+    oddFloat.args[0].i = 2;
+    own.name = "module_own";
+    const structs_field fields[] = {{"OddInt", &oddInt, 2, 0},
+                                    {"OddFloat", &oddFloat, 4, 4},
+                                    {"Own", &own, 2, 8},
+                                    {"Plain", &structs_type_uint16, 2, 10},
+                                    STRUCTS_STRUCT_FIELD_END};
+    structs_type record = structs_type_uint16;
+    record.size = 12;
+    record.tclass = STRUCTS_TYPE_STRUCTURE;
+    record.args[0].v = fields;
+
+    XmlDocument *doc = xml_CreateDocument();
+    XmlNode *schema = xml_CreateElement(doc, "xs:schema");
+    xml_AppendChildToParent(schema, xml_DocumentNode(doc));
+    xml_CreateAndAddAttributeNode(doc, "xmlns:xs", "http://www.w3.org/2001/XMLSchema", schema);
+    XmlNode *root = xml_AddChildElement(doc, "xs:element", schema);
+    xml_CreateAndAddAttributeNode(doc, "name", "R", root);
+    XmlNode *complex = xml_AddChildElement(doc, "xs:complexType", root);
+    XmlNode *sequence = xml_AddChildElement(doc, "xs:sequence", complex);
+    ASSERT_EQ(xsd_AddFieldElement(doc, sequence, &record, 0, 0), 0) << xml_GetErrorText();
+    const std::string xsd = root_ + "/own.xsd";
+    ASSERT_EQ(xml_SaveFile(doc, xsd.c_str()), 0) << xml_GetErrorText();
+    xml_ReleaseDocument(doc);
+
+    const std::string texts = root_ + "/texts.xml", number = root_ + "/number.xml";
+    writeFile(texts, "<R><OddInt>x</OddInt><OddFloat>y</OddFloat><Own>z</Own><Plain>7</Plain></R>");
+    writeFile(number,
+              "<R><OddInt>1</OddInt><OddFloat>1</OddFloat><Own>1</Own><Plain>q</Plain></R>");
+    EXPECT_EQ(xsdcheck::Validate(texts, xsd), "");
+    EXPECT_NE(xsdcheck::Validate(number, xsd), "") << "Plain keeps xs:unsignedShort";
 }
 
 TEST_F(DeviceConfigTest, MissingDeviceFieldStaysZeroButMissingSaveRateFails) {
@@ -426,7 +471,9 @@ TEST_F(DeviceConfigTest, ARefusedSaveLeavesEveryFileAsItWas) {
         buffer.resize(704 + 8, 0); // the module option "outside" reads past the record
         if (*c.options) setenv("KVT_EX_OPTIONS", c.options, 1);
         if (c.noRoot) remove((root_ + "/config").c_str());
-        if (c.readOnly >= 0) ASSERT_EQ(chmod(files[c.readOnly].c_str(), 0444), 0);
+        if (c.readOnly >= 0) {
+            ASSERT_EQ(chmod(files[c.readOnly].c_str(), 0444), 0);
+        }
         if (!c.noRoot) {
             const struct timespec old[2] = {{946684800, 0}, {946684800, 0}};
             ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/config").c_str(), old, 0), 0);
@@ -446,12 +493,15 @@ TEST_F(DeviceConfigTest, ARefusedSaveLeavesEveryFileAsItWas) {
         cfg_SetHistoryFlag(0);
         EXPECT_EQ(r, -1);
         EXPECT_EQ(err, c.error);
-        if (!c.message.empty())
+        if (!c.message.empty()) {
             EXPECT_NE(std::string(xml_GetErrorText()).find(c.message), std::string::npos)
                 << xml_GetErrorText();
+        }
         for (size_t i = 0; i < files.size(); ++i)
             EXPECT_TRUE(readFile(files[i]) == before[i]) << files[i] << " was written";
-        if (c.readOnly >= 0) ASSERT_EQ(chmod(files[c.readOnly].c_str(), 0644), 0);
+        if (c.readOnly >= 0) {
+            ASSERT_EQ(chmod(files[c.readOnly].c_str(), 0644), 0);
+        }
         struct stat rootAfter {};
         if (!c.noRoot) {
             ASSERT_EQ(stat((root_ + "/config").c_str(), &rootAfter), 0);

@@ -199,12 +199,15 @@ TEST(ChannelTypes, SavedFieldReadsBackAsTheReaderReadsIt) {
         EXPECT_EQ(cfg_SaveAndReadField(c.leaf, source.data(), static_cast<int>(source.size()),
                                        target.data(), c.targetSize, "<%s> %s", &saved),
                   c.result);
-        if (c.result == 0) EXPECT_EQ(saved, c.text);
+        if (c.result == 0) {
+            EXPECT_EQ(saved, c.text);
+        }
         EXPECT_EQ(std::string(c.result < 0 ? xml_GetErrorMessage() : ""), c.error);
         for (size_t i = 0; i < c.target.size(); ++i)
             EXPECT_EQ(target[i], c.target[i]) << i;
-        if (c.leaf.type == enable.type)
+        if (c.leaf.type == enable.type) {
             EXPECT_EQ(text(enable, *reinterpret_cast<ChannelRecord *>(target.data())), "On");
+        }
     }
     xml_ClearError();
 }
