@@ -152,7 +152,7 @@ TEST(ChannelTypes, SavedFieldReadsBackAsTheReaderReadsIt) {
          bytesOf(nanBits),
          4,
          0,
-         "nan",
+         "NaN",
          bytesOf(quietNan),
          ""},
         {"boolean int of 2",

@@ -151,16 +151,6 @@ inline std::string compareLeaf(const StructsLeaf &leaf, const uint8_t *saved, co
     return "saved \"" + shownText(before) + "\", read back \"" + shownText(after) + "\"";
 }
 
-// Whether a float leaf of the list holds a NaN: the writer's text of one ("nan", "-nan") is not
-// the schema's ("NaN"), so a file holding one is not validated.
-inline bool holdsNaN(const std::vector<StructsLeaf> &leaves, const uint8_t *record, size_t size) {
-    for (const StructsLeaf &leaf : leaves)
-        if (isFloat(leaf) && leaf.offset + leaf.type->size <= size &&
-            std::isnan(floatOf(leaf, record)))
-            return true;
-    return false;
-}
-
 // Makes a field a value a user types: a finite float (the digits kept, the exponent brought
 // into range), a named value from the type's table, a text of printable characters that
 // neither begins nor ends in a blank. Other types keep their bytes. Returns whether the type

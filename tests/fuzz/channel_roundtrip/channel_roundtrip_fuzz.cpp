@@ -277,27 +277,6 @@ void makeOrdinary(Input &input) {
     }
 }
 
-// Whether a field of the channels or their extra blocks holds a NaN.
-bool holdsNaN(const Input &input) {
-    ExModule &ex = module();
-    size_t position = 0;
-    for (int i = 0; i < input.count; ++i) {
-        const int n = input.first + i;
-        ChannelRecord r = input.records[static_cast<size_t>(i)];
-        const structs_type *deviceType =
-            ex.getChannelHwType != nullptr ? ex.getChannelHwType(input.kind, n, r.bytes) : nullptr;
-        ChanLayout layout;
-        chan_MakeLayout(&layout, chrec_IsDigital(r), deviceType);
-        if (fuzz::holdsNaN(structs_Leaves(&layout.type), r.bytes, CHANNEL_RECORD_SIZE)) return true;
-        if (!input.extra || input.extraBlock.size() - position < k_extraPerChannel) continue;
-        if (fuzz::holdsNaN(structs_Leaves(ex.getChannelExtraType(input.kind, n, r.bytes)),
-                           input.extraBlock.data() + position, k_extraPerChannel))
-            return true;
-        position += k_extraPerChannel;
-    }
-    return false;
-}
-
 // Whether every channel saved has the layout of its file's kind, which is all a schema of a
 // module without mixed channels describes.
 bool ownLayout(const Input &input) {
@@ -362,7 +341,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // channels, which a schema written without them does not describe.
     const bool everyBlock = input.extra && input.extraBlock.size() ==
                                                static_cast<size_t>(input.count) * k_extraPerChannel;
-    if (input.count >= 2 && (!input.update || everyBlock) && !holdsNaN(input) &&
+    if (input.count >= 2 && (!input.update || everyBlock) &&
         (ownLayout(input) || (input.mixed && input.kind == CHANNEL_KIND_AI))) {
         const std::string invalid = fuzz::invalidAgainst(xmlPath, files.paths[3]);
         if (!invalid.empty())

@@ -343,11 +343,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         fuzz::trimEventLog();
         return 0;
     }
-    const std::vector<uint8_t> view = viewOf(k, record);
-    const std::string invalid =
-        validated && !fuzz::holdsNaN(lgr_Leaves(k), view.data(), view.size())
-            ? fuzz::invalidAgainst(l.xml, paths[0])
-            : "";
+    const std::string invalid = validated ? fuzz::invalidAgainst(l.xml, paths[0]) : "";
     if (!invalid.empty()) fail("schema: %s (%s)", invalid.c_str(), k_kinds[k]);
     const std::string history1 = fuzz::readFile(paths[1]);
     std::string binary = fuzz::readFile(l.binary);

@@ -50,12 +50,15 @@ char *structs_float_ascify(const structs_type *type, const char *mtype, const vo
     } else {
         memcpy(&value, data, sizeof value);
     }
+    // A NaN is spelled as XML Schema's xs:float spells it, which the schemas beside the files
+    // ask for and strtod reads as well as printf's "nan" and "-nan"; a NaN has no sign there.
+    if (std::isnan(value)) return typed_mem_strdup(mtype, "NaN");
     // The text printf's "%.16g" gives in the C locale, made without the locale or printf.
     char buf[32];
     auto made = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::general, 16);
     *made.ptr = '\0';
     // Sixteen digits give back every float, but not every double: those take seventeen.
-    if (kind_of(type) == KIND_DOUBLE && !std::isnan(value) && !std::isinf(value)) {
+    if (kind_of(type) == KIND_DOUBLE && !std::isinf(value)) {
         double back = 0;
         std::from_chars(buf, made.ptr, back);
         if (back != value) {
