@@ -1,4 +1,5 @@
 #include "cfg.h"
+#include "chan.h"
 #include "cfg_internal.h"
 #include "plat_system.h"
 #include "reg.h"
@@ -209,6 +210,25 @@ TEST(ChannelTypes, SavedFieldReadsBackAsTheReaderReadsIt) {
             EXPECT_EQ(text(enable, *reinterpret_cast<ChannelRecord *>(target.data())), "On");
         }
     }
+    xml_ClearError();
+}
+
+// A field is there when the list of names read holds it whole, between two commas.
+TEST(ChannelTypes, RequiredFieldsAreFoundWhole) {
+    const char *names = ",Enable,AlarmEnable,Tag,";
+    const struct {
+        const char *field;
+        int found;
+    } cases[] = {{"Enable", 1}, {"AlarmEnable", 1}, {"Tag", 1},     {"Alarm", 0},
+                 {"Ta", 0},     {"ag", 0},          {"Enable,", 0}, {"", 0}};
+    for (const auto &c : cases) {
+        xml_ClearError();
+        EXPECT_EQ(chan_CheckRequired(names, c.field), c.found) << c.field;
+        EXPECT_EQ(std::string(c.found ? "" : xml_GetErrorMessage()),
+                  c.found ? "" : std::string("<") + c.field + "> Required");
+    }
+    xml_ClearError();
+    EXPECT_EQ(chan_CheckRequired(nullptr, "Tag"), 0);
     xml_ClearError();
 }
 

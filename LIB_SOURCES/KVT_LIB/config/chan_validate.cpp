@@ -69,8 +69,11 @@ void analogFields(Check &c, const ChannelRecord &r) {
 } // namespace
 
 int chan_CheckRequired(const char *names, const char *field) {
-    std::string needle = std::string(",") + field + ",";
-    if (names != nullptr && strstr(names, needle.c_str()) != nullptr) return 1;
+    // names is ",A,B,...,": a field is there when it stands between two commas.
+    const size_t length = strlen(field);
+    for (const char *at = names != nullptr && length > 0 ? strstr(names, field) : nullptr;
+         at != nullptr; at = strstr(at + 1, field))
+        if (at > names && at[-1] == ',' && at[length] == ',') return 1;
     xml_SetErrorf(XML_E_FAIL, "<%s> Required", field);
     return 0;
 }
