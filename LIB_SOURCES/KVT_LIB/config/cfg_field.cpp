@@ -28,9 +28,22 @@ void setFieldError(const StructsLeaf &leaf, const char *format, const char *mess
     snprintf(wrapped, sizeof wrapped, format, leaf.name.c_str(), message);
     xml_SetError(XML_E_FAIL, wrapped);
 }
-} // namespace
 
-namespace {
+int notReadBack(const StructsLeaf &leaf, const char *format, const std::string &text) {
+    char message[EX_MESSAGE_SIZE];
+    snprintf(message, sizeof message, "value \"%s\" does not read back as written", text.c_str());
+    setFieldError(leaf, format, message);
+    return -1;
+}
+
+// Whether the type's text of the bytes at `at` is text.
+bool readsAs(const structs_type *type, const void *at, const std::string &text) {
+    char *again = type->ascify(type, k_mtype, at);
+    bool same = again != nullptr && text == again;
+    typed_mem_free(k_mtype, again);
+    return same;
+}
+
 // The two steps one after the other, for any type.
 int saveThenRead(const StructsLeaf &leaf, const void *buffer, int size, void *target,
                  int targetSize, const char *format, std::string *text) {
@@ -64,19 +77,11 @@ int saveAndReadOther(const StructsLeaf &leaf, const void *buffer, int size, void
     uint8_t *at = static_cast<uint8_t *>(target) + leaf.offset;
     char message[EX_MESSAGE_SIZE] = {};
     if (leaf.type->binify(leaf.type, text->c_str(), at, message, sizeof message) != 0) {
-        if (message[0] == '\0')
-            snprintf(message, sizeof message, "value \"%s\" does not read back as written",
-                     text->c_str());
+        if (message[0] == '\0') return notReadBack(leaf, format, *text);
         setFieldError(leaf, format, message);
         return -1;
     }
-    char *again = cfg_FieldText(leaf, target);
-    bool same = again != nullptr && *text == again;
-    cfg_FreeText(again);
-    if (same) return 0;
-    snprintf(message, sizeof message, "value \"%s\" does not read back as written", text->c_str());
-    setFieldError(leaf, format, message);
-    return -1;
+    return readsAs(leaf.type, at, *text) ? 0 : notReadBack(leaf, format, *text);
 }
 } // namespace
 
@@ -100,18 +105,15 @@ void cfg_FreeText(char *text) {
 
 int cfg_SetField(const StructsLeaf &leaf, void *buffer, int size, const char *text,
                  const char *format) {
-    char message[EX_MESSAGE_SIZE] = {};
     if (!cfg_LeafFits(leaf, size)) {
-        snprintf(message, sizeof message, format, leaf.name.c_str(), CFG_OUTSIDE_RECORD);
-        xml_SetError(XML_E_FAIL, message);
+        setFieldError(leaf, format, CFG_OUTSIDE_RECORD);
         return -1;
     }
+    char message[EX_MESSAGE_SIZE] = {};
     if (leaf.type->binify(leaf.type, text, static_cast<uint8_t *>(buffer) + leaf.offset, message,
                           sizeof message) == 0)
         return 0;
-    char wrapped[EX_MESSAGE_SIZE];
-    snprintf(wrapped, sizeof wrapped, format, leaf.name.c_str(), message);
-    xml_SetError(XML_E_FAIL, wrapped);
+    setFieldError(leaf, format, message);
     return -1;
 }
 
@@ -121,10 +123,10 @@ int cfg_SaveAndReadField(const StructsLeaf &leaf, const void *buffer, int size, 
         setFieldError(leaf, format, CFG_OUTSIDE_RECORD);
         return -1;
     }
-    const uint8_t *own = static_cast<const uint8_t *>(buffer) + leaf.offset;
-    char message[EX_MESSAGE_SIZE] = {};
     if (!ownBytesOnly(leaf.type))
         return saveAndReadOther(leaf, buffer, size, target, targetSize, format, text);
+    const uint8_t *own = static_cast<const uint8_t *>(buffer) + leaf.offset;
+    char message[EX_MESSAGE_SIZE] = {};
     // A number's text is plain ASCII, so the save text is the type's own; it is converted once,
     // and when that gives the very bytes it came from, it reads back as written without a
     // second text.
@@ -140,17 +142,8 @@ int cfg_SaveAndReadField(const StructsLeaf &leaf, const void *buffer, int size, 
         setFieldError(leaf, format, message);
         return -1;
     }
-    if (memcmp(back, own, leaf.type->size) != 0) {
-        char *again = leaf.type->ascify(leaf.type, k_mtype, back);
-        bool same = again != nullptr && *text == again;
-        cfg_FreeText(again);
-        if (!same) {
-            snprintf(message, sizeof message, "value \"%s\" does not read back as written",
-                     text->c_str());
-            setFieldError(leaf, format, message);
-            return -1;
-        }
-    }
+    if (memcmp(back, own, leaf.type->size) != 0 && !readsAs(leaf.type, back, *text))
+        return notReadBack(leaf, format, *text);
     if (!cfg_LeafFits(leaf, targetSize)) {
         setFieldError(leaf, format, CFG_OUTSIDE_RECORD);
         return -1;
